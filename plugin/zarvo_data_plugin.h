@@ -1,0 +1,200 @@
+/*
+ * Zarvo data plug-in for Kavlor: the whole binary interface between the
+ * host application and the plug-in library. Plain C, usable from C and C++.
+ *
+ * The host reads and writes these records by byte offset. On 32-bit builds
+ * (the library the host loads) the layouts have pointers of 4 bytes and no
+ * gaps; on 64-bit builds they keep the field order with natural alignment.
+ * Both are pinned by the static assertions at the end of this file.
+ */
+#ifndef ZARVO_DATA_PLUGIN_H
+#define ZARVO_DATA_PLUGIN_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifndef __cplusplus
+#include <stdbool.h>
+#include <uchar.h>
+#endif
+
+/* The platform's default convention for free functions, in which the caller
+ * removes the arguments. Spelled out on 32-bit Windows, where a host may be
+ * compiled with another default. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define KVL_CALL __cdecl
+#else
+#define KVL_CALL
+#endif
+
+#if defined(ZARVO_BUILDING_PLUGIN) && !defined(_WIN32)
+#define ZARVO_EXPORT __attribute__((visibility("default")))
+#else
+#define ZARVO_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Result codes. Which failure a negative code names depends on where it is
+ * returned:
+ *
+ *   DataRequest   1  the tile addresses were built and the host accepted the job
+ *                -1  no download callback is registered, or the host refused the job
+ *                -2  null request, or no tile covers the request (zoom outside
+ *                    1..21, edges not finite, too many tiles, raster too large)
+ *                -3  layer id not bound, or the layer could not build its addresses
+ *                -4  the plug-in ran out of memory; nothing was handed over
+ *
+ *   event result 0  raster produced
+ *                -1  a tile image is null, too small, not one tile wide, or not
+ *                    3 or 4 bytes per pixel
+ *                -2  the image count is neither the tile count nor twice it
+ *                -3  the layer has no coordinate transform
+ *                -4  the plug-in ran out of memory; no raster
+ *                other: the host's own non-zero download status, unchanged
+ */
+enum {
+    ZARVO_REQUEST_STARTED = 1,
+    ZARVO_RASTER_READY = 0,
+    ZARVO_OUT_OF_MEMORY = -4
+};
+
+/* What the host asks for. Edges in degrees; row 0 of the raster is sampled
+ * at `north`, column 0 at `west`, the last row at `south` and the last
+ * column at `east`. */
+typedef struct DataRequestBlock {
+    int32_t zoom;          /* 1 (one tile for the world) to 21 */
+    uint32_t hostWords[4]; /* the host's own; copied into the job unchanged */
+    int32_t layerId;       /* bound earlier with DataInitLayer */
+    uint32_t width;        /* raster columns */
+    uint32_t height;       /* raster rows */
+    double south;
+    double west;
+    double north;
+    double east;
+} DataRequestBlock;
+
+/* One decoded tile: rows of `width` pixels of `bytesPerPixel` bytes, row 0 at
+ * the tile's north edge. The plug-in reads tiles of 256 pixels per row and 3
+ * or 4 bytes per pixel (of 4, the first 3 are used). The finished raster is
+ * handed back in the same layout as a LayerImage. */
+typedef struct TileImage {
+    uint8_t* pixels;
+    int32_t byteSize;
+    int32_t width;
+    int32_t height;
+    int32_t bytesPerPixel;
+    int32_t reserved;
+} TileImage;
+
+typedef TileImage LayerImage;
+
+/* A download job. Outgoing (plug-in to host): `items` is an array of
+ * `itemCount` pointers to zero-terminated UTF-16 tile addresses, valid only
+ * while the download callback runs; the host copies what it keeps.
+ * Completed (host to plug-in): the same request, and `items` is an array of
+ * `itemCount` TileImage records, image k being the tile of address k. */
+typedef struct DownloadJob {
+    DataRequestBlock request;
+    void* items;
+    int32_t itemCount;
+    int32_t jobWordA; /* always 1 in outgoing jobs */
+    int32_t jobWordB; /* always 2 in outgoing jobs */
+} DownloadJob;
+
+/* The plug-in's completion routine: status 0 when every tile arrived and was
+ * decoded, the host's own non-zero code otherwise. */
+typedef void(KVL_CALL* DownloadDoneFn)(int32_t status, DownloadJob* job);
+
+/* The host's download function: returns 0 to refuse the job. */
+typedef int32_t(KVL_CALL* DownloadCallback)(DownloadJob* job, DownloadDoneFn done, void* context);
+
+/* The host's event function: receives every finished or failed job. The
+ * raster belongs to the plug-in and is freed when this returns. */
+typedef void(KVL_CALL* EventCallback)(int32_t result, DownloadJob* job, LayerImage* image, void* context);
+
+/* What KvlPluginInfo describes. Texts are static zero-terminated UTF-16. */
+typedef struct PluginDescriptor {
+    const char16_t* type;
+    const char16_t* name;
+    const char16_t* description;
+    const char16_t* vendor;
+    const char16_t* webAddress;
+    const char16_t* contactEmail;
+    const char16_t* legalNotice;
+    int32_t number;    /* always 2 */
+    int32_t reserved1; /* always 0 */
+    int32_t reserved2; /* always 0 */
+} PluginDescriptor;
+
+/* Export ordinals, in this order: 1 DataInitLayer, 2 DataRequest,
+ * 3 DataSetDownloadCallback, 4 DataSetEventCallback, 5 KvlPluginInfo. */
+ZARVO_EXPORT bool KVL_CALL DataInitLayer(const char16_t* name, int32_t layerId);
+ZARVO_EXPORT int32_t KVL_CALL DataRequest(const DataRequestBlock* request);
+ZARVO_EXPORT void KVL_CALL DataSetDownloadCallback(DownloadCallback fn, void* context);
+ZARVO_EXPORT void KVL_CALL DataSetEventCallback(EventCallback fn, void* context);
+ZARVO_EXPORT const PluginDescriptor* KVL_CALL KvlPluginInfo(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#ifdef __cplusplus
+#define ZARVO_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define ZARVO_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+
+ZARVO_STATIC_ASSERT(sizeof(DataRequestBlock) == 64, "request size");
+ZARVO_STATIC_ASSERT(offsetof(DataRequestBlock, hostWords) == 4, "hostWords offset");
+ZARVO_STATIC_ASSERT(offsetof(DataRequestBlock, layerId) == 20, "layerId offset");
+ZARVO_STATIC_ASSERT(offsetof(DataRequestBlock, width) == 24, "width offset");
+ZARVO_STATIC_ASSERT(offsetof(DataRequestBlock, height) == 28, "height offset");
+ZARVO_STATIC_ASSERT(offsetof(DataRequestBlock, south) == 32, "south offset");
+ZARVO_STATIC_ASSERT(offsetof(DataRequestBlock, west) == 40, "west offset");
+ZARVO_STATIC_ASSERT(offsetof(DataRequestBlock, north) == 48, "north offset");
+ZARVO_STATIC_ASSERT(offsetof(DataRequestBlock, east) == 56, "east offset");
+ZARVO_STATIC_ASSERT(offsetof(DownloadJob, items) == 64, "items offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, pixels) == 0, "pixels offset");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, type) == 0, "type offset");
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+ZARVO_STATIC_ASSERT(sizeof(DownloadJob) == 80, "job size");
+ZARVO_STATIC_ASSERT(offsetof(DownloadJob, itemCount) == 68, "itemCount offset");
+ZARVO_STATIC_ASSERT(offsetof(DownloadJob, jobWordA) == 72, "jobWordA offset");
+ZARVO_STATIC_ASSERT(offsetof(DownloadJob, jobWordB) == 76, "jobWordB offset");
+ZARVO_STATIC_ASSERT(sizeof(TileImage) == 24, "image size");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, byteSize) == 4, "byteSize offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, width) == 8, "image width offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, height) == 12, "image height offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, bytesPerPixel) == 16, "bytesPerPixel offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, reserved) == 20, "reserved offset");
+ZARVO_STATIC_ASSERT(sizeof(PluginDescriptor) == 40, "descriptor size");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, legalNotice) == 24, "legalNotice offset");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, number) == 28, "number offset");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, reserved1) == 32, "reserved1 offset");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, reserved2) == 36, "reserved2 offset");
+#elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+ZARVO_STATIC_ASSERT(sizeof(DownloadJob) == 88, "job size");
+ZARVO_STATIC_ASSERT(offsetof(DownloadJob, itemCount) == 72, "itemCount offset");
+ZARVO_STATIC_ASSERT(offsetof(DownloadJob, jobWordA) == 76, "jobWordA offset");
+ZARVO_STATIC_ASSERT(offsetof(DownloadJob, jobWordB) == 80, "jobWordB offset");
+ZARVO_STATIC_ASSERT(sizeof(TileImage) == 32, "image size");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, byteSize) == 8, "byteSize offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, width) == 12, "image width offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, height) == 16, "image height offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, bytesPerPixel) == 20, "bytesPerPixel offset");
+ZARVO_STATIC_ASSERT(offsetof(TileImage, reserved) == 24, "reserved offset");
+ZARVO_STATIC_ASSERT(sizeof(PluginDescriptor) == 72, "descriptor size");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, legalNotice) == 48, "legalNotice offset");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, number) == 56, "number offset");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, reserved1) == 60, "reserved1 offset");
+ZARVO_STATIC_ASSERT(offsetof(PluginDescriptor, reserved2) == 64, "reserved2 offset");
+#else
+#error "only 32-bit and 64-bit builds are laid out"
+#endif
+
+#endif /* ZARVO_DATA_PLUGIN_H */

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "projection/geo_types.h"
+
+// The projection and tile grid of one layer. The tile-generic work
+// (enumeration, address lists, resampling) is written against this
+// interface only, so it serves any tiled projection.
+//
+// Transforms never change after construction; every operation is const and
+// safe to call from many threads at once.
+class CoordTransform {
+public:
+    virtual ~CoordTransform();
+
+    // World pixel of (lon, lat) in degrees at `zoom`, y in offset form.
+    virtual WorldPoint ToWorldPixel(double lon, double lat, int32_t zoom) const = 0;
+    virtual int32_t TileWidth() const = 0;
+    virtual int32_t TileHeight() const = 0;
+    virtual std::u16string TileUrl(const TileKey& key) const = 0;
+
+    // Appends, row by row from north to south and west to east within a row,
+    // every tile that `box` touches at `zoom`, widened by two world pixels on
+    // every side. Appends nothing for a request it cannot serve: a zoom
+    // outside 1..21, a corner that is not finite, bounds beyond the 32-bit
+    // range, or more than kMaxTilesPerRequest tiles.
+    virtual void EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector<TileKey>& out) const;
+
+    // True when x depends on the longitude alone and y on the latitude
+    // alone, so a regular longitude/latitude grid can be projected one
+    // column and one row at a time instead of one pixel at a time.
+    virtual bool IsSeparable() const;
+
+    // Appends TileUrl(key) for each key, in order, after what `urls` holds.
+    void TilesToUrls(const std::vector<TileKey>& keys, std::vector<std::u16string>& urls) const;
+};
+
+// Bounds the memory one request can claim: a whole-world box at zoom 21
+// would otherwise ask for about 10^12 tiles. A 4K screen at one tile pixel
+// per screen pixel needs about 160.
+constexpr int64_t kMaxTilesPerRequest = 65536;
