@@ -1,0 +1,3 @@
+#include "layers/data_src_layer.h"
+
+DataSrcLayer::~DataSrcLayer() = default;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "layers/data_src_layer.h"
+#include "projection/coord_transform.h"
+
+// The tile-generic part of a layer: which tiles and addresses a request
+// needs, and how the downloaded tiles become the raster. It reaches the
+// projection only through GetTransform, so any tiled projection can use it.
+class TiledDataSrcLayer : public DataSrcLayer {
+public:
+    int32_t BuildRequest(const DataRequestBlock& request, std::vector<std::u16string>& urls) const override;
+    int32_t ProcessDownload(const DownloadJob& job, LayerImage& image) const override;
+
+    // The layer's transform, lent; null until Init has succeeded.
+    virtual const CoordTransform* GetTransform() const = 0;
+};
+
+// The tiles of a request, in the order of its addresses and images. A
+// request whose raster could not be described by a LayerImage (more than
+// 2^31 - 1 bytes) gets none, like any other request that cannot be served.
+void EnumerateRequestTiles(const CoordTransform& transform, const DataRequestBlock& request,
+                           std::vector<TileKey>& tiles);

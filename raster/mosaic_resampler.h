@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+
+#include "plugin/zarvo_data_plugin.h"
+#include "projection/coord_transform.h"
+
+// Assembles the raster of a completed job from its tile images: samples the
+// request's rectangle on a regular longitude/latitude grid, projects every
+// sample and interpolates bilinearly between the four nearest tile pixels.
+// Returns 0 and fills `image` (raster allocated with new[]), or a negative
+// code and leaves `image` untouched.
+int32_t ResampleMosaic(const CoordTransform& transform, const DownloadJob& job, LayerImage& image);

@@ -1,0 +1,85 @@
+#include "tests/support/tile_fixtures.h"
+
+#include "layers/tiled_data_src_layer.h"
+
+void TileSet::AddTiles(size_t count, int32_t bytesPerPixel, const PixelFill& fill) {
+    for (size_t n = 0; n < count; ++n) {
+        const size_t k = images.size();
+        auto buffer = std::make_unique<std::vector<uint8_t>>(256 * 256 * static_cast<size_t>(bytesPerPixel));
+        for (int b = 0; b < 256; ++b) {
+            for (int a = 0; a < 256; ++a) {
+                fill(k, a, b, buffer->data() + (static_cast<size_t>(b) * 256 + a) * bytesPerPixel);
+            }
+        }
+        images.push_back(TileImage{buffer->data(), static_cast<int32_t>(buffer->size()), 256, 256, bytesPerPixel, 0});
+        buffers.push_back(std::move(buffer));
+    }
+}
+
+void TileSet::AddEmpty() {
+    images.push_back(TileImage{});
+}
+
+DataRequestBlock MakeRequest(int32_t zoom, double west, double south, double east, double north, uint32_t width,
+                             uint32_t height, int32_t layerId) {
+    DataRequestBlock r{};
+    r.zoom = zoom;
+    r.layerId = layerId;
+    r.width = width;
+    r.height = height;
+    r.south = south;
+    r.west = west;
+    r.north = north;
+    r.east = east;
+    return r;
+}
+
+DownloadJob MakeCompletedJob(const DataRequestBlock& request, std::vector<TileImage>& images) {
+    DownloadJob job{};
+    job.request = request;
+    job.items = images.empty() ? nullptr : images.data();
+    job.itemCount = static_cast<int32_t>(images.size());
+    return job;
+}
+
+std::vector<TileKey> RequestTiles(const CoordTransform& transform, const DataRequestBlock& request) {
+    std::vector<TileKey> tiles;
+    EnumerateRequestTiles(transform, request, tiles);
+    return tiles;
+}
+
+void PatternFill(size_t k, int a, int b, uint8_t* pixel) {
+    pixel[0] = static_cast<uint8_t>(a * 7 + b * 3 + k * 41);
+    pixel[1] = static_cast<uint8_t>(a * 5 + b * 11 + k * 17);
+    pixel[2] = static_cast<uint8_t>((a ^ b) + k * 29);
+    // A fourth byte, where there is one, is never read.
+}
+
+WorldPoint CountingTransform::ToWorldPixel(double lon, double lat, int32_t zoom) const {
+    calls.push_back('P');
+    projected.push_back(WorldPoint{lon, lat});
+    return inner.ToWorldPixel(lon, lat, zoom);
+}
+
+int32_t CountingTransform::TileWidth() const {
+    calls.push_back('W');
+    return inner.TileWidth();
+}
+
+int32_t CountingTransform::TileHeight() const {
+    calls.push_back('H');
+    return inner.TileHeight();
+}
+
+std::u16string CountingTransform::TileUrl(const TileKey& key) const {
+    return inner.TileUrl(key);
+}
+
+void CountingTransform::EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector<TileKey>& out) const {
+    calls.push_back('E');
+    inner.EnumerateTiles(box, zoom, out);
+}
+
+std::string Narrow(const std::u16string& s) {
+    return std::string(s.begin(), s.end());
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/zarvo_data_plugin.h"
+#include "projection/coord_transform.h"
+
+// Writes the bytes of pixel (a, b) of tile k.
+using PixelFill = std::function<void(size_t k, int a, int b, uint8_t* pixel)>;
+
+// Decoded tile images as a host hands them over: each owns its buffer.
+class TileSet {
+public:
+    // Adds `count` 256 x 256 tiles of `bytesPerPixel` bytes filled by `fill`.
+    void AddTiles(size_t count, int32_t bytesPerPixel, const PixelFill& fill);
+    // Adds an image record with no pixels (null, zero size).
+    void AddEmpty();
+
+    std::vector<TileImage>& Images() { return images; }
+
+private:
+    std::vector<std::unique_ptr<std::vector<uint8_t>>> buffers;
+    std::vector<TileImage> images;
+};
+
+DataRequestBlock MakeRequest(int32_t zoom, double west, double south, double east, double north, uint32_t width,
+                             uint32_t height, int32_t layerId = 0);
+
+// A completed job whose items are `images`.
+DownloadJob MakeCompletedJob(const DataRequestBlock& request, std::vector<TileImage>& images);
+
+// The tiles a request needs, as the layer enumerates them.
+std::vector<TileKey> RequestTiles(const CoordTransform& transform, const DataRequestBlock& request);
+
+// Every pixel gets bytes that differ between neighbours and between tiles.
+void PatternFill(size_t k, int a, int b, uint8_t* pixel);
+
+// Wraps another transform and counts the calls made on it. It does not
+// declare itself separable, so the resampler takes the per-pixel path.
+class CountingTransform : public CoordTransform {
+public:
+    explicit CountingTransform(const CoordTransform& inner) : inner(inner) {}
+
+    WorldPoint ToWorldPixel(double lon, double lat, int32_t zoom) const override;
+    int32_t TileWidth() const override;
+    int32_t TileHeight() const override;
+    std::u16string TileUrl(const TileKey& key) const override;
+    void EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector<TileKey>& out) const override;
+
+    mutable std::vector<char> calls;  // 'E', 'W', 'H', 'P' in call order
+    mutable std::vector<WorldPoint> projected;  // arguments (lon, lat) of each 'P'
+
+private:
+    const CoordTransform& inner;
+};
+
+std::string Narrow(const std::u16string& s);
