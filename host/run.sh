@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds the project, then renders the demo (`demo`) or runs every test
+# suite (`test`). Installs missing Debian packages when run as root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc 2>/dev/null || echo 2)
+
+usage() {
+    echo "usage: host/run.sh demo|test" >&2
+    exit 2
+}
+
+note() { printf '\n== %s\n' "$*"; }
+
+# Installs the named Debian packages that are missing, when we can.
+ensure_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" != 0 ] || ! command -v apt-get >/dev/null; then
+        echo "missing packages (not root, cannot install): ${missing[*]}" >&2
+        return 1
+    fi
+    note "installing ${missing[*]}"
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$\|^wine32$'; then
+        dpkg --add-architecture i386
+    fi
+    if [ -z "${ZARVO_APT_UPDATED:-}" ]; then
+        apt-get update -q
+        export ZARVO_APT_UPDATED=1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+}
+
+BUILD_PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev libpng-dev libjpeg62-turbo-dev
+    libcurl4-openssl-dev python3)
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+    local dir=$1
+    shift
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.configure.log" 2>&1 ||
+        { cat "$dir.configure.log"; return 1; }
+    cmake --build "$dir" -j "$jobs"
+}
+
+build_main() {
+    mkdir -p build
+    configure_and_build build
+}
+
+run_demo() {
+    ensure_packages "${BUILD_PACKAGES[@]}"
+    build_main
+    note "rendering the bundled demo"
+    mkdir -p out
+    for layer in map aerial hybrid; do
+        ./build/zarvo-render --layer "$layer" --zoom 5 --bbox -12,34,32,62 --size 1024x768 \
+            --tiles build/demo-tiles --out "out/$layer.png"
+    done
+    echo
+    echo "rendered: $root/out/map.png $root/out/aerial.png $root/out/hybrid.png"
+}
+
+run_tests() {
+    ensure_packages "${BUILD_PACKAGES[@]}"
+    local failed=() passed=()
+    stage() {
+        local name=$1
+        shift
+        note "$name"
+        if "$@"; then passed+=("$name"); else failed+=("$name"); echo "FAILED: $name"; fi
+    }
+    stage native native_suite
+    stage "address and undefined-behaviour sanitizers" sanitizer_suite build-asan "address,undefined"
+    stage "thread sanitizer" sanitizer_suite build-tsan "thread"
+    echo
+    echo "stages passed: ${#passed[@]}, failed: ${#failed[@]} ${failed[*]:-}"
+    echo "${#passed[@]} passed, ${#failed[@]} failed"
+    [ ${#failed[@]} -eq 0 ]
+}
+
+native_suite() {
+    build_main && (cd build && ctest --output-on-failure -j "$jobs")
+}
+
+sanitizer_suite() {
+    local dir=$1 sanitizers=$2
+    mkdir -p "$dir"
+    configure_and_build "$dir" -DZARVO_SANITIZE="$sanitizers" -DZARVO_BUILD_TOOLS=OFF &&
+        (cd "$dir" && ctest --output-on-failure -j "$jobs")
+}
+
+case "${1:-}" in
+    demo) run_demo ;;
+    test) run_tests ;;
+    *) usage ;;
+esac

@@ -1,0 +1,131 @@
+#include "plugin/plugin_manager.h"
+
+#include <vector>
+
+namespace {
+
+// Built when the library is loaded, torn down when it is unloaded.
+PluginManager manager;
+
+void FoldAsciiCase(std::u16string& name) {
+    for (char16_t& unit : name) {
+        if (unit >= u'A' && unit <= u'Z') {
+            unit = static_cast<char16_t>(unit + (u'a' - u'A'));
+        }
+    }
+}
+
+}  // namespace
+
+PluginManager::PluginManager() : registry(std::make_unique<LayerRegistry>()) {}
+
+PluginManager::~PluginManager() {
+    std::unique_lock<std::recursive_mutex> lock(mutex);
+    layerTable.clear();
+    lock.unlock();
+    registry.reset();
+}
+
+PluginManager& PluginManager::Instance() {
+    return manager;
+}
+
+void PluginManager::SetEventCallback(EventCallback fn, void* context) {
+    eventCallback.store(fn);
+    eventContext.store(context);
+}
+
+void PluginManager::SetDownloadCallback(DownloadCallback fn, void* context) {
+    downloadCallback.store(fn);
+    downloadContext.store(context);
+}
+
+bool PluginManager::InitLayer(std::u16string name, int32_t layerId) {
+    FoldAsciiCase(name);
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    DataSrcLayer* layer = registry->GetOrCreateLayer(name);
+    if (layer == nullptr) {
+        return false;
+    }
+    layerTable[layerId] = layer;
+    return true;
+}
+
+DataSrcLayer* PluginManager::FindLayer(int32_t layerId) {
+    std::unique_lock<std::recursive_mutex> lock(mutex);
+    const auto found = layerTable.find(layerId);
+    DataSrcLayer* layer = found == layerTable.end() ? nullptr : found->second;
+    lock.unlock();
+    return layer;
+}
+
+int32_t PluginManager::StartRequest(const DataRequestBlock* request) {
+    if (request == nullptr) {
+        return kNullRequest;
+    }
+    const DownloadCallback download = downloadCallback.load();
+    if (download == nullptr) {
+        return kNoDownloader;
+    }
+    DataSrcLayer* layer = FindLayer(request->layerId);
+    if (layer == nullptr) {
+        return kUnboundLayer;
+    }
+
+    DownloadJob job{};
+    job.request = *request;
+    job.jobWordA = 1;
+    job.jobWordB = 2;
+    std::vector<std::u16string> urls;
+    int32_t result = layer->BuildRequest(job.request, urls);
+    if (result != kAddressesBuilt) {
+        return result;
+    }
+    // The texts stay ours: the host copies what it keeps before it returns.
+    std::vector<const char16_t*> items(urls.size());
+    for (size_t i = 0; i < urls.size(); ++i) {
+        items[i] = urls[i].c_str();
+    }
+    job.items = items.data();
+    job.itemCount = static_cast<int32_t>(items.size());
+    if (download(&job, &DownloadDone, downloadContext.load()) == 0) {
+        result = kJobRefused;
+    }
+    return result;
+}
+
+void PluginManager::Report(int32_t result, DownloadJob* job, LayerImage* image) {
+    const EventCallback event = eventCallback.load();
+    if (event != nullptr) {
+        event(result, job, image, eventContext.load());
+    }
+}
+
+void PluginManager::CompleteDownload(int32_t status, DownloadJob* job) {
+    if (job == nullptr) {
+        return;
+    }
+    LayerImage image{};
+    if (status != 0) {
+        Report(status, job, &image);
+        return;
+    }
+    int32_t result = kOutOfMemory;
+    try {
+        DataSrcLayer* layer = FindLayer(job->request.layerId);
+        if (layer == nullptr) {
+            return;  // a completion for an unbound id has no one to report to
+        }
+        result = layer->ProcessDownload(*job, image);
+    } catch (...) {
+        // Only allocations throw below here; nothing was handed over.
+        image = LayerImage{};
+        result = kOutOfMemory;
+    }
+    const std::unique_ptr<uint8_t[]> raster(image.pixels);
+    Report(result, job, &image);
+}
+
+extern "C" void KVL_CALL DownloadDone(int32_t status, DownloadJob* job) {
+    PluginManager::Instance().CompleteDownload(status, job);
+}

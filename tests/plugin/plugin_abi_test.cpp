@@ -1,0 +1,284 @@
+// The plug-in as the host sees it: loaded dynamically and driven through its
+// five exports and the completion routine it hands out with every job.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "layers/zarvo_src_layer.h"
+#include "tests/support/stand_in_host.h"
+
+namespace {
+
+class PluginAbiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A fresh load per test: the manager is built at load and torn down
+        // at unload, so no binding or callback leaks from one test to the next.
+        std::string error;
+        library = PluginLibrary::Open(ZARVO_PLUGIN_PATH, error);
+        ASSERT_NE(library, nullptr) << error;
+        host = std::make_unique<StandInHost>(library->Api());
+    }
+
+    void TearDown() override {
+        if (host) host->JoinWorkers();
+        host.reset();
+        library.reset();
+    }
+
+    const PluginApi& Api() { return library->Api(); }
+    bool Bind(const char16_t* name, int32_t id) { return Api().initLayer(name, id); }
+
+    std::unique_ptr<PluginLibrary> library;
+    std::unique_ptr<StandInHost> host;
+};
+
+const DataRequestBlock kOneTile = MakeRequest(3, 10, 50, 20, 60, 2, 2, 1);
+const DataRequestBlock kFourTiles = MakeRequest(3, 80, 0, 100, 10, 300, 200, 1);
+
+TEST_F(PluginAbiTest, DescriptorIsStaticAndComplete) {
+    const PluginDescriptor* first = Api().pluginInfo();
+    const PluginDescriptor* second = Api().pluginInfo();
+    ASSERT_EQ(first, second);
+    EXPECT_EQ(ToUtf8(first->type), "DataPlugin");
+    EXPECT_EQ(ToUtf8(first->name), "Zarvo Data Plugin");
+    EXPECT_EQ(ToUtf8(first->description), "Zarvo Data Plugin for Kavlor");
+    for (const char16_t* text : {first->vendor, first->webAddress, first->contactEmail, first->legalNotice}) {
+        ASSERT_NE(text, nullptr);
+        EXPECT_FALSE(ToUtf8(text).empty());
+    }
+    EXPECT_EQ(first->number, 2);
+    EXPECT_EQ(first->reserved1, 0);
+    EXPECT_EQ(first->reserved2, 0);
+}
+
+TEST_F(PluginAbiTest, ResultCodesInTheOrderTheyAreDecided) {
+    EXPECT_EQ(Api().request(nullptr), -2);
+    EXPECT_EQ(host->Request(kOneTile), -1) << "no download callback, unbound id";
+    ASSERT_TRUE(Bind(u"map", 1));
+    EXPECT_EQ(host->Request(kOneTile), -1) << "no download callback, bound id";
+    Api().setDownloadCallback(nullptr, nullptr);
+    EXPECT_EQ(host->Request(kOneTile), -1) << "a null download callback";
+
+    host->RegisterCallbacks();
+    EXPECT_EQ(Api().request(nullptr), -2);
+    DataRequestBlock unbound = kOneTile;
+    unbound.layerId = 99;
+    EXPECT_EQ(host->Request(unbound), -3);
+    DataRequestBlock noTiles = kOneTile;
+    noTiles.zoom = 0;
+    EXPECT_EQ(host->Request(noTiles), -2);
+    EXPECT_TRUE(host->Outgoing().empty()) << "refused requests reach no host function";
+
+    host->acceptResult = 0;
+    EXPECT_EQ(host->Request(kOneTile), -1);
+    host->acceptResult = 7;
+    EXPECT_EQ(host->Request(kOneTile), 1);
+    EXPECT_EQ(host->Outgoing().size(), 2u);
+    EXPECT_TRUE(host->Events().empty());
+}
+
+TEST_F(PluginAbiTest, OutgoingJobCarriesTheRequestAndOneAddressPerTile) {
+    host->RegisterCallbacks();
+    ASSERT_TRUE(Bind(u"map", 1));
+    DataRequestBlock request = kFourTiles;
+    for (uint32_t i = 0; i < 4; ++i) request.hostWords[i] = 0xA5A50000u + i;
+    ASSERT_EQ(host->Request(request), 1);
+    const OutgoingJob job = host->Outgoing().at(0);
+    EXPECT_EQ(std::memcmp(job.requestBytes.data(), &request, sizeof request), 0);
+    EXPECT_EQ(job.itemCount, 4);
+    EXPECT_EQ(job.jobWordA, 1);
+    EXPECT_EQ(job.jobWordB, 2);
+    EXPECT_EQ(job.context, host.get());
+    ASSERT_EQ(job.urls.size(), 4u);
+    EXPECT_EQ(ToUtf8(job.urls[0].c_str()), "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/map/2/2/2.png");
+    EXPECT_EQ(ToUtf8(job.urls[3].c_str()), "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/map/2/3/1.png");
+}
+
+TEST_F(PluginAbiTest, CompletedJobDeliversTheRaster) {
+    host->RegisterCallbacks();
+    ASSERT_TRUE(Bind(u"map", 1));
+    ASSERT_EQ(host->Request(kFourTiles), 1);
+    host->CompletePending();
+    const std::vector<HostEvent> events = host->Events();
+    ASSERT_EQ(events.size(), 1u);
+    const HostEvent& e = events[0];
+    EXPECT_EQ(e.result, 0);
+    EXPECT_EQ(e.context, host.get());
+    EXPECT_EQ(e.image.byteSize, 180000);
+    EXPECT_EQ(e.image.width, 300);
+    EXPECT_EQ(e.image.height, 200);
+    EXPECT_EQ(e.image.bytesPerPixel, 3);
+    EXPECT_EQ(e.image.reserved, 0);
+
+    // The same raster as the layer makes in-process from the same tiles.
+    ZarvoSrcLayer layer;
+    ASSERT_TRUE(layer.Init(u"map"));
+    LayerImage direct{};
+    ASSERT_EQ(layer.ProcessDownload(*e.job, direct), 0);
+    EXPECT_EQ(std::vector<uint8_t>(direct.pixels, direct.pixels + direct.byteSize), e.raster);
+    delete[] direct.pixels;
+}
+
+TEST_F(PluginAbiTest, FailedDownloadPassesTheStatusThrough) {
+    host->RegisterCallbacks();
+    ASSERT_TRUE(Bind(u"map", 1));
+    host->completionStatus = 5;
+    ASSERT_EQ(host->Request(kOneTile), 1);
+    ASSERT_TRUE(Bind(u"hybrid", 2));  // rebinding does not matter to a failed job
+    host->CompletePending();
+    const std::vector<HostEvent> events = host->Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].result, 5);
+    EXPECT_NE(events[0].job, nullptr);
+    const LayerImage zero{};
+    EXPECT_EQ(std::memcmp(&events[0].image, &zero, sizeof zero), 0);
+}
+
+TEST_F(PluginAbiTest, CompletionsThatReachNoLayerOrNoJobAreDropped) {
+    host->RegisterCallbacks();
+    ASSERT_TRUE(Bind(u"map", 1));
+    ASSERT_EQ(host->Request(kOneTile), 1);
+    const DownloadDoneFn done = host->Outgoing().at(0).done;
+    done(0, nullptr);
+    done(3, nullptr);
+
+    TileSet tiles;
+    tiles.AddTiles(1, 3, PatternFill);
+    DataRequestBlock neverBound = kOneTile;
+    neverBound.layerId = 42;
+    DownloadJob job = MakeCompletedJob(neverBound, tiles.Images());
+    done(0, &job);
+    EXPECT_TRUE(host->Events().empty());
+
+    done(9, &job);  // a failure is reported whatever the id
+    ASSERT_EQ(host->Events().size(), 1u);
+    EXPECT_EQ(host->Events()[0].result, 9);
+}
+
+TEST_F(PluginAbiTest, CompletesFromInsideTheCallbackAndFromOtherThreads) {
+    host->RegisterCallbacks();
+    ASSERT_TRUE(Bind(u"aerial", 1));
+    host->completion = Completion::InsideCallback;
+    ASSERT_EQ(host->Request(kFourTiles), 1);
+    host->completion = Completion::WorkerThread;
+    host->bytesPerPixel = 4;
+    ASSERT_EQ(host->Request(kFourTiles), 1);
+    host->JoinWorkers();
+    const std::vector<HostEvent> events = host->Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].result, 0);
+    EXPECT_EQ(events[1].result, 0);
+    EXPECT_EQ(events[0].raster, events[1].raster) << "4-byte tiles give the same raster";
+}
+
+TEST_F(PluginAbiTest, NoEventCallbackStillCompletes) {
+    host->RegisterCallbacks();
+    Api().setEventCallback(nullptr, nullptr);
+    ASSERT_TRUE(Bind(u"map", 1));
+    host->completion = Completion::InsideCallback;
+    EXPECT_EQ(host->Request(kFourTiles), 1);  // the raster is freed; the leak checker would say otherwise
+    EXPECT_TRUE(host->Events().empty());
+}
+
+TEST_F(PluginAbiTest, EventCallbackIsReplacedWithItsContext) {
+    host->RegisterCallbacks();
+    StandInHost other(Api());
+    Api().setEventCallback(&StandInHost::OnEvent, &other);
+    ASSERT_TRUE(Bind(u"map", 1));
+    host->completion = Completion::InsideCallback;
+    ASSERT_EQ(host->Request(kOneTile), 1);
+    EXPECT_TRUE(host->Events().empty());
+    ASSERT_EQ(other.Events().size(), 1u);
+    EXPECT_EQ(other.Events()[0].context, &other);
+}
+
+// The tile address extension tells which layer served a request.
+std::string FirstUrlFor(StandInHost& host, int32_t id) {
+    DataRequestBlock r = kOneTile;
+    r.layerId = id;
+    const size_t before = host.Outgoing().size();
+    if (host.Request(r) != 1 || host.Outgoing().size() != before + 1) return "";
+    const std::string url = ToUtf8(host.Outgoing().back().urls.at(0).c_str());
+    return url.substr(url.find("tms1.0.0/") + 9);
+}
+
+TEST_F(PluginAbiTest, BindingsFoldCaseShareLayersAndSurviveBadNames) {
+    host->RegisterCallbacks();
+    EXPECT_TRUE(Bind(u"aerial", 7));
+    EXPECT_FALSE(Bind(u"roads", 7));
+    EXPECT_FALSE(Api().initLayer(nullptr, 7));
+    EXPECT_EQ(FirstUrlFor(*host, 7), "aerial/2/2/2.jpeg");
+
+    EXPECT_TRUE(Bind(u"MAP", 0));
+    EXPECT_TRUE(Bind(u"Map", -5));
+    EXPECT_EQ(FirstUrlFor(*host, 0), "map/2/2/2.png");
+    EXPECT_EQ(FirstUrlFor(*host, -5), "map/2/2/2.png");
+    EXPECT_TRUE(Bind(u"HyBrId", -5));
+    EXPECT_EQ(FirstUrlFor(*host, -5), "hybrid/2/2/2.png");
+    EXPECT_EQ(FirstUrlFor(*host, 0), "map/2/2/2.png");
+    EXPECT_FALSE(Bind(u"m\u00C1p", 3)) << "only A to Z fold";
+    EXPECT_FALSE(Bind(u"", 3));
+}
+
+TEST_F(PluginAbiTest, CompletionGoesToTheLayerBoundWhenItArrives) {
+    host->RegisterCallbacks();
+    ASSERT_TRUE(Bind(u"map", 1));
+    ASSERT_EQ(host->Request(kOneTile), 1);
+    ASSERT_TRUE(Bind(u"aerial", 1));
+    host->CompletePending();
+    ASSERT_EQ(host->Events().size(), 1u);
+    EXPECT_EQ(host->Events()[0].result, 0);
+}
+
+TEST_F(PluginAbiTest, UnloadTearsTheManagerDown) {
+    host->RegisterCallbacks();
+    ASSERT_TRUE(Bind(u"map", 1));
+    host.reset();
+    library.reset();
+    SetUp();
+    host->RegisterCallbacks();
+    EXPECT_EQ(host->Request(kOneTile), -3) << "a fresh load starts with no bindings";
+}
+
+// Requests and completions on shared layers from several threads while
+// another thread keeps binding ids. The thread sanitizer build runs this.
+TEST_F(PluginAbiTest, ConcurrentRequestsCompletionsAndBindings) {
+    host->RegisterCallbacks();
+    host->completion = Completion::WorkerThread;
+    ASSERT_TRUE(Bind(u"map", 1));
+    ASSERT_TRUE(Bind(u"hybrid", 2));
+    std::atomic<bool> stop{false};
+    std::thread binder([&] {
+        const char16_t* names[] = {u"map", u"aerial", u"hybrid", u"nothing"};
+        for (int i = 0; !stop.load(); ++i) {
+            Api().initLayer(names[i % 4], 3 + i % 5);
+        }
+    });
+    std::vector<std::thread> requesters;
+    std::atomic<int> accepted{0};
+    for (int t = 0; t < 4; ++t) {
+        requesters.emplace_back([&, t] {
+            for (int i = 0; i < 20; ++i) {
+                DataRequestBlock r = MakeRequest(4, 10 + t, 40, 30 + i, 55, 16, 16, 1 + (i + t) % 2);
+                if (host->Request(r) == 1) ++accepted;
+            }
+        });
+    }
+    for (std::thread& t : requesters) t.join();
+    stop = true;
+    binder.join();
+    host->JoinWorkers();
+    EXPECT_EQ(accepted.load(), 80);
+    const std::vector<HostEvent> events = host->Events();
+    ASSERT_EQ(events.size(), 80u);
+    for (const HostEvent& e : events) {
+        EXPECT_EQ(e.result, 0);
+        EXPECT_EQ(e.raster.size(), 16u * 16u * 3u);
+    }
+}
+
+}  // namespace
