@@ -58,7 +58,7 @@ run_demo() {
     note "rendering the bundled demo"
     mkdir -p out
     for layer in map aerial hybrid; do
-        ./build/zarvo-render --layer "$layer" --zoom 5 --bbox -12,34,32,62 --size 1024x768 \
+        ./build/zarvo-render --layer "$layer" --zoom 6 --bbox -12,34,32,62 --size 1000x760 \
             --tiles build/demo-tiles --out "out/$layer.png"
     done
     echo

@@ -1,0 +1,164 @@
+#include "host/image_codec.h"
+
+#include <csetjmp>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <jpeglib.h>
+#include <png.h>
+
+namespace {
+
+bool DecodePng(const std::vector<uint8_t>& encoded, RgbImage& image, std::string& error) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, encoded.data(), encoded.size())) {
+        error = png.message;
+        return false;
+    }
+    png.format = PNG_FORMAT_RGB;
+    image.width = static_cast<int32_t>(png.width);
+    image.height = static_cast<int32_t>(png.height);
+    image.pixels.resize(PNG_IMAGE_SIZE(png));
+    if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr)) {
+        error = png.message;
+        png_image_free(&png);
+        return false;
+    }
+    return true;
+}
+
+// libjpeg reports errors through a callback that must not return.
+struct JpegError {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void OnJpegError(j_common_ptr info) {
+    auto* e = reinterpret_cast<JpegError*>(info->err);
+    (*info->err->format_message)(info, e->message);
+    std::longjmp(e->jump, 1);
+}
+
+// Kept apart from the C++ objects of the caller: longjmp skips destructors.
+bool DecodeJpegInto(const std::vector<uint8_t>& encoded, RgbImage& image, char* message) {
+    jpeg_decompress_struct info;
+    JpegError err;
+    info.err = jpeg_std_error(&err.manager);
+    err.manager.error_exit = OnJpegError;
+    if (setjmp(err.jump)) {
+        std::memcpy(message, err.message, sizeof err.message);
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, encoded.data(), static_cast<unsigned long>(encoded.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    image.width = static_cast<int32_t>(info.output_width);
+    image.height = static_cast<int32_t>(info.output_height);
+    image.pixels.resize(static_cast<size_t>(info.output_width) * info.output_height * 3);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = image.pixels.data() + static_cast<size_t>(info.output_scanline) * info.output_width * 3;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+bool StartsWith(const std::vector<uint8_t>& bytes, const uint8_t* signature, size_t length) {
+    return bytes.size() >= length && std::memcmp(bytes.data(), signature, length) == 0;
+}
+
+}  // namespace
+
+bool DecodeImage(const std::vector<uint8_t>& encoded, RgbImage& image, std::string& error) {
+    static const uint8_t kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    static const uint8_t kJpeg[] = {0xFF, 0xD8, 0xFF};
+    if (StartsWith(encoded, kPng, sizeof kPng)) {
+        return DecodePng(encoded, image, error);
+    }
+    if (StartsWith(encoded, kJpeg, sizeof kJpeg)) {
+        char message[JMSG_LENGTH_MAX] = {};
+        if (!DecodeJpegInto(encoded, image, message)) {
+            error = std::string("broken JPEG: ") + message;
+            return false;
+        }
+        return true;
+    }
+    error = "neither PNG nor JPEG";
+    return false;
+}
+
+bool EncodePng(const RgbImage& image, std::vector<uint8_t>& encoded, std::string& error) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_RGB;
+    png_alloc_size_t size = 0;
+    if (!png_image_write_get_memory_size(png, size, 0, image.pixels.data(), 0, nullptr)) {
+        error = png.message;
+        return false;
+    }
+    encoded.resize(size);
+    if (!png_image_write_to_memory(&png, encoded.data(), &size, 0, image.pixels.data(), 0, nullptr)) {
+        error = png.message;
+        return false;
+    }
+    encoded.resize(size);
+    return true;
+}
+
+bool EncodeJpeg(const RgbImage& image, int quality, std::vector<uint8_t>& encoded, std::string& error) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr err;
+    info.err = jpeg_std_error(&err);  // encoding our own pixels to memory cannot fail
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(image.width);
+    info.image_height = static_cast<JDIMENSION>(image.height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        auto* row = const_cast<JSAMPROW>(image.pixels.data() + static_cast<size_t>(info.next_scanline) * image.width * 3);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    encoded.assign(buffer, buffer + size);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    if (encoded.empty()) {
+        error = "JPEG encoder produced nothing";
+        return false;
+    }
+    return true;
+}
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
+}
