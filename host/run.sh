@@ -42,8 +42,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev libpng-dev lib
 configure_and_build() {
     local dir=$1
     shift
-    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >"$dir.configure.log" 2>&1 ||
-        { cat "$dir.configure.log"; return 1; }
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >"$dir/configure.log" 2>&1 ||
+        { cat "$dir/configure.log"; return 1; }
     cmake --build "$dir" -j "$jobs"
 }
 
