@@ -77,6 +77,7 @@ run_tests() {
     stage native native_suite
     stage "address and undefined-behaviour sanitizers" sanitizer_suite build-asan "address,undefined"
     stage "thread sanitizer" sanitizer_suite build-tsan "thread"
+    stage "32-bit Windows DLL under wine" windows_suite
     echo
     echo "stages passed: ${#passed[@]}, failed: ${#failed[@]} ${failed[*]:-}"
     echo "${#passed[@]} passed, ${#failed[@]} failed"
@@ -92,6 +93,21 @@ sanitizer_suite() {
     mkdir -p "$dir"
     configure_and_build "$dir" -DZARVO_SANITIZE="$sanitizers" -DZARVO_BUILD_TOOLS=OFF &&
         (cd "$dir" && ctest --output-on-failure -j "$jobs")
+}
+
+WINDOWS_PACKAGES=(g++-mingw-w64-i686 wine wine32)
+
+# The DLL the host loads, cross-built with mingw-w64 and tested under wine.
+windows_suite() {
+    if ! ensure_packages "${WINDOWS_PACKAGES[@]}" || ! command -v i686-w64-mingw32-g++-posix >/dev/null ||
+        ! command -v wine >/dev/null; then
+        echo "skipped: the mingw-w64 cross compiler or wine cannot be had here (run as root with Debian's packages)"
+        return 0
+    fi
+    mkdir -p build-win32
+    configure_and_build build-win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+        -DZARVO_BUILD_TOOLS=OFF &&
+        (cd build-win32 && ctest --output-on-failure)
 }
 
 case "${1:-}" in
