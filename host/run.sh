@@ -7,7 +7,7 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
 usage() {
-    echo "usage: host/run.sh demo|test" >&2
+    echo "usage: host/run.sh demo|test|fuzz [SECONDS]" >&2
     exit 2
 }
 
@@ -37,6 +37,7 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev libpng-dev libjpeg62-turbo-dev
     libcurl4-openssl-dev python3)
+CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils)
 
 # configure_and_build DIR [cmake options...]
 configure_and_build() {
@@ -66,7 +67,7 @@ run_demo() {
 }
 
 run_tests() {
-    ensure_packages "${BUILD_PACKAGES[@]}"
+    ensure_packages "${BUILD_PACKAGES[@]}" "${CHECK_PACKAGES[@]}"
     local failed=() passed=()
     stage() {
         local name=$1
@@ -78,6 +79,8 @@ run_tests() {
     stage "address and undefined-behaviour sanitizers" sanitizer_suite build-asan "address,undefined"
     stage "thread sanitizer" sanitizer_suite build-tsan "thread"
     stage "32-bit Windows DLL under wine" windows_suite
+    stage "valgrind memcheck, end to end" valgrind_suite
+    stage "fuzzing the C interface for ${ZARVO_FUZZ_SECONDS:-60} s" fuzz_suite "${ZARVO_FUZZ_SECONDS:-60}"
     echo
     echo "stages passed: ${#passed[@]}, failed: ${#failed[@]} ${failed[*]:-}"
     echo "${#passed[@]} passed, ${#failed[@]} failed"
@@ -110,8 +113,36 @@ windows_suite() {
         (cd build-win32 && ctest --output-on-failure)
 }
 
+# The end-to-end flows under memcheck: no invalid access, no leak, also
+# after the library is unloaded.
+valgrind_suite() {
+    local vg=(valgrind -q --fair-sched=yes --leak-check=full --error-exitcode=1)
+    "${vg[@]}" build/zarvo_abi_tests --gtest_brief=1 &&
+        "${vg[@]}" build/zarvo_readme_example &&
+        "${vg[@]}" build/zarvo-render --quiet --plugin build/libzarvo_data_plugin.so --layer hybrid --zoom 6 \
+            --bbox -12,34,32,62 --size 500x380 --tiles build/demo-tiles --out build/valgrind-render.png
+}
+
+# libFuzzer over the C interface for SECONDS; any finding fails the stage
+# and leaves its input in build-fuzz/.
+fuzz_suite() {
+    local seconds=$1
+    mkdir -p build-fuzz/corpus
+    CC=clang CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DZARVO_SANITIZE=address,undefined -DZARVO_BUILD_FUZZ=ON -DZARVO_BUILD_TESTS=OFF -DZARVO_BUILD_TOOLS=OFF &&
+        python3 fuzz/make_seeds.py build-fuzz/seeds &&
+        (cd build-fuzz && ./zarvo_plugin_fuzzer -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 \
+            -print_final_stats=1 corpus seeds >fuzz.log 2>&1) ||
+        { tail -60 build-fuzz/fuzz.log; return 1; }
+    grep -E 'DONE|stat::number_of_executed_units' build-fuzz/fuzz.log
+}
+
 case "${1:-}" in
     demo) run_demo ;;
     test) run_tests ;;
+    fuzz)
+        ensure_packages "${BUILD_PACKAGES[@]}" "${CHECK_PACKAGES[@]}"
+        fuzz_suite "${2:-1800}"
+        ;;
     *) usage ;;
 esac

@@ -254,8 +254,9 @@ TEST_F(PluginAbiTest, ConcurrentRequestsCompletionsAndBindings) {
     std::atomic<bool> stop{false};
     std::thread binder([&] {
         const char16_t* names[] = {u"map", u"aerial", u"hybrid", u"nothing"};
-        for (int i = 0; !stop.load(); ++i) {
+        for (int i = 0; i < 5000 && !stop.load(); ++i) {
             Api().initLayer(names[i % 4], 3 + i % 5);
+            std::this_thread::yield();
         }
     });
     std::vector<std::thread> requesters;

@@ -246,3 +246,28 @@ INSTANTIATE_TEST_SUITE_P(
                     [](DataRequestBlock&, TileSet& t, DownloadJob&) { t.Images()[0].bytesPerPixel = 5; }}));
 
 }  // namespace
+
+namespace {
+
+// An empty raster of absurd width must not make the resampler size any
+// table by the width: it has no pixel to sample.
+TEST(MosaicResamplerTest, EmptyRasterOfHugeWidthAllocatesNoTables) {
+    const Outcome o = ResampleWithTiles(MakeRequest(3, 10, 50, 20, 60, 0xFFFFFFFFu, 0), 3, PatternFill);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.image.byteSize, 0);
+}
+
+// Rasters wider than one block of columns are sampled block by block; the
+// bytes are those of the per-pixel path.
+TEST(MosaicResamplerTest, WideRastersMatchThePerPixelPath) {
+    const CountingTransform perPixel(kMap);
+    const DataRequestBlock r = MakeRequest(4, -30, 10, 60, 12, 9000, 3);
+    TileSet tiles;
+    tiles.AddTiles(RequestTiles(kMap, r).size(), 3, PatternFill);
+    const DownloadJob job = MakeCompletedJob(r, tiles.Images());
+    const Outcome fast = Resample(kMap, job);
+    ASSERT_EQ(fast.result, 0);
+    EXPECT_EQ(fast.raster, Resample(perPixel, job).raster);
+}
+
+}  // namespace
