@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "projection/coord_transform.h"
+#include "raster/separable_kernels.h"
 #include "raster/tile_grid.h"
 
 // The regular longitude/latitude grid of one output raster: sample (j, i)
@@ -24,6 +25,12 @@ void SampleEveryPixel(const CoordTransform& transform, const TileGrid& grid, con
 
 // For a separable transform: projects each column's longitude and each
 // row's latitude once and reuses them. Writes the same bytes as
-// SampleEveryPixel.
+// SampleEveryPixel. Interpolates each source row once along the raster's
+// columns, then blends pairs of those rows, with the kernels the processor
+// runs fastest.
 void SampleSeparable(const CoordTransform& transform, const TileGrid& grid, const SampleRaster& raster,
                      uint8_t* out);
+
+// The same with the given kernels.
+void SampleSeparableWith(const CoordTransform& transform, const TileGrid& grid, const SampleRaster& raster,
+                         const SeparableKernels& kernels, uint8_t* out);

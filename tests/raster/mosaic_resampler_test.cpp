@@ -8,6 +8,7 @@
 #include "layers/data_src_layer.h"
 #include "projection/zarvo_coord_transform.h"
 #include "raster/mosaic_resampler.h"
+#include "raster/raster_sampling.h"
 #include "tests/support/tile_fixtures.h"
 
 namespace {
@@ -117,6 +118,19 @@ Bytes ReferenceRaster(const CoordTransform& transform, const DataRequestBlock& r
     return out;
 }
 
+// The separable path with the portable kernels instead of the fastest ones.
+Bytes PortableRaster(const DownloadJob& job) {
+    const DataRequestBlock& r = job.request;
+    const std::vector<TileKey> tiles = RequestTiles(kMap, r);
+    const TileGrid grid(tiles, static_cast<const TileImage*>(job.items), 256, 256);
+    SampleRaster sampling{r.zoom, r.width, r.height, r.west, r.north,
+                          r.width == 1 ? 0 : (r.east - r.west) / (r.width - 1),
+                          r.height == 1 ? 0 : (r.south - r.north) / (r.height - 1)};
+    Bytes out(size_t{r.width} * r.height * 3);
+    SampleSeparableWith(kMap, grid, sampling, PortableKernels(), out.data());
+    return out;
+}
+
 // Random rectangles across tile borders and corners, at every zoom, with
 // 3- and 4-byte tiles: the resampler matches the model on both its paths.
 TEST(MosaicResamplerTest, MatchesThePastedMosaicOnRandomRequests) {
@@ -133,7 +147,9 @@ TEST(MosaicResamplerTest, MatchesThePastedMosaicOnRandomRequests) {
         const DataRequestBlock r = MakeRequest(zoom, w, s, std::min(180.0, w + spanX), std::min(85.0, s + spanY),
                                                1 + rng() % 40, 1 + rng() % 40);
         TileSet tiles;
-        tiles.AddTiles(RequestTiles(kMap, r).size(), 3 + iteration % 2, PatternFill);
+        for (size_t k = RequestTiles(kMap, r).size(); k > 0; --k) {
+            tiles.AddTiles(1, 3 + rng() % 2, PatternFill);  // 3- and 4-byte tiles mixed
+        }
         const DownloadJob job = MakeCompletedJob(r, tiles.Images());
         const Outcome fast = Resample(kMap, job);
         const Outcome slow = Resample(perPixel, job);
@@ -141,6 +157,7 @@ TEST(MosaicResamplerTest, MatchesThePastedMosaicOnRandomRequests) {
         ASSERT_EQ(slow.result, 0);
         ASSERT_EQ(fast.raster, ReferenceRaster(kMap, r, tiles.Images())) << "iteration " << iteration;
         ASSERT_EQ(slow.raster, fast.raster) << "iteration " << iteration;
+        ASSERT_EQ(PortableRaster(job), fast.raster) << "iteration " << iteration;
     }
 }
 
@@ -268,6 +285,62 @@ TEST(MosaicResamplerTest, WideRastersMatchThePerPixelPath) {
     const Outcome fast = Resample(kMap, job);
     ASSERT_EQ(fast.result, 0);
     EXPECT_EQ(fast.raster, Resample(perPixel, job).raster);
+}
+
+}  // namespace
+
+namespace {
+
+// Samples a quarter pixel either side of tile borders in both directions,
+// so every case of the neighbour table (inside, east edge, south edge,
+// corner) occurs, on every path.
+TEST(MosaicResamplerTest, TileEdgesAndCornersMatchOnEveryPath) {
+    const CountingTransform perPixel(kMap);
+    for (int32_t zoom : {2, 7, 13, 21}) {
+        const double scale = std::ldexp(1.0, zoom - 1);
+        const double offset = std::ldexp(1.0, zoom + 9);
+        // World pixel 256.25 west of a border and the same past it, in 0.5 steps.
+        const double x0 = 3 * 256 - 2.75;
+        const double y0 = offset + 5 * 256 * std::ldexp(1.0, zoom - 3) - 2.75;
+        const double west = (x0 / scale - 128.0) / 0.7111111111111111;
+        const double east = ((x0 + 5.5) / scale - 128.0) / 0.7111111111111111;
+        const auto latitude = [&](double y) {
+            const double m = (128.0 - (y - offset) / scale) / 40.743665431525;
+            return std::atan(std::sinh(m)) * 57.29577951308232;
+        };
+        const DataRequestBlock r = MakeRequest(zoom, west, latitude(y0 + 5.5), east, latitude(y0), 12, 12);
+        TileSet tiles;
+        for (size_t k = RequestTiles(kMap, r).size(); k > 0; --k) tiles.AddTiles(1, 3 + k % 2, PatternFill);
+        const DownloadJob job = MakeCompletedJob(r, tiles.Images());
+        const Outcome fast = Resample(kMap, job);
+        ASSERT_EQ(fast.result, 0) << "zoom " << zoom;
+        EXPECT_EQ(fast.raster, ReferenceRaster(kMap, r, tiles.Images())) << "zoom " << zoom;
+        EXPECT_EQ(Resample(perPixel, job).raster, fast.raster) << "zoom " << zoom;
+        EXPECT_EQ(PortableRaster(job), fast.raster) << "zoom " << zoom;
+        EXPECT_GT(RequestTiles(kMap, r).size(), 1u) << "zoom " << zoom;
+    }
+}
+
+// The rules for samples outside the grid and for single rows and columns
+// hold on the per-pixel path exactly as on the fast one.
+TEST(MosaicResamplerTest, EdgeRulesAreTheSameOnBothPaths) {
+    const CountingTransform perPixel(kMap);
+    const DataRequestBlock requests[] = {
+        MakeRequest(3, -190, 0, -170, 10, 7, 3),   // partly west of the world
+        MakeRequest(4, 5, 40, 25, 55, 1, 5),       // one column
+        MakeRequest(4, 5, 40, 25, 55, 5, 1),       // one row
+        MakeRequest(2, 170, -80, 190, 80, 9, 9),   // partly east of the world
+        MakeRequest(1, -180, -89, 180, 89, 16, 16) // rows beyond the world
+    };
+    for (const DataRequestBlock& r : requests) {
+        TileSet tiles;
+        tiles.AddTiles(RequestTiles(kMap, r).size(), 3, PatternFill);
+        const DownloadJob job = MakeCompletedJob(r, tiles.Images());
+        const Outcome fast = Resample(kMap, job);
+        ASSERT_EQ(fast.result, 0);
+        EXPECT_EQ(Resample(perPixel, job).raster, fast.raster) << r.west << " " << r.width << "x" << r.height;
+        EXPECT_EQ(fast.raster, ReferenceRaster(kMap, r, tiles.Images()));
+    }
 }
 
 }  // namespace
