@@ -25,8 +25,9 @@ ensure_packages() {
         return 1
     fi
     note "installing ${missing[*]}"
-    if printf '%s\n' "${missing[@]}" | grep -q ':i386$\|^wine32$'; then
-        dpkg --add-architecture i386
+    if printf '%s\n' "${missing[@]}" | grep -q '^wine32$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386  # wine32 is an i386 package: the lists must be read again
+        unset ZARVO_APT_UPDATED
     fi
     if [ -z "${ZARVO_APT_UPDATED:-}" ]; then
         apt-get update -q

@@ -44,10 +44,10 @@ std::unique_ptr<TileSource> MakeDirectoryTileSource(const std::string& directory
     return std::make_unique<DirectoryTileSource>(directory);
 }
 
-std::unique_ptr<TileSource> MakeTileSource(const std::string& spec) {
+std::unique_ptr<TileSource> MakeTileSource(const std::string& source) {
     const std::string scheme = "http://";
-    if (spec.compare(0, scheme.size(), scheme) == 0) {
-        return MakeHttpTileSource(spec.substr(scheme.size()));
+    if (source.compare(0, scheme.size(), scheme) == 0) {
+        return MakeHttpTileSource(source.substr(scheme.size()));
     }
-    return MakeDirectoryTileSource(spec);
+    return MakeDirectoryTileSource(source);
 }

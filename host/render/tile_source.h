@@ -25,7 +25,7 @@ public:
 
 // "http://HOST:PORT" serves every tile server's address from HOST:PORT;
 // anything else is a directory in the service's layout.
-std::unique_ptr<TileSource> MakeTileSource(const std::string& spec);
+std::unique_ptr<TileSource> MakeTileSource(const std::string& source);
 
 // The part of a tile address after the service path: LAYER/Z/X/Y.EXT.
 // Empty when the address has no service path.
