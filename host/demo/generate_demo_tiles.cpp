@@ -2,9 +2,12 @@
 // service zoom 0 to 5, in the service's own layout DIR/LAYER/Z/X/Y.EXT.
 // Usage: zarvo-demo-tiles DIR
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "host/demo/demo_tile.h"
 #include "host/image_codec.h"
@@ -12,16 +15,25 @@
 namespace {
 
 constexpr int kMaxServiceZoom = 5;
+const char* const kLayers[] = {"map", "aerial", "hybrid"};
 
-bool WriteTile(const std::filesystem::path& root, const DemoStyle& style, int zoom, int column, int row) {
-    const RgbImage tile = PaintDemoTile(style, zoom, column, row);
+struct TilePosition {
+    int zoom;
+    int column;
+    int row;
+};
+
+bool WriteTile(const std::filesystem::path& root, const DemoStyle& style, const TileTerrain& terrain) {
+    const RgbImage tile = PaintDemoTile(style, terrain);
     std::vector<uint8_t> encoded;
     std::string error;
-    const bool encodedOk = style.extension == "png" ? EncodePng(tile, encoded, error) : EncodeJpeg(tile, 90, encoded, error);
-    const std::filesystem::path dir = root / style.layer / std::to_string(zoom) / std::to_string(column);
+    const bool encodedOk =
+        style.extension == "png" ? EncodePng(tile, encoded, error) : EncodeJpeg(tile, 90, encoded, error);
+    const std::filesystem::path dir =
+        root / style.layer / std::to_string(terrain.zoom) / std::to_string(terrain.column);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    const std::filesystem::path file = dir / (std::to_string(row) + "." + style.extension);
+    const std::filesystem::path file = dir / (std::to_string(terrain.row) + "." + style.extension);
     if (!encodedOk || !WriteFile(file.string(), encoded)) {
         std::fprintf(stderr, "zarvo-demo-tiles: cannot write %s %s\n", file.string().c_str(), error.c_str());
         return false;
@@ -37,18 +49,31 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path root = argv[1];
-    int written = 0;
-    for (const char* layer : {"map", "aerial", "hybrid"}) {
-        const DemoStyle& style = DemoStyleOf(layer);
-        for (int zoom = 0; zoom <= kMaxServiceZoom; ++zoom) {
-            for (int column = 0; column < (1 << zoom); ++column) {
-                for (int row = 0; row < (1 << zoom); ++row) {
-                    if (!WriteTile(root, style, zoom, column, row)) return 1;
-                    ++written;
-                }
-            }
+    std::vector<TilePosition> positions;
+    for (int zoom = 0; zoom <= kMaxServiceZoom; ++zoom) {
+        for (int column = 0; column < (1 << zoom); ++column) {
+            for (int row = 0; row < (1 << zoom); ++row) positions.push_back({zoom, column, row});
         }
     }
-    std::printf("zarvo-demo-tiles: %d tiles in %s\n", written, root.string().c_str());
+    // The ground of a position is computed once for all three layers, and
+    // positions are shared out among the processor's cores.
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    const auto work = [&] {
+        for (size_t i = next++; i < positions.size() && !failed; i = next++) {
+            const TilePosition& p = positions[i];
+            const TileTerrain terrain = ComputeTileTerrain(p.zoom, p.column, p.row);
+            for (const char* layer : kLayers) {
+                if (!WriteTile(root, DemoStyleOf(layer), terrain)) failed = true;
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned t = 1; t < cores; ++t) workers.emplace_back(work);
+    work();
+    for (std::thread& t : workers) t.join();
+    if (failed) return 1;
+    std::printf("zarvo-demo-tiles: %zu tiles in %s\n", positions.size() * 3, root.string().c_str());
     return 0;
 }
