@@ -74,7 +74,9 @@ run_tests() {
         local name=$1
         shift
         note "$name"
+        local started=$SECONDS
         if "$@"; then passed+=("$name"); else failed+=("$name"); echo "FAILED: $name"; fi
+        echo "-- $name: $((SECONDS - started)) s"
     }
     stage native native_suite
     stage "address and undefined-behaviour sanitizers" sanitizer_suite build-asan "address,undefined"
