@@ -58,6 +58,6 @@ int32_t KVL_CALL DataRequest(const DataRequestBlock* request) {
     try {
         return PluginManager::Instance().StartRequest(request);
     } catch (...) {
-        return ZARVO_OUT_OF_MEMORY;
+        return kOutOfMemory;
     }
 }

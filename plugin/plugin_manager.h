@@ -16,12 +16,12 @@ using LayerTable = std::map<int32_t, DataSrcLayer*>;
 
 // Results the manager decides itself; the layer's own codes pass through.
 enum ManagerResult : int32_t {
-    kRequestStarted = 1,
+    kRequestStarted = ZARVO_REQUEST_STARTED,
     kNoDownloader = -1,
     kJobRefused = -1,
     kNullRequest = -2,
     kUnboundLayer = -3,
-    kOutOfMemory = -4,
+    kOutOfMemory = ZARVO_OUT_OF_MEMORY,
 };
 
 // The one process-wide object behind the exports: the host's callbacks, the

@@ -41,10 +41,8 @@ public:
     }
 
     int32_t Columns() const { return columns; }
-    int32_t Rows() const { return rows; }
     int32_t TileWidth() const { return tileWidth; }
     int32_t TileHeight() const { return tileHeight; }
-    const TileImage* Images() const { return images; }
 
 private:
     static AxisSample Locate(double v, int64_t origin, int32_t tileSize, int32_t tileCount);
