@@ -1,8 +1,9 @@
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <memory>
 
-#include "host/render/tile_source.h"
+#include "host/tile_source.h"
 
 namespace {
 
@@ -53,8 +54,10 @@ public:
             curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
             curl_multi_add_handle(multi.get(), e);
         };
+        constexpr size_t kNone = SIZE_MAX;
+        size_t failedAt = kNone;
         while (started < urls.size() && started < kParallelTransfers) start(started++);
-        while (finished < urls.size()) {
+        while (finished < started) {
             int running = 0;
             curl_multi_perform(multi.get(), &running);
             int queued = 0;
@@ -67,21 +70,29 @@ public:
                 curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &status);
                 const CURLcode result = msg->data.result;
                 curl_multi_remove_handle(multi.get(), msg->easy_handle);
-                if (result != CURLE_OK || status != 200) {
-                    failure = {urls[i], result != CURLE_OK ? curl_easy_strerror(result)
-                                                           : "HTTP status " + std::to_string(status)};
-                    for (size_t k = 0; k < started; ++k) {
-                        if (transfers[k]) curl_multi_remove_handle(multi.get(), transfers[k].get());
-                    }
-                    return false;
-                }
                 transfers[i].reset();
-                progress(++finished);
-                if (started < urls.size()) start(started++);
+                ++finished;
+                if (result != CURLE_OK || status != 200) {
+                    // Transfers start in address order and run in parallel,
+                    // so the first one to fail is not always the first
+                    // failing address. Start no more and let those in
+                    // flight end: every address before this one has then
+                    // ended, and the earliest failure is the one reported.
+                    if (failedAt > i) {
+                        failedAt = i;
+                        failure = {urls[i], result != CURLE_OK ? curl_easy_strerror(result)
+                                                               : "HTTP status " + std::to_string(status)};
+                    }
+                    continue;
+                }
+                if (failedAt == kNone) {
+                    progress(finished);
+                    if (started < urls.size()) start(started++);
+                }
             }
-            if (finished < urls.size()) curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr);
+            if (finished < started) curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr);
         }
-        return true;
+        return failedAt == kNone;
     }
 
 private:
