@@ -1,6 +1,5 @@
 #include "bench/bench_scene.h"
 
-#include "layers/tiled_data_src_layer.h"
 
 DataRequestBlock SceneRequest(uint32_t size, int32_t layerId) {
     DataRequestBlock r{};
@@ -17,12 +16,9 @@ DataRequestBlock SceneRequest(uint32_t size, int32_t layerId) {
 
 BenchScene::BenchScene(const DataRequestBlock& request, int32_t bytesPerPixel) {
     const ZarvoCoordTransform map(LayerKind::Map, u"map");
-    EnumerateRequestTiles(map, request, tiles);
-    for (const TileKey& key : tiles) {
-        if (key.y == tiles.front().y) ++columns;
-    }
+    range = RequestTileRange(map, request);
     const size_t bytes = 256 * 256 * static_cast<size_t>(bytesPerPixel);
-    for (size_t k = 0; k < tiles.size(); ++k) {
+    for (size_t k = 0; k < range.Count(); ++k) {
         buffers.emplace_back(new uint8_t[bytes]);
         for (size_t i = 0; i < bytes; ++i) {
             buffers.back()[i] = static_cast<uint8_t>(i * 7 + k * 13 + (i >> 9) * 3);

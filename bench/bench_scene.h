@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plugin/zarvo_data_plugin.h"
+#include "projection/tile_range.h"
 #include "projection/zarvo_coord_transform.h"
 
 // Synthetic decoded tiles for one request, and the completed job that
@@ -15,16 +16,14 @@ public:
     BenchScene(const DataRequestBlock& request, int32_t bytesPerPixel);
 
     const DownloadJob& Job() const { return job; }
-    const std::vector<TileKey>& Tiles() const { return tiles; }
+    const TileRange& Range() const { return range; }
     const TileImage* Images() const { return images.data(); }
-    int32_t Columns() const { return columns; }
 
 private:
-    std::vector<TileKey> tiles;
+    TileRange range;
     std::vector<std::unique_ptr<uint8_t[]>> buffers;
     std::vector<TileImage> images;
     DownloadJob job{};
-    int32_t columns = 0;
 };
 
 // The benchmark scene: zoom 8, longitudes 0 to 20, latitudes 40 to 55.

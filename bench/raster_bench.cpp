@@ -45,9 +45,9 @@ void BM_FloorGather(benchmark::State& state) {
     const DataRequestBlock request = SceneRequest(size);
     const BenchScene scene(request, 3);
     const ZarvoCoordTransform map(LayerKind::Map, u"map");
-    const int32_t x0 = scene.Tiles().front().x;
-    const int32_t y0 = scene.Tiles().front().y;
-    const int32_t columns = scene.Columns();
+    const int32_t x0 = scene.Range().x0;
+    const int32_t y0 = scene.Range().y0;
+    const int32_t columns = scene.Range().columns;
     std::vector<int32_t> tileOf(size), offsetOf(size);
     std::vector<const uint8_t*> rowBase(static_cast<size_t>(columns));
     for (auto _ : state) {

@@ -1,4 +1,4 @@
-#include "host/demo/bitmap_font.h"
+#include "demo_tiles/bitmap_font.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "host/demo/demo_tile.h"
+#include "demo_tiles/demo_tile.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <vector>
 
-#include "host/demo/bitmap_font.h"
-#include "host/demo/terrain.h"
+#include "demo_tiles/bitmap_font.h"
+#include "demo_tiles/terrain.h"
 #include "projection/mercator.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/demo/demo_tile.h"
+#include "demo_tiles/demo_tile.h"
 #include "host/image_codec.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "host/demo/terrain.h"
+#include "demo_tiles/terrain.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,5 +1,5 @@
 #include "host/image_codec.h"
-#include "host/render/tile_source.h"
+#include "host/tile_source.h"
 
 namespace {
 

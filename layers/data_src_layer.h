@@ -6,19 +6,6 @@
 
 #include "plugin/zarvo_data_plugin.h"
 
-// Results of the layer operations. BuildRequest answers with 1 or a
-// negative code, ProcessDownload with 0 or a negative code; the manager
-// passes them to the host unchanged.
-enum LayerResult : int32_t {
-    kAddressesBuilt = 1,
-    kRasterProduced = 0,
-    kBadTileImage = -1,
-    kNoTiles = -2,
-    kWrongImageCount = -2,
-    kNoTransform = -3,
-    kAddressCountMismatch = -3,
-};
-
 // One raster layer as the plug-in manager sees it. A layer is made by a
 // constructor that cannot fail and then named once by Init; after that it
 // never changes, so BuildRequest and ProcessDownload may run on many
@@ -30,10 +17,14 @@ public:
     // True when `name` names a layer this class serves.
     virtual bool Init(const std::u16string& name) = 0;
 
-    // Appends one tile address per covering tile to `urls`.
+    // Appends one tile address per covering tile to `urls`. Returns
+    // ZARVO_REQUEST_STARTED, ZARVO_REQUEST_UNSERVABLE (no tile covers the
+    // request) or ZARVO_REQUEST_NO_LAYER (no transform, or `urls` was not
+    // empty); the manager hands it to the host unchanged.
     virtual int32_t BuildRequest(const DataRequestBlock& request, std::vector<std::u16string>& urls) const = 0;
 
     // Fills `image` (all zero on entry) with the raster of a completed job.
-    // On success the raster belongs to the caller, who frees it as an array.
+    // Returns a ZarvoEventResult. On ZARVO_EVENT_RASTER_READY the raster
+    // belongs to the caller, who frees it as an array.
     virtual int32_t ProcessDownload(const DownloadJob& job, LayerImage& image) const = 0;
 };

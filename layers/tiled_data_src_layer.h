@@ -18,9 +18,3 @@ public:
     // The layer's transform, lent; null until Init has succeeded.
     virtual const CoordTransform* GetTransform() const = 0;
 };
-
-// The tiles of a request, in the order of its addresses and images. A
-// request whose raster could not be described by a LayerImage (more than
-// 2^31 - 1 bytes) gets none, like any other request that cannot be served.
-void EnumerateRequestTiles(const CoordTransform& transform, const DataRequestBlock& request,
-                           std::vector<TileKey>& tiles);

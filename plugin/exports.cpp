@@ -58,6 +58,6 @@ int32_t KVL_CALL DataRequest(const DataRequestBlock* request) {
     try {
         return PluginManager::Instance().StartRequest(request);
     } catch (...) {
-        return kOutOfMemory;
+        return ZARVO_REQUEST_OUT_OF_MEMORY;
     }
 }

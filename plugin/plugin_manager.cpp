@@ -61,15 +61,15 @@ DataSrcLayer* PluginManager::FindLayer(int32_t layerId) {
 
 int32_t PluginManager::StartRequest(const DataRequestBlock* request) {
     if (request == nullptr) {
-        return kNullRequest;
+        return ZARVO_REQUEST_UNSERVABLE;
     }
     const DownloadCallback download = downloadCallback.load();
     if (download == nullptr) {
-        return kNoDownloader;
+        return ZARVO_REQUEST_REFUSED;
     }
     DataSrcLayer* layer = FindLayer(request->layerId);
     if (layer == nullptr) {
-        return kUnboundLayer;
+        return ZARVO_REQUEST_NO_LAYER;
     }
 
     DownloadJob job{};
@@ -78,7 +78,7 @@ int32_t PluginManager::StartRequest(const DataRequestBlock* request) {
     job.jobWordB = 2;
     std::vector<std::u16string> urls;
     int32_t result = layer->BuildRequest(job.request, urls);
-    if (result != kAddressesBuilt) {
+    if (result != ZARVO_REQUEST_STARTED) {
         return result;
     }
     // The texts stay ours: the host copies what it keeps before it returns.
@@ -89,7 +89,7 @@ int32_t PluginManager::StartRequest(const DataRequestBlock* request) {
     job.items = items.data();
     job.itemCount = static_cast<int32_t>(items.size());
     if (download(&job, &DownloadDone, downloadContext.load()) == 0) {
-        result = kJobRefused;
+        result = ZARVO_REQUEST_REFUSED;
     }
     return result;
 }
@@ -107,10 +107,10 @@ void PluginManager::CompleteDownload(int32_t status, DownloadJob* job) {
     }
     LayerImage image{};
     if (status != 0) {
-        Report(status, job, &image);
+        Report(status, job, &image);  // the host's own status, unchanged
         return;
     }
-    int32_t result = kOutOfMemory;
+    int32_t result = ZARVO_EVENT_OUT_OF_MEMORY;
     try {
         DataSrcLayer* layer = FindLayer(job->request.layerId);
         if (layer == nullptr) {
@@ -120,7 +120,7 @@ void PluginManager::CompleteDownload(int32_t status, DownloadJob* job) {
     } catch (...) {
         // Only allocations throw below here; nothing was handed over.
         image = LayerImage{};
-        result = kOutOfMemory;
+        result = ZARVO_EVENT_OUT_OF_MEMORY;
     }
     const std::unique_ptr<uint8_t[]> raster(image.pixels);
     Report(result, job, &image);

@@ -14,16 +14,6 @@
 // Host layer id to layer. Refers to layers; the registry owns them.
 using LayerTable = std::map<int32_t, DataSrcLayer*>;
 
-// Results the manager decides itself; the layer's own codes pass through.
-enum ManagerResult : int32_t {
-    kRequestStarted = ZARVO_REQUEST_STARTED,
-    kNoDownloader = -1,
-    kJobRefused = -1,
-    kNullRequest = -2,
-    kUnboundLayer = -3,
-    kOutOfMemory = ZARVO_OUT_OF_MEMORY,
-};
-
 // The one process-wide object behind the exports: the host's callbacks, the
 // binding of layer ids to layers, and the flow of each request to the host
 // and back. Its mutex guards the table and the registry and is never held

@@ -37,30 +37,42 @@
 extern "C" {
 #endif
 
-/*
- * Result codes. Which failure a negative code names depends on where it is
- * returned:
- *
- *   DataRequest   1  the tile addresses were built and the host accepted the job
- *                -1  no download callback is registered, or the host refused the job
- *                -2  null request, or no tile covers the request (zoom outside
- *                    1..21, edges not finite, too many tiles, raster too large)
- *                -3  layer id not bound, or the layer could not build its addresses
- *                -4  the plug-in ran out of memory; nothing was handed over
- *
- *   event result 0  raster produced
- *                -1  a tile image is null, too small, not one tile wide, or not
- *                    3 or 4 bytes per pixel
- *                -2  the image count is neither the tile count nor twice it
- *                -3  the layer has no coordinate transform
- *                -4  the plug-in ran out of memory; no raster
- *                other: the host's own non-zero download status, unchanged
- */
-enum {
+/* What DataRequest returns. */
+typedef enum ZarvoRequestResult {
+    /* The tile addresses were built and the host's download callback
+     * accepted the job: exactly one DownloadDone call for it follows. */
     ZARVO_REQUEST_STARTED = 1,
-    ZARVO_RASTER_READY = 0,
-    ZARVO_OUT_OF_MEMORY = -4
-};
+    /* No download callback is registered, or the host's download callback
+     * returned 0. */
+    ZARVO_REQUEST_REFUSED = -1,
+    /* The request is null, or no tile covers it: zoom outside 1..21, an edge
+     * that is not finite, a box west of the world, more than 65,536 tiles,
+     * or a raster of more than 2^31 - 1 bytes. */
+    ZARVO_REQUEST_UNSERVABLE = -2,
+    /* The layer id is not bound to a layer, or the layer could not build
+     * one address per tile. */
+    ZARVO_REQUEST_NO_LAYER = -3,
+    /* The plug-in ran out of memory; nothing was handed to the host. */
+    ZARVO_REQUEST_OUT_OF_MEMORY = -4
+} ZarvoRequestResult;
+
+/* What the event callback receives as `result`. Any value not listed here is
+ * the host's own non-zero DownloadDone status, passed through unchanged. */
+typedef enum ZarvoEventResult {
+    /* The raster is in the LayerImage. */
+    ZARVO_EVENT_RASTER_READY = 0,
+    /* One of the job's first tile-count images is unusable: null pixels, fewer
+     * bytes than one tile, not 256 pixels wide, or not 3 or 4 bytes per pixel. */
+    ZARVO_EVENT_BAD_TILE_IMAGE = -1,
+    /* The images do not match the request's tiles: the image count is neither
+     * the tile count nor twice it, or no tile covers the job's request (its
+     * request is not one DataRequest accepted). */
+    ZARVO_EVENT_TILES_MISMATCH = -2,
+    /* The layer bound to the job's layer id has no coordinate transform. */
+    ZARVO_EVENT_NO_TRANSFORM = -3,
+    /* The plug-in ran out of memory; no raster. */
+    ZARVO_EVENT_OUT_OF_MEMORY = -4
+} ZarvoEventResult;
 
 /* What the host asks for. Edges in degrees; row 0 of the raster is sampled
  * at `north`, column 0 at `west`, the last row at `south` and the last

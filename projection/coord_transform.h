@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "projection/geo_types.h"
+#include "projection/tile_range.h"
 
 // The projection and tile grid of one layer. The tile-generic work
 // (enumeration, address lists, resampling) is written against this
@@ -22,11 +23,14 @@ public:
     virtual int32_t TileHeight() const = 0;
     virtual std::u16string TileUrl(const TileKey& key) const = 0;
 
-    // Appends, row by row from north to south and west to east within a row,
-    // every tile that `box` touches at `zoom`, widened by two world pixels on
-    // every side. Appends nothing for a request it cannot serve: a zoom
-    // outside 1..21, a corner that is not finite, bounds beyond the 32-bit
-    // range, or more than kMaxTilesPerRequest tiles.
+    // The grid of tiles that `box` touches at `zoom`, widened by two world
+    // pixels on every side. Empty for a box it cannot serve: a zoom outside
+    // 1..21, a corner that is not finite, bounds beyond the 32-bit range, a
+    // start west of the world, or more than kMaxTilesPerRequest tiles.
+    TileRange CoverBox(const GeoBox& box, int32_t zoom) const;
+
+    // Appends the keys of CoverBox(box, zoom), row by row from north to
+    // south and west to east within a row.
     virtual void EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector<TileKey>& out) const;
 
     // True when x depends on the longitude alone and y on the latitude

@@ -2,6 +2,7 @@
 #include <limits>
 
 #include "projection/coord_transform.h"
+#include "projection/tile_range.h"
 #include "projection/zoom.h"
 
 namespace {
@@ -43,10 +44,11 @@ bool CoordTransform::IsSeparable() const {
     return false;
 }
 
-void CoordTransform::EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector<TileKey>& out) const {
+TileRange CoordTransform::CoverBox(const GeoBox& box, int32_t zoom) const {
+    const TileRange none{};
     if (!IsSupportedZoom(zoom) || !std::isfinite(box.lon1) || !std::isfinite(box.lat1) ||
         !std::isfinite(box.lon2) || !std::isfinite(box.lat2)) {
-        return;
+        return none;
     }
     const WorldPoint corners[4] = {
         ToWorldPixel(box.lon1, box.lat1, zoom),
@@ -68,20 +70,20 @@ void CoordTransform::EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector
     PixelBounds b{};
     if (!TruncateToInt32(minX, b.xStart) || !TruncateToInt32(maxX, b.xEnd) ||
         !TruncateToInt32(minY, b.yStart) || !TruncateToInt32(maxY, b.yEnd)) {
-        return;
+        return none;
     }
     b.xStart -= kMarginPixels;
     b.xEnd += kMarginPixels;
     b.yStart -= kMarginPixels;
     b.yEnd += kMarginPixels;
     if (!FitsInt32(b.xStart) || !FitsInt32(b.xEnd) || !FitsInt32(b.yStart) || !FitsInt32(b.yEnd)) {
-        return;
+        return none;
     }
 
     const int64_t w = TileWidth();
     const int64_t h = TileHeight();
     if (w <= 0 || h <= 0) {
-        return;
+        return none;
     }
     // Aligning by the remainder of truncating division (not a floor modulo)
     // moves a start from -(w-1)..-1 to 0, so a box that touches the world's
@@ -90,18 +92,25 @@ void CoordTransform::EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector
     b.xStart -= b.xStart % w;
     b.yStart -= b.yStart % h;
     if (b.xStart < 0 || b.yStart < 0) {
-        return;
+        return none;
     }
 
     const int64_t columns = CountSteps(b.xStart, b.xEnd, w);
     const int64_t rows = CountSteps(b.yStart, b.yEnd, h);
     if (columns == 0 || rows == 0 || rows > kMaxTilesPerRequest / columns) {
-        return;
+        return none;
     }
-    out.reserve(out.size() + static_cast<size_t>(columns * rows));
-    for (int64_t y = b.yStart; y < b.yEnd; y += h) {
-        for (int64_t x = b.xStart; x < b.xEnd; x += w) {
-            out.push_back(TileKey{static_cast<int32_t>(x), static_cast<int32_t>(y), zoom});
-        }
-    }
+    TileRange range;
+    range.zoom = zoom;
+    range.x0 = static_cast<int32_t>(b.xStart);
+    range.y0 = static_cast<int32_t>(b.yStart);
+    range.tileWidth = static_cast<int32_t>(w);
+    range.tileHeight = static_cast<int32_t>(h);
+    range.columns = static_cast<int32_t>(columns);
+    range.rows = static_cast<int32_t>(rows);
+    return range;
+}
+
+void CoordTransform::EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector<TileKey>& out) const {
+    CoverBox(box, zoom).AppendKeys(out);
 }

@@ -3,8 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "layers/data_src_layer.h"
-#include "layers/tiled_data_src_layer.h"
+#include "projection/tile_range.h"
 #include "raster/raster_sampling.h"
 #include "raster/tile_grid.h"
 
@@ -22,40 +21,37 @@ double SampleStep(double first, double last, uint32_t count) {
 int32_t CheckImages(const DownloadJob& job, size_t tileCount, int32_t tileWidth, int32_t tileHeight) {
     const int64_t n = static_cast<int64_t>(tileCount);
     if (job.itemCount != n && job.itemCount != 2 * n) {
-        return kWrongImageCount;
+        return ZARVO_EVENT_TILES_MISMATCH;
     }
     const auto* images = static_cast<const TileImage*>(job.items);
     if (images == nullptr) {
-        return kBadTileImage;
+        return ZARVO_EVENT_BAD_TILE_IMAGE;
     }
     // Only the first n images belong to the tiles; a host may send twice as
     // many, and the rest is never looked at.
     for (size_t k = 0; k < tileCount; ++k) {
         if (!IsUsableTileImage(images[k], tileWidth, tileHeight)) {
-            return kBadTileImage;
+            return ZARVO_EVENT_BAD_TILE_IMAGE;
         }
     }
-    return kRasterProduced;
+    return ZARVO_EVENT_RASTER_READY;
 }
 
 }  // namespace
 
 int32_t ResampleMosaic(const CoordTransform& transform, const DownloadJob& job, LayerImage& image) {
     const DataRequestBlock& request = job.request;
-    std::vector<TileKey> tiles;
-    EnumerateRequestTiles(transform, request, tiles);
-    if (tiles.empty()) {
-        return kNoTiles;
+    const TileRange range = RequestTileRange(transform, request);
+    if (range.Empty()) {
+        return ZARVO_EVENT_TILES_MISMATCH;  // no job of ours has no tiles
     }
-    const int32_t tileWidth = transform.TileWidth();
-    const int32_t tileHeight = transform.TileHeight();
-    const int32_t checked = CheckImages(job, tiles.size(), tileWidth, tileHeight);
-    if (checked != kRasterProduced) {
+    const int32_t checked = CheckImages(job, range.Count(), range.tileWidth, range.tileHeight);
+    if (checked != ZARVO_EVENT_RASTER_READY) {
         return checked;
     }
-    const TileGrid grid(tiles, static_cast<const TileImage*>(job.items), tileWidth, tileHeight);
+    const TileGrid grid(range, static_cast<const TileImage*>(job.items));
 
-    // The enumeration refuses rasters over 2^31 - 1 bytes, so this fits.
+    // The range refuses rasters over 2^31 - 1 bytes, so this fits.
     const uint32_t byteSize = request.width * request.height * 3;
     // new[]: the raster crosses to the host and comes back to be freed as an array.
     std::unique_ptr<uint8_t[]> raster(new uint8_t[byteSize]);
@@ -79,5 +75,5 @@ int32_t ResampleMosaic(const CoordTransform& transform, const DownloadJob& job, 
     image.width = static_cast<int32_t>(request.width);
     image.height = static_cast<int32_t>(request.height);
     image.bytesPerPixel = 3;
-    return kRasterProduced;
+    return ZARVO_EVENT_RASTER_READY;
 }

@@ -2,23 +2,14 @@
 
 #include <cstdint>
 
-TileGrid::TileGrid(const std::vector<TileKey>& tiles, const TileImage* images, int32_t tileWidth,
-                   int32_t tileHeight)
+TileGrid::TileGrid(const TileRange& range, const TileImage* images)
     : images(images),
-      tileWidth(tileWidth),
-      tileHeight(tileHeight),
-      x0(tiles.front().x),
-      y0(tiles.front().y),
-      columns(0),
-      rows(0) {
-    for (const TileKey& key : tiles) {
-        if (key.y == tiles.front().y) {
-            ++columns;
-        }
-    }
-    // Only complete rows count, so no tile index past the list is formed.
-    rows = static_cast<int32_t>(tiles.size() / static_cast<size_t>(columns));
-}
+      tileWidth(range.tileWidth),
+      tileHeight(range.tileHeight),
+      x0(range.x0),
+      y0(range.y0),
+      columns(range.columns),
+      rows(range.rows) {}
 
 AxisSample TileGrid::Locate(double v, int64_t origin, int32_t tileSize, int32_t tileCount) {
     AxisSample s{};

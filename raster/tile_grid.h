@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "plugin/zarvo_data_plugin.h"
-#include "projection/geo_types.h"
+#include "projection/tile_range.h"
 
 // Where a sample falls along one axis of the tile grid: the tile index along
 // that axis and the pixel within it, for the sample's own pixel and for the
@@ -19,12 +19,12 @@ struct AxisSample {
     double frac;     // coordinate minus its truncated pixel, in [0, 1)
 };
 
-// The downloaded tiles of one job, laid out as the grid the enumeration
-// listed: rows north to south, each west to east, image k for tile k.
-// Images must have been checked with IsUsableTileImage first.
+// The downloaded tiles of one job, laid out as their range lists them:
+// image k is the picture of tile k. Images must have been checked with
+// IsUsableTileImage first.
 class TileGrid {
 public:
-    TileGrid(const std::vector<TileKey>& tiles, const TileImage* images, int32_t tileWidth, int32_t tileHeight);
+    TileGrid(const TileRange& range, const TileImage* images);
 
     AxisSample LocateColumn(double x) const { return Locate(x, x0, tileWidth, columns); }
     AxisSample LocateRow(double y) const { return Locate(y, y0, tileHeight, rows); }

@@ -1,4 +1,4 @@
-#include "host/render/render_host.h"
+#include "render/render_host.h"
 
 #include <cstdio>
 

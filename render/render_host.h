@@ -10,7 +10,7 @@
 
 #include "host/image_codec.h"
 #include "host/plugin_library.h"
-#include "host/render/tile_source.h"
+#include "host/tile_source.h"
 
 // Host statuses for DownloadDone, beside the plug-in's own result codes.
 enum HostStatus : int32_t {

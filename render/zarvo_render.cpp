@@ -9,8 +9,8 @@
 
 #include "host/image_codec.h"
 #include "host/plugin_library.h"
-#include "host/render/render_host.h"
-#include "host/render/render_options.h"
+#include "render/render_host.h"
+#include "render/render_options.h"
 
 namespace {
 

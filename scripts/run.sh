@@ -7,7 +7,7 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
 usage() {
-    echo "usage: host/run.sh demo|test|fuzz [SECONDS]" >&2
+    echo "usage: scripts/run.sh demo|test|fuzz [SECONDS]" >&2
     exit 2
 }
 
@@ -36,27 +36,35 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ googletest libbenchmark-dev libpng-dev libjpeg62-turbo-dev
+BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
     libcurl4-openssl-dev python3)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils)
 
-# configure_and_build DIR [cmake options...]
-configure_and_build() {
-    local dir=$1
-    shift
-    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >"$dir/configure.log" 2>&1 ||
-        { cat "$dir/configure.log"; return 1; }
-    cmake --build "$dir" -j "$jobs"
+# configure PRESET: configures the build tree of a preset of
+# CMakePresets.json, keeping cmake's chatter in a log unless it fails.
+configure() {
+    local dir
+    dir=$(preset_dir "$1")
+    mkdir -p "$dir"
+    cmake --preset "$1" >"$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; return 1; }
 }
 
-build_main() {
-    mkdir -p build
-    configure_and_build build
+preset_dir() {
+    case $1 in
+        native) echo build ;;
+        *) echo "build-$1" ;;
+    esac
+}
+
+# build_and_test PRESET: configures, builds and runs the tests of a preset.
+build_and_test() {
+    configure "$1" && cmake --build --preset "$1" -j "$jobs" && ctest --preset "$1" -j "$jobs"
 }
 
 run_demo() {
     ensure_packages "${BUILD_PACKAGES[@]}"
-    build_main
+    configure native
+    cmake --build --preset demo -j "$jobs"
     note "rendering the bundled demo"
     mkdir -p out
     for layer in map aerial hybrid; do
@@ -78,9 +86,9 @@ run_tests() {
         if "$@"; then passed+=("$name"); else failed+=("$name"); echo "FAILED: $name"; fi
         echo "-- $name: $((SECONDS - started)) s"
     }
-    stage native native_suite
-    stage "address and undefined-behaviour sanitizers" sanitizer_suite build-asan "address,undefined"
-    stage "thread sanitizer" sanitizer_suite build-tsan "thread"
+    stage native build_and_test native
+    stage "address and undefined-behaviour sanitizers" build_and_test asan-ubsan
+    stage "thread sanitizer" build_and_test tsan
     stage "32-bit Windows DLL under wine" windows_suite
     stage "valgrind memcheck, end to end" valgrind_suite
     stage "fuzzing the C interface for ${ZARVO_FUZZ_SECONDS:-60} s" fuzz_suite "${ZARVO_FUZZ_SECONDS:-60}"
@@ -88,17 +96,6 @@ run_tests() {
     echo "stages passed: ${#passed[@]}, failed: ${#failed[@]} ${failed[*]:-}"
     echo "${#passed[@]} passed, ${#failed[@]} failed"
     [ ${#failed[@]} -eq 0 ]
-}
-
-native_suite() {
-    build_main && (cd build && ctest --output-on-failure -j "$jobs")
-}
-
-sanitizer_suite() {
-    local dir=$1 sanitizers=$2
-    mkdir -p "$dir"
-    configure_and_build "$dir" -DZARVO_SANITIZE="$sanitizers" -DZARVO_BUILD_TOOLS=OFF &&
-        (cd "$dir" && ctest --output-on-failure -j "$jobs")
 }
 
 WINDOWS_PACKAGES=(g++-mingw-w64-i686 wine wine32)
@@ -110,10 +107,7 @@ windows_suite() {
         echo "skipped: the mingw-w64 cross compiler or wine cannot be had here (run as root with Debian's packages)"
         return 0
     fi
-    mkdir -p build-win32
-    configure_and_build build-win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
-        -DZARVO_BUILD_TOOLS=OFF &&
-        (cd build-win32 && ctest --output-on-failure)
+    configure win32 && cmake --build --preset win32 -j "$jobs" && ctest --preset win32
 }
 
 # The end-to-end flows under memcheck: no invalid access, no leak, also
@@ -130,9 +124,7 @@ valgrind_suite() {
 # and leaves its input in build-fuzz/.
 fuzz_suite() {
     local seconds=$1
-    mkdir -p build-fuzz/corpus
-    CC=clang CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DZARVO_SANITIZE=address,undefined -DZARVO_BUILD_FUZZ=ON -DZARVO_BUILD_TESTS=OFF -DZARVO_BUILD_TOOLS=OFF &&
+    configure fuzz && cmake --build --preset fuzz -j "$jobs" && mkdir -p build-fuzz/corpus &&
         python3 fuzz/make_seeds.py build-fuzz/seeds &&
         (cd build-fuzz && ./zarvo_plugin_fuzzer -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 \
             -print_final_stats=1 corpus seeds >fuzz.log 2>&1) ||

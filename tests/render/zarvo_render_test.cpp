@@ -17,7 +17,6 @@
 #include <string>
 
 #include "host/image_codec.h"
-#include "layers/tiled_data_src_layer.h"
 #include "projection/zarvo_coord_transform.h"
 #include "tests/support/tile_fixtures.h"
 
@@ -92,7 +91,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string script = std::string(ZARVO_SOURCE_DIR) + "/host/serve_tiles.py";
+        const std::string script = std::string(ZARVO_SOURCE_DIR) + "/scripts/serve_tiles.py";
         char* argv[] = {const_cast<char*>("python3"), const_cast<char*>(script.c_str()),
                         const_cast<char*>(directory.c_str()), nullptr};
         EXPECT_EQ(posix_spawnp(&pid, "python3", &actions, nullptr, argv, environ), 0);

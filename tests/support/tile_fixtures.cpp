@@ -1,6 +1,6 @@
 #include "tests/support/tile_fixtures.h"
 
-#include "layers/tiled_data_src_layer.h"
+#include "projection/tile_range.h"
 
 void TileSet::AddTiles(size_t count, int32_t bytesPerPixel, const PixelFill& fill) {
     for (size_t n = 0; n < count; ++n) {
@@ -44,7 +44,7 @@ DownloadJob MakeCompletedJob(const DataRequestBlock& request, std::vector<TileIm
 
 std::vector<TileKey> RequestTiles(const CoordTransform& transform, const DataRequestBlock& request) {
     std::vector<TileKey> tiles;
-    EnumerateRequestTiles(transform, request, tiles);
+    RequestTileRange(transform, request).AppendKeys(tiles);
     return tiles;
 }
 
