@@ -15,7 +15,8 @@ constexpr char16_t kDescription[] = u"Zarvo Data Plugin for Kavlor";
 constexpr char16_t kVendor[] = u"Zarvo Data Plugin developers";
 constexpr char16_t kWebAddress[] = u"https://zarvo.example/data-plugin";
 constexpr char16_t kContactEmail[] = u"data-plugin@zarvo.example";
-constexpr char16_t kLegalNotice[] = u"Copyright (c) 2026 the Zarvo Data Plugin developers. All rights reserved.";
+constexpr char16_t kLegalNotice[] =
+    u"Copyright (c) 2026 the Zarvo Data Plugin developers. Released under the MIT License.";
 
 PluginDescriptor descriptor;
 

@@ -10,6 +10,13 @@
 #ifndef ZARVO_DATA_PLUGIN_H
 #define ZARVO_DATA_PLUGIN_H
 
+/* The version of this interface and of the library built with it. The build
+ * stops if these disagree with the project's version in CMakeLists.txt. */
+#define ZARVO_DATA_PLUGIN_VERSION_MAJOR 1
+#define ZARVO_DATA_PLUGIN_VERSION_MINOR 0
+#define ZARVO_DATA_PLUGIN_VERSION_PATCH 0
+#define ZARVO_DATA_PLUGIN_VERSION_STRING "1.0.0"
+
 #include <stddef.h>
 #include <stdint.h>
 

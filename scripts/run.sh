@@ -7,7 +7,7 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
 usage() {
-    echo "usage: scripts/run.sh demo|test|fuzz [SECONDS]" >&2
+    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]" >&2
     exit 2
 }
 
@@ -38,7 +38,7 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
     libcurl4-openssl-dev python3)
-CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils)
+CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf)
 
 # configure PRESET: configures the build tree of a preset of
 # CMakePresets.json, keeping cmake's chatter in a log unless it fails.
@@ -98,7 +98,8 @@ run_tests() {
     [ ${#failed[@]} -eq 0 ]
 }
 
-WINDOWS_PACKAGES=(g++-mingw-w64-i686 wine wine32)
+# llvm and lld: the import library for Microsoft's linker and its test.
+WINDOWS_PACKAGES=(g++-mingw-w64-i686 wine wine32 llvm lld)
 
 # The DLL the host loads, cross-built with mingw-w64 and tested under wine.
 windows_suite() {
@@ -120,6 +121,15 @@ valgrind_suite() {
             --bbox -12,34,32,62 --size 500x380 --tiles build/demo-tiles --out build/valgrind-render.png
 }
 
+# The release archives: build/packages/*.tar.gz and build-win32/packages/*.zip.
+run_package() {
+    ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+    configure native && cmake --build --preset native -j "$jobs" && cmake --build build --target package
+    configure win32 && cmake --build --preset win32 -j "$jobs" && cmake --build build-win32 --target package
+    echo
+    ls -l build/packages/*.tar.gz build-win32/packages/*.zip
+}
+
 # libFuzzer over the C interface for SECONDS; any finding fails the stage
 # and leaves its input in build-fuzz/.
 fuzz_suite() {
@@ -135,6 +145,7 @@ fuzz_suite() {
 case "${1:-}" in
     demo) run_demo ;;
     test) run_tests ;;
+    package) run_package ;;
     fuzz)
         ensure_packages "${BUILD_PACKAGES[@]}" "${CHECK_PACKAGES[@]}"
         fuzz_suite "${2:-1800}"
