@@ -6,8 +6,11 @@
  *                                     (all tiles share one grey image)
  *   address_space_probe tiles SIDE    a SIDE x SIDE raster at the tiles' own
  *                                     resolution, each tile decoded apart
+ *   address_space_probe held COUNT    a 256 x 256 raster over COUNT tiles in
+ *                                     a row, each tile decoded apart
  *   ... [--expect-out-of-memory]      exit 0 only if the plug-in reported
- *                                     ZARVO_EVENT_OUT_OF_MEMORY instead
+ *                                     ZARVO_EVENT_OUT_OF_MEMORY instead, and
+ *                                     then served a small request
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -71,13 +74,14 @@ int main(int argc, char** argv) {
     int expect_out_of_memory = argc == 4 && strcmp(argv[3], "--expect-out-of-memory") == 0;
     int32_t started;
 
-    if ((argc != 3 && !expect_out_of_memory) || (strcmp(argv[1], "raster") != 0 && strcmp(argv[1], "tiles") != 0)) {
-        fprintf(stderr, "usage: address_space_probe raster|tiles SIDE [--expect-out-of-memory]\n");
+    if ((argc != 3 && !expect_out_of_memory) || (strcmp(argv[1], "raster") != 0 && strcmp(argv[1], "tiles") != 0 &&
+                                                 strcmp(argv[1], "held") != 0)) {
+        fprintf(stderr, "usage: address_space_probe raster|tiles|held SIDE|COUNT [--expect-out-of-memory]\n");
         return 2;
     }
     side = strtol(argv[2], NULL, 10);
     if (side < 1 || side > 65535) {
-        fprintf(stderr, "address_space_probe: SIDE %s is not 1 to 65535\n", argv[2]);
+        fprintf(stderr, "address_space_probe: %s is not 1 to 65535\n", argv[2]);
         return 2;
     }
     memset(shared_tile, 128, sizeof shared_tile);
@@ -95,6 +99,17 @@ int main(int argc, char** argv) {
         request.east = 170.0;
         request.south = -80.0;
         request.north = 80.0;
+    } else if (strcmp(argv[1], "held") == 0) {
+        /* Zoom 17 is 65,536 tiles around the world; the row just north of
+         * the equator. */
+        separate_tiles = 1;
+        request.zoom = 17;
+        request.width = 256;
+        request.height = 256;
+        request.west = -180.0 + 1e-9;
+        request.east = -180.0 + 360.0 * (double)side / 65536.0 - 1e-9;
+        request.south = 0.0001;
+        request.north = 0.0002;
     } else {
         /* Zoom 10 is 131,072 pixels around the world. */
         separate_tiles = 1;
@@ -109,6 +124,13 @@ int main(int argc, char** argv) {
         printf("DataRequest returned %d\n", (int)started);
         return 1;
     }
-    if (expect_out_of_memory) return outcome == ZARVO_EVENT_OUT_OF_MEMORY ? 0 : 1;
+    if (expect_out_of_memory) {
+        if (outcome != ZARVO_EVENT_OUT_OF_MEMORY) return 1;
+        separate_tiles = 0;
+        request.width = 64;
+        request.height = 64;
+        outcome = 1;
+        return DataRequest(&request) == ZARVO_REQUEST_STARTED && outcome == ZARVO_EVENT_RASTER_READY ? 0 : 1;
+    }
     return outcome == ZARVO_EVENT_RASTER_READY ? 0 : 1;
 }
