@@ -2,14 +2,14 @@
 # Installs the build tree into a scratch prefix, then builds and runs the
 # consumer host against that prefix twice: through the CMake package and
 # through pkg-config. Nothing of the build or source tree is on the paths.
-#   consumer_test.sh BUILD_DIR SCRATCH_DIR CONSUMER_SOURCE C_COMPILER
+#   consumer_test.sh CMAKE BUILD_DIR SCRATCH_DIR CONSUMER_SOURCE C_COMPILER
 set -eu
-build=$1 scratch=$2 source=$3 cc=$4
+cmake=$1 build=$2 scratch=$3 source=$4 cc=$5
 prefix=$scratch/prefix
 
 rm -rf "$scratch"
 mkdir -p "$scratch"
-cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" ||
+"$cmake" --install "$build" --prefix "$prefix" >"$scratch/install.log" ||
     { cat "$scratch/install.log"; exit 1; }
 
 # The host records the SONAME, so it keeps running with any 1.x library.
@@ -19,15 +19,16 @@ needs_soname() {
 }
 
 echo "== through the CMake package"
-cmake -S "$source" -B "$scratch/cmake-build" -DCMAKE_C_COMPILER="$cc" -DCMAKE_BUILD_TYPE=Release \
+"$cmake" -S "$source" -B "$scratch/cmake-build" -DCMAKE_C_COMPILER="$cc" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$scratch/configure.log" ||
     { cat "$scratch/configure.log"; exit 1; }
-cmake --build "$scratch/cmake-build" >"$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
+"$cmake" --build "$scratch/cmake-build" >"$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
 needs_soname "$scratch/cmake-build/zarvo_consumer"
 "$scratch/cmake-build/zarvo_consumer"
 
 echo "== through pkg-config"
-export PKG_CONFIG_PATH="$(dirname "$(find "$prefix" -name zarvo-data-plugin.pc)")"
+PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name zarvo-data-plugin.pc)")
+export PKG_CONFIG_PATH
 version=$(pkg-config --modversion zarvo-data-plugin)
 libdir=$(pkg-config --variable=libdir zarvo-data-plugin)
 # shellcheck disable=SC2046 # the flags are words

@@ -1,12 +1,12 @@
 #!/bin/sh
 # Makes the release archive with CPack and checks that it holds exactly the
 # expected files, and that the library in it is the one just built.
-#   package_test.sh CPACK CPACK_CONFIG ARCHIVE BUILT_LIBRARY EXPECTED_ENTRY...
+#   package_test.sh CMAKE CPACK CPACK_CONFIG ARCHIVE BUILT_LIBRARY EXPECTED_ENTRY...
 # Entries are relative to the archive's top folder; BUILT_LIBRARY is
 # compared with the entry of the same file name.
 set -eu
-cpack=$1 config=$2 archive=$3 library=$4
-shift 4
+cmake=$1 cpack=$2 config=$3 archive=$4 library=$5
+shift 5
 scratch=$(dirname "$archive")/../package-check
 
 rm -rf "$archive" "$scratch"
@@ -18,14 +18,14 @@ top=$(basename "$archive")
 top=${top%.zip}
 top=${top%.tar.gz}
 printf '%s\n' "$@" | sed "s|^|$top/|" | sort >"$scratch/expected"
-cmake -E tar tf "$archive" | grep -v '/$' | sort >"$scratch/listed"
+"$cmake" -E tar tf "$archive" | grep -v '/$' | sort >"$scratch/listed"
 if ! cmp -s "$scratch/expected" "$scratch/listed"; then
     echo "$archive does not hold what it should (- expected, + found):"
     diff -u "$scratch/expected" "$scratch/listed" | sed -n '3,$p'
     exit 1
 fi
 
-(cd "$scratch" && cmake -E tar xf "$archive")
+(cd "$scratch" && "$cmake" -E tar xf "$archive")
 packed=$(find "$scratch/$top" -name "$(basename "$library")")
 cmp "$library" "$packed" || { echo "the archive's $(basename "$library") is not the built one"; exit 1; }
 case $archive in
