@@ -24,6 +24,7 @@ done
 
 "$cc" -std=c11 -O2 -Wall -Wextra -Wpedantic -Werror -ffp-contract=off -msse2 -mfpmath=sse \
     -fno-stack-protector -D__USE_MINGW_ANSI_STDIO=0 -I"$include" -c "$source" -o "$obj"
+# /safeseh:no: GCC's objects carry no table of safe exception handlers.
 "$lld_link" /nologo /out:"$exe" /entry:host_entry /subsystem:console /nodefaultlib /safeseh:no \
     "$obj" "$implib" "$mingw_lib/libmsvcrt.a" "$mingw_lib/libkernel32.a"
 
