@@ -55,7 +55,7 @@ ZarvoSrcLayer& MapLayer() {
 TEST(BuildRequestTest, OneAddressPerTileInEnumerationOrder) {
     const DataRequestBlock r = MakeRequest(3, 80, 0, 100, 10, 4, 4);
     Urls urls;
-    ASSERT_EQ(MapLayer().BuildRequest(r, urls), 1);
+    ASSERT_EQ(MapLayer().BuildRequest(r, urls), ZARVO_REQUEST_STARTED);
     Urls expected;
     MapLayer().GetTransform()->TilesToUrls(RequestTiles(*MapLayer().GetTransform(), r), expected);
     EXPECT_EQ(urls.size(), 4u);
@@ -64,28 +64,29 @@ TEST(BuildRequestTest, OneAddressPerTileInEnumerationOrder) {
 
 TEST(BuildRequestTest, SwappedEdgesGiveTheSameAddresses) {
     Urls straight, swapped;
-    ASSERT_EQ(MapLayer().BuildRequest(MakeRequest(3, 80, 0, 100, 10, 4, 4), straight), 1);
-    ASSERT_EQ(MapLayer().BuildRequest(MakeRequest(3, 100, 10, 80, 0, 4, 4), swapped), 1);
+    ASSERT_EQ(MapLayer().BuildRequest(MakeRequest(3, 80, 0, 100, 10, 4, 4), straight), ZARVO_REQUEST_STARTED);
+    ASSERT_EQ(MapLayer().BuildRequest(MakeRequest(3, 100, 10, 80, 0, 4, 4), swapped), ZARVO_REQUEST_STARTED);
     EXPECT_EQ(straight, swapped);
 }
 
 TEST(BuildRequestTest, ResultCodes) {
     Urls urls{u"already here"};
-    EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(3, 10, 50, 20, 60, 2, 2), urls), -3);
+    EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(3, 10, 50, 20, 60, 2, 2), urls), ZARVO_REQUEST_NO_LAYER);
     EXPECT_EQ(urls.size(), 2u) << "the addresses stay appended";
 
     Urls untouched;
-    EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(1, -537, 0, -500, 1, 2, 2), untouched), -2);
-    EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(22, 10, 50, 20, 60, 2, 2), untouched), -2);
-    EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(3, 10, 50, 20, 60, 65536, 32768), untouched), -2);
+    EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(1, -537, 0, -500, 1, 2, 2), untouched), ZARVO_REQUEST_UNSERVABLE);
+    EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(22, 10, 50, 20, 60, 2, 2), untouched), ZARVO_REQUEST_UNSERVABLE);
+    EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(3, 10, 50, 20, 60, 65536, 32768), untouched),
+              ZARVO_REQUEST_UNSERVABLE);
     EXPECT_TRUE(untouched.empty());
 
     ZarvoSrcLayer unnamed;
-    EXPECT_EQ(unnamed.BuildRequest(MakeRequest(3, 10, 50, 20, 60, 2, 2), untouched), -3);
+    EXPECT_EQ(unnamed.BuildRequest(MakeRequest(3, 10, 50, 20, 60, 2, 2), untouched), ZARVO_REQUEST_NO_LAYER);
     EXPECT_TRUE(untouched.empty());
     DownloadJob job{};
     LayerImage image{};
-    EXPECT_EQ(unnamed.ProcessDownload(job, image), -3);
+    EXPECT_EQ(unnamed.ProcessDownload(job, image), ZARVO_EVENT_NO_TRANSFORM);
     EXPECT_EQ(image.pixels, nullptr);
 }
 
@@ -98,7 +99,7 @@ TEST(ProcessDownloadTest, LayerAssemblesTheRaster) {
         p[2] = 0;
     });
     LayerImage image{};
-    ASSERT_EQ(MapLayer().ProcessDownload(MakeCompletedJob(r, tiles.Images()), image), 0);
+    ASSERT_EQ(MapLayer().ProcessDownload(MakeCompletedJob(r, tiles.Images()), image), ZARVO_EVENT_RASTER_READY);
     const std::vector<uint8_t> raster(image.pixels, image.pixels + image.byteSize);
     delete[] image.pixels;
     EXPECT_EQ(raster, (std::vector<uint8_t>{28, 41, 0, 56, 41, 0, 28, 91, 0, 56, 91, 0}));

@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <vector>
 
 #include "projection/zarvo_coord_transform.h"
+#include "tests/support/tile_fixtures.h"
 
 namespace {
 
@@ -24,6 +26,10 @@ struct EnumerationCase {
     int32_t zoom;
     Keys expected;
 };
+
+void PrintTo(const EnumerationCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class TileEnumerationTest : public ::testing::TestWithParam<EnumerationCase> {};
 
@@ -51,7 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
         EnumerationCase{"end west of the aligned start", {-537, 0, -500, 1}, 1, {}},
         EnumerationCase{"margin pulls in the row south of the equator", {-180, 0, -179, 1}, 2,
                         {{0, 2048, 2}, {0, 2304, 2}}},
-        EnumerationCase{"corners in any order", {20, 60, 10, 50}, 3, {{512, 4352, 3}}}));
+        EnumerationCase{"corners in any order", {20, 60, 10, 50}, 3, {{512, 4352, 3}}},
+        EnumerationCase{"a small box at the deepest zoom", {10, 50, 10.0001, 50.0001}, 21,
+                        {{141674240, 1164780032, 21}, {141674240, 1164780288, 21}}}));
 
 INSTANTIATE_TEST_SUITE_P(
     RefusedRequests, TileEnumerationTest,
@@ -71,19 +79,93 @@ TEST(TileEnumerationTest, AppendsAfterWhatTheListHolds) {
     EXPECT_EQ(keys, (Keys{{7, 8, 9}, {512, 4352, 3}}));
 }
 
-TEST(TileEnumerationTest, ServesZoom21AndTheTileLimitExactly) {
-    // A small box at the deepest zoom still enumerates.
-    EXPECT_FALSE(Enumerate({10, 50, 10.0001, 50.0001}, 21).empty());
-    // 256 x 256 tiles is the most one request may ask for.
-    EXPECT_EQ(Enumerate({-180, -85, 180, 85}, 9).size(), 0u);  // 257 x 257 tiles
-    const size_t full = Enumerate({-180, -85, 180, 85}, 8).size();  // 130 x 129 tiles
-    EXPECT_GT(full, 0u);
-    EXPECT_LE(full, 65536u);
+// A box whose cover at zoom 21 is exactly `columns` x `rows` tiles, the
+// north-west one at tile (kFirstColumn, kFirstRow) of the offset grid: its
+// edges sit half a pixel inside the two-pixel margin of each tile border,
+// far from any rounding of the inverse projection.
+constexpr int32_t kLimitZoom = 21;
+constexpr int64_t kFirstColumn = 1000;
+constexpr int64_t kFirstRow = (int64_t{1} << 22) + (int64_t{1} << 19) - 300;  // offset rows, near the equator
+
+GeoBox BoxOfTiles(int64_t columns, int64_t rows) {
+    const double west = 256.0 * kFirstColumn + 2.5;
+    const double east = 256.0 * (kFirstColumn + columns) - 1.5;
+    const double north = 256.0 * kFirstRow + 2.5;
+    const double south = 256.0 * (kFirstRow + rows) - 1.5;
+    return GeoBox{LongitudeOfWorldX(west, kLimitZoom), LatitudeOfWorldY(south, kLimitZoom),
+                  LongitudeOfWorldX(east, kLimitZoom), LatitudeOfWorldY(north, kLimitZoom)};
 }
 
-// Random boxes: the keys form a complete row-major grid on the tile lattice
-// that covers the corners' world pixels with the two-pixel margin.
-TEST(TileEnumerationTest, RandomBoxesGiveCompleteCoveringGrids) {
+struct LimitCase {
+    int64_t columns;
+    int64_t rows;
+    bool accepted;
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) {
+    *os << c.columns << " x " << c.rows << " tiles";
+}
+
+class TileLimitTest : public ::testing::TestWithParam<LimitCase> {};
+
+// One request may ask for at most 65,536 tiles, in any shape; one more
+// column or row past that is refused.
+TEST_P(TileLimitTest, RefusesCoversOfMoreThan65536Tiles) {
+    const LimitCase& c = GetParam();
+    const ZarvoCoordTransform t(LayerKind::Map, u"map");
+    const GeoBox box = BoxOfTiles(c.columns, c.rows);
+    const TileRange range = t.CoverBox(box, kLimitZoom);
+    Keys keys;
+    t.EnumerateTiles(box, kLimitZoom, keys);
+    if (!c.accepted) {
+        EXPECT_TRUE(range.Empty());
+        EXPECT_EQ(range.Count(), 0u);
+        EXPECT_TRUE(keys.empty());
+        return;
+    }
+    ASSERT_EQ(range.columns, c.columns);
+    ASSERT_EQ(range.rows, c.rows);
+    EXPECT_EQ(range.x0, 256 * kFirstColumn);
+    EXPECT_EQ(range.y0, 256 * kFirstRow);
+    EXPECT_EQ(range.Count(), static_cast<size_t>(c.columns * c.rows));
+    ASSERT_EQ(keys.size(), range.Count());
+    EXPECT_EQ(keys.front(), (TileKey{static_cast<int32_t>(256 * kFirstColumn), static_cast<int32_t>(256 * kFirstRow),
+                                     kLimitZoom}));
+    EXPECT_EQ(keys.back(),
+              (TileKey{static_cast<int32_t>(256 * (kFirstColumn + c.columns - 1)),
+                       static_cast<int32_t>(256 * (kFirstRow + c.rows - 1)), kLimitZoom}));
+}
+
+INSTANTIATE_TEST_SUITE_P(AtTheEdge, TileLimitTest,
+                         ::testing::Values(LimitCase{256, 256, true},     // 65,536
+                                           LimitCase{1, 65536, true},     // 65,536
+                                           LimitCase{65536, 1, true},     // 65,536
+                                           LimitCase{3, 21845, true},     // 65,535
+                                           LimitCase{256, 257, false},    // 65,792
+                                           LimitCase{257, 256, false},    // 65,792
+                                           LimitCase{1, 65537, false},    // 65,537
+                                           LimitCase{65537, 1, false},    // 65,537
+                                           LimitCase{3, 21846, false}));  // 65,538
+
+// Latitudes 85 south to 85 north, all longitudes: 129 x 128 tiles at zoom 8
+// (the margin adds the column east of the world), 257 x 256 at zoom 9, which
+// is more than one request may have.
+TEST(TileEnumerationTest, WholeWorldFitsTheLimitUpToZoom8) {
+    const ZarvoCoordTransform t(LayerKind::Map, u"map");
+    const TileRange zoom8 = t.CoverBox({-180, -85, 180, 85}, 8);
+    EXPECT_EQ(zoom8.x0, 0);
+    EXPECT_EQ(zoom8.y0, 131072);
+    EXPECT_EQ(zoom8.columns, 129);
+    EXPECT_EQ(zoom8.rows, 128);
+    EXPECT_TRUE(t.CoverBox({-180, -85, 180, 85}, 9).Empty());
+    EXPECT_EQ(t.CoverBox({-180, -85, 179, 85}, 9).Count(), 256u * 256u);
+}
+
+// Random boxes: the keys form a complete row-major grid on the tile lattice,
+// and it is the smallest one that holds every world pixel from two west of
+// (and north of) the corners' pixels to two east of (and south of) them:
+// the resampler reaches one pixel east and south of each sample.
+TEST(TileEnumerationTest, RandomBoxesGiveTheSmallestCoveringGrid) {
     const ZarvoCoordTransform t(LayerKind::Map, u"map");
     std::mt19937_64 rng(20261207);
     std::uniform_real_distribution<double> lon(-179.9, 179.9);
@@ -94,10 +176,11 @@ TEST(TileEnumerationTest, RandomBoxesGiveCompleteCoveringGrids) {
     for (int iteration = 0; iteration < 3000; ++iteration) {
         const int32_t zoom = zoomOf(rng);
         const double size = std::pow(span(rng), 3) * 720.0 / (1 << (zoom - 1));
-        const GeoBox box{lon(rng), lat(rng), 0, 0};
-        const GeoBox full{box.lon1, box.lat1, std::min(180.0, box.lon1 + size), std::min(85.0, box.lat1 + size)};
+        const double west = lon(rng);
+        const double south = lat(rng);
+        const GeoBox box{west, south, std::min(180.0, west + size), std::min(85.0, south + size)};
         Keys keys;
-        t.EnumerateTiles(full, zoom, keys);
+        t.EnumerateTiles(box, zoom, keys);
         if (keys.empty()) {
             continue;
         }
@@ -115,19 +198,34 @@ TEST(TileEnumerationTest, RandomBoxesGiveCompleteCoveringGrids) {
             ASSERT_EQ(key.x, keys[0].x + static_cast<int32_t>(k % columns) * 256);
             ASSERT_EQ(key.y, keys[0].y + static_cast<int32_t>(k / columns) * 256);
         }
-        const TileKey& last = keys.back();
-        for (double cx : {full.lon1, full.lon2}) {
-            for (double cy : {full.lat1, full.lat2}) {
+        double minX = std::numeric_limits<double>::infinity();
+        double maxX = -minX;
+        double minY = minX;
+        double maxY = -minX;
+        for (double cx : {box.lon1, box.lon2}) {
+            for (double cy : {box.lat1, box.lat2}) {
                 const WorldPoint p = t.ToWorldPixel(cx, cy, zoom);
-                const double x = std::trunc(p.x);
-                const double y = std::trunc(p.y);
-                ASSERT_LE(std::max(0.0, x - 2), x);
-                ASSERT_LE(keys[0].x, std::max(0.0, x - 2));
-                ASSERT_LE(keys[0].y, y - 2);
-                ASSERT_GT(last.x + 256, x + 1);
-                ASSERT_GT(last.y + 256, y + 1);
+                minX = std::min(minX, std::trunc(p.x));
+                maxX = std::max(maxX, std::trunc(p.x));
+                minY = std::min(minY, std::trunc(p.y));
+                maxY = std::max(maxY, std::trunc(p.y));
             }
         }
+        // The world has no pixel west of 0, so the margin stops there.
+        const double firstX = std::max(0.0, minX - 2);
+        const double lastX = maxX + 1;
+        const double firstY = minY - 2;
+        const double lastY = maxY + 1;
+        const TileKey& first = keys.front();
+        const TileKey& last = keys.back();
+        ASSERT_LE(first.x, firstX) << iteration;
+        ASSERT_LT(firstX, first.x + 256) << iteration;
+        ASSERT_LE(first.y, firstY) << iteration;
+        ASSERT_LT(firstY, first.y + 256) << iteration;
+        ASSERT_LE(last.x, lastX) << iteration;
+        ASSERT_LT(lastX, last.x + 256) << iteration;
+        ASSERT_LE(last.y, lastY) << iteration;
+        ASSERT_LT(lastY, last.y + 256) << iteration;
     }
     EXPECT_GT(tested, 2500);
 }

@@ -4,12 +4,9 @@
 #include <vector>
 
 #include "projection/zarvo_coord_transform.h"
+#include "tests/support/tile_fixtures.h"
 
 namespace {
-
-std::string Narrow(const std::u16string& s) {
-    return std::string(s.begin(), s.end());
-}
 
 struct UrlCase {
     LayerKind kind;

@@ -1,5 +1,7 @@
 #include "tests/support/tile_fixtures.h"
 
+#include <cmath>
+
 #include "projection/tile_range.h"
 
 void TileSet::AddTiles(size_t count, int32_t bytesPerPixel, const PixelFill& fill) {
@@ -55,29 +57,39 @@ void PatternFill(size_t k, int a, int b, uint8_t* pixel) {
     // A fourth byte, where there is one, is never read.
 }
 
-WorldPoint CountingTransform::ToWorldPixel(double lon, double lat, int32_t zoom) const {
-    calls.push_back('P');
-    projected.push_back(WorldPoint{lon, lat});
+WorldPoint PerPixelTransform::ToWorldPixel(double lon, double lat, int32_t zoom) const {
     return inner.ToWorldPixel(lon, lat, zoom);
 }
 
-int32_t CountingTransform::TileWidth() const {
-    calls.push_back('W');
+int32_t PerPixelTransform::TileWidth() const {
     return inner.TileWidth();
 }
 
-int32_t CountingTransform::TileHeight() const {
-    calls.push_back('H');
+int32_t PerPixelTransform::TileHeight() const {
     return inner.TileHeight();
 }
 
-std::u16string CountingTransform::TileUrl(const TileKey& key) const {
+std::u16string PerPixelTransform::TileUrl(const TileKey& key) const {
     return inner.TileUrl(key);
 }
 
-void CountingTransform::EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector<TileKey>& out) const {
-    calls.push_back('E');
-    inner.EnumerateTiles(box, zoom, out);
+namespace {
+
+// The tiling's own constants: 256 / 360 and 256 / (2 pi), the latter cut to
+// twelve decimals as the projection uses it.
+constexpr double kPixelsPerDegree = 0.7111111111111111;
+constexpr double kPixelsPerRadian = 40.743665431525;
+constexpr double kDegreesPerRadian = 57.29577951308232;
+
+}  // namespace
+
+double LongitudeOfWorldX(double x, int32_t zoom) {
+    return (x / std::ldexp(1.0, zoom - 1) - 128.0) / kPixelsPerDegree;
+}
+
+double LatitudeOfWorldY(double y, int32_t zoom) {
+    const double mercatorY = (y - std::ldexp(1.0, zoom + 9)) / std::ldexp(1.0, zoom - 1);
+    return std::atan(std::sinh((128.0 - mercatorY) / kPixelsPerRadian)) * kDegreesPerRadian;
 }
 
 std::string Narrow(const std::u16string& s) {

@@ -39,23 +39,25 @@ std::vector<TileKey> RequestTiles(const CoordTransform& transform, const DataReq
 // Every pixel gets bytes that differ between neighbours and between tiles.
 void PatternFill(size_t k, int a, int b, uint8_t* pixel);
 
-// Wraps another transform and counts the calls made on it. It does not
-// declare itself separable, so the resampler takes the per-pixel path.
-class CountingTransform : public CoordTransform {
+// Another transform's projection and tiles, without its claim to be
+// separable: the resampler then projects every sample on its own.
+class PerPixelTransform : public CoordTransform {
 public:
-    explicit CountingTransform(const CoordTransform& inner) : inner(inner) {}
+    explicit PerPixelTransform(const CoordTransform& inner) : inner(inner) {}
 
     WorldPoint ToWorldPixel(double lon, double lat, int32_t zoom) const override;
     int32_t TileWidth() const override;
     int32_t TileHeight() const override;
     std::u16string TileUrl(const TileKey& key) const override;
-    void EnumerateTiles(const GeoBox& box, int32_t zoom, std::vector<TileKey>& out) const override;
-
-    mutable std::vector<char> calls;  // 'E', 'W', 'H', 'P' in call order
-    mutable std::vector<WorldPoint> projected;  // arguments (lon, lat) of each 'P'
 
 private:
     const CoordTransform& inner;
 };
+
+// The inverse of the Zarvo projection at `zoom`: the longitude of world x,
+// the latitude of world y (offset form). For boxes whose edges fall on
+// chosen world pixels.
+double LongitudeOfWorldX(double x, int32_t zoom);
+double LatitudeOfWorldY(double y, int32_t zoom);
 
 std::string Narrow(const std::u16string& s);
