@@ -17,8 +17,10 @@ void TileRange::AppendKeys(std::vector<TileKey>& out) const {
 }
 
 TileRange RequestTileRange(const CoordTransform& transform, const DataRequestBlock& request) {
-    const uint64_t rasterBytes = uint64_t{request.width} * request.height * 3;
-    if (rasterBytes > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+    // Width times height fits 64 bits; times 3 it may not, so the bound is
+    // applied to the pixel count.
+    const uint64_t pixels = uint64_t{request.width} * request.height;
+    if (pixels > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) / 3) {
         return TileRange{};
     }
     // The request stores each corner latitude first; the box wants longitude first.

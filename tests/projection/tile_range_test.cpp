@@ -95,9 +95,8 @@ INSTANTIATE_TEST_SUITE_P(AtTheEdge, RasterSizeTest,
 // 2,007,567,422 x 3,062,868,337 pixels of 3 bytes are 26 bytes more than
 // 2^64: a size computed as one 64-bit product wraps to 26 and lets the
 // request through, and the resampler then writes the whole first row of
-// samples into a raster of 26 bytes. Disabled until RequestTileRange bounds
-// the pixel count before multiplying by the bytes per pixel.
-TEST(TileRangeTest, DISABLED_RefusesARasterWhoseByteCountWrapsPast64Bits) {
+// samples into a raster of 26 bytes.
+TEST(TileRangeTest, RefusesARasterWhoseByteCountWrapsPast64Bits) {
     EXPECT_TRUE(RequestTileRange(kMap, MakeRequest(3, 10, 50, 20, 60, 2007567422u, 3062868337u)).Empty());
     EXPECT_TRUE(RequestTileRange(kMap, MakeRequest(3, 10, 50, 20, 60, 1604214285u, 3832975899u)).Empty());
 }
