@@ -151,8 +151,8 @@ typedef struct DownloadJob {
  * thread before DownloadDone returns.
  * Pointers: the job, its images and their pixels are read only during the
  * call and stay the host's; it may free them when the call returns.
- * Events: with an event callback registered, exactly one event follows each
- * accepted job: the result of DownloadDone for it. A completion whose status
+ * Events: with an event callback registered when DownloadDone runs, exactly
+ * one event follows each accepted job, before DownloadDone returns. A completion whose status
  * is 0 and whose layer id is bound to no layer has no accepted job behind it
  * (bindings are never removed) and is dropped without an event; so is a null
  * job. The layer used is the one bound to the id when DownloadDone runs. */
@@ -185,8 +185,7 @@ typedef int32_t(KVL_CALL* DownloadCallback)(DownloadJob* job, DownloadDoneFn don
  * Threads: runs inside DownloadDone, on its thread.
  * Pointers: the LayerImage and its pixels belong to the plug-in and are
  * valid only while this function runs; the host copies what it keeps. The
- * job is the host's and is valid as long as the host keeps it alive for
- * its DownloadDone call. */
+ * job is the host's own record, the one it passed to DownloadDone. */
 typedef void(KVL_CALL* EventCallback)(int32_t result, DownloadJob* job, LayerImage* image, void* context);
 
 /* What KvlPluginInfo describes. Texts are static zero-terminated UTF-16. */
@@ -238,9 +237,9 @@ ZARVO_EXPORT int32_t KVL_CALL DataRequest(const DataRequestBlock* request);
  *
  * Threads: any, concurrently with every export. Every call of the function
  * gets the context registered with it, never another registration's. A
- * DataRequest that started before the registration may still call the
- * previous function with its context, so the host keeps an old context
- * valid until the calls running when it re-registered have returned. */
+ * DataRequest running when the host registers again may still call the
+ * previous function with the previous context, so the host keeps an old
+ * context valid until the calls running then have returned. */
 ZARVO_EXPORT void KVL_CALL DataSetDownloadCallback(DownloadCallback fn, void* context);
 
 /* Registers the event function and the context it is to receive; a null
@@ -250,9 +249,9 @@ ZARVO_EXPORT void KVL_CALL DataSetDownloadCallback(DownloadCallback fn, void* co
  * Threads: any, concurrently with every export. Every call of the function
  * gets the context registered with it, never another registration's. The
  * event of a job goes to the registration in place when its DownloadDone
- * runs; a DownloadDone already running may still call the previous function
- * with its context, so the host keeps an old context valid until the calls
- * running when it re-registered have returned. */
+ * runs; a DownloadDone running when the host registers again may still call
+ * the previous function with the previous context, so the host keeps an old
+ * context valid until the calls running then have returned. */
 ZARVO_EXPORT void KVL_CALL DataSetEventCallback(EventCallback fn, void* context);
 
 /* Describes the plug-in. Returns the same record on every call, valid until
