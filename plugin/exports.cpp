@@ -2,6 +2,7 @@
 // the plug-in manager, and none lets a C++ exception reach the host: a C
 // host, or one built with another compiler, could not catch it.
 
+#include <mutex>
 #include <string>
 
 #include "plugin/plugin_manager.h"
@@ -18,21 +19,39 @@ constexpr char16_t kContactEmail[] = u"data-plugin@zarvo.example";
 constexpr char16_t kLegalNotice[] =
     u"Copyright (c) 2026 the Zarvo Data Plugin developers. Released under the MIT License.";
 
-PluginDescriptor descriptor;
+// Holds the published values from load on: callers on several threads read
+// it while others call KvlPluginInfo, so a call writes only a field the host
+// has changed. Once the record is right a call only reads it, and readers of
+// an unchanged record never meet a write. The mutex keeps two calls from
+// repairing the same field at once and orders each call after the last repair.
+PluginDescriptor descriptor{kType, kName, kDescription, kVendor, kWebAddress, kContactEmail, kLegalNotice, 2, 0, 0};
+std::mutex descriptorRepair;
+
+template <typename Field, typename Value>
+void Restore(Field& field, const Value& value) {
+    if (field != value) {
+        field = value;
+    }
+}
 
 }  // namespace
 
 const PluginDescriptor* KVL_CALL KvlPluginInfo(void) {
-    descriptor.reserved1 = 0;
-    descriptor.reserved2 = 0;
-    descriptor.type = kType;
-    descriptor.name = kName;
-    descriptor.description = kDescription;
-    descriptor.vendor = kVendor;
-    descriptor.webAddress = kWebAddress;
-    descriptor.contactEmail = kContactEmail;
-    descriptor.legalNotice = kLegalNotice;
-    descriptor.number = 2;
+    try {
+        std::lock_guard<std::mutex> lock(descriptorRepair);
+        Restore(descriptor.reserved1, 0);
+        Restore(descriptor.reserved2, 0);
+        Restore(descriptor.type, kType);
+        Restore(descriptor.name, kName);
+        Restore(descriptor.description, kDescription);
+        Restore(descriptor.vendor, kVendor);
+        Restore(descriptor.webAddress, kWebAddress);
+        Restore(descriptor.contactEmail, kContactEmail);
+        Restore(descriptor.legalNotice, kLegalNotice);
+        Restore(descriptor.number, 2);
+    } catch (...) {
+        // The mutex could not be taken; the record is left as it is.
+    }
     return &descriptor;
 }
 

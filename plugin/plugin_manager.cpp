@@ -31,13 +31,11 @@ PluginManager& PluginManager::Instance() {
 }
 
 void PluginManager::SetEventCallback(EventCallback fn, void* context) {
-    eventCallback.store(fn);
-    eventContext.store(context);
+    eventCallback.Store(fn, context);
 }
 
 void PluginManager::SetDownloadCallback(DownloadCallback fn, void* context) {
-    downloadCallback.store(fn);
-    downloadContext.store(context);
+    downloadCallback.Store(fn, context);
 }
 
 bool PluginManager::InitLayer(std::u16string name, int32_t layerId) {
@@ -63,8 +61,8 @@ int32_t PluginManager::StartRequest(const DataRequestBlock* request) {
     if (request == nullptr) {
         return ZARVO_REQUEST_UNSERVABLE;
     }
-    const DownloadCallback download = downloadCallback.load();
-    if (download == nullptr) {
+    const CallbackSlot<DownloadCallback>::Registration download = downloadCallback.Load();
+    if (download.fn == nullptr) {
         return ZARVO_REQUEST_REFUSED;
     }
     DataSrcLayer* layer = FindLayer(request->layerId);
@@ -88,16 +86,16 @@ int32_t PluginManager::StartRequest(const DataRequestBlock* request) {
     }
     job.items = items.data();
     job.itemCount = static_cast<int32_t>(items.size());
-    if (download(&job, &DownloadDone, downloadContext.load()) == 0) {
+    if (download.fn(&job, &DownloadDone, download.context) == 0) {
         result = ZARVO_REQUEST_REFUSED;
     }
     return result;
 }
 
 void PluginManager::Report(int32_t result, DownloadJob* job, LayerImage* image) {
-    const EventCallback event = eventCallback.load();
-    if (event != nullptr) {
-        event(result, job, image, eventContext.load());
+    const CallbackSlot<EventCallback>::Registration event = eventCallback.Load();
+    if (event.fn != nullptr) {
+        event.fn(result, job, image, event.context);
     }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -9,6 +8,7 @@
 
 #include "layers/data_src_layer.h"
 #include "layers/layer_registry.h"
+#include "plugin/callback_slot.h"
 #include "plugin/zarvo_data_plugin.h"
 
 // Host layer id to layer. Refers to layers; the registry owns them.
@@ -17,7 +17,8 @@ using LayerTable = std::map<int32_t, DataSrcLayer*>;
 // The one process-wide object behind the exports: the host's callbacks, the
 // binding of layer ids to layers, and the flow of each request to the host
 // and back. Its mutex guards the table and the registry and is never held
-// while the host or a layer runs, so the host may call back from anywhere.
+// while the host or a layer runs, so the host may call any export from
+// inside its callbacks and from any thread.
 class PluginManager {
 public:
     PluginManager();
@@ -48,12 +49,14 @@ private:
     DataSrcLayer* FindLayer(int32_t layerId);
     void Report(int32_t result, DownloadJob* job, LayerImage* image);
 
-    // Each word is atomic: the host may replace a callback while another
-    // thread reads it. Readers load the function once per use.
-    std::atomic<EventCallback> eventCallback{nullptr};
-    std::atomic<void*> eventContext{nullptr};
-    std::atomic<DownloadCallback> downloadCallback{nullptr};
-    std::atomic<void*> downloadContext{nullptr};
+    // The host may register again while other threads are inside requests
+    // and completions. Each use reads its function and context together,
+    // once, so it calls one registration's function with that registration's
+    // context; a call that read the earlier pair may still run it after the
+    // new one is in place, which is why the host keeps an old context alive
+    // until the calls running at its re-registration have returned.
+    CallbackSlot<EventCallback> eventCallback;
+    CallbackSlot<DownloadCallback> downloadCallback;
     LayerTable layerTable;
     std::unique_ptr<LayerRegistry> registry;
     std::recursive_mutex mutex;

@@ -6,6 +6,25 @@
  * (the library the host loads) the layouts have pointers of 4 bytes and no
  * gaps; on 64-bit builds they keep the field order with natural alignment.
  * Both are pinned by the static assertions at the end of this file.
+ *
+ * Language. A C host needs C11: char16_t comes from <uchar.h> and the layout
+ * checks use _Static_assert (bool comes from <stdbool.h>, C99). Older C modes
+ * work only where the compiler and C library offer both as extensions, as
+ * GCC and clang with glibc or mingw-w64 do. A C++ host needs C++11 (char16_t
+ * and static_assert are keywords from there on); C++98 fails.
+ *
+ * Threads. Every export may be called from any thread, and from several at
+ * once. The plug-in starts no threads: each host callback runs on the thread
+ * of the call that leads to it (see each one below).
+ *
+ * Re-entry. The plug-in holds no lock while it calls the host, so the host
+ * may call any export, DownloadDone included, from inside any of its
+ * callbacks.
+ *
+ * Unloading. The library may be unloaded only when no export and no
+ * DownloadDone call is running and every accepted job has ended (its
+ * DownloadDone call has returned). Loading it again starts afresh: no
+ * bindings, no callbacks.
  */
 #ifndef ZARVO_DATA_PLUGIN_H
 #define ZARVO_DATA_PLUGIN_H
@@ -124,15 +143,56 @@ typedef struct DownloadJob {
     int32_t jobWordB; /* always 2 in outgoing jobs */
 } DownloadJob;
 
-/* The plug-in's completion routine: status 0 when every tile arrived and was
- * decoded, the host's own non-zero code otherwise. */
+/* The plug-in's completion routine, handed to the download callback with
+ * each job; the host calls it exactly once for every job it accepts, and
+ * never for a job it refused.
+ *
+ * status: 0 when every tile arrived and was decoded, the host's own non-zero
+ *   code otherwise (passed to the event callback unchanged, raster empty).
+ * job: the host's record of the completed job: the request exactly as the
+ *   outgoing job carried it, and `items` pointing to `itemCount` TileImage
+ *   records, image k being the tile of address k. Null is ignored.
+ *
+ * Threads: any thread, several jobs at once, and also from inside the
+ * download callback before it returns. The event callback runs on this
+ * thread before DownloadDone returns.
+ * Pointers: the job, its images and their pixels are read only during the
+ * call and stay the host's; it may free them when the call returns.
+ * Events: with an event callback registered when DownloadDone runs, exactly
+ * one event follows each accepted job, before DownloadDone returns. A completion whose status
+ * is 0 and whose layer id is bound to no layer has no accepted job behind it
+ * (bindings are never removed) and is dropped without an event; so is a null
+ * job. The layer used is the one bound to the id when DownloadDone runs. */
 typedef void(KVL_CALL* DownloadDoneFn)(int32_t status, DownloadJob* job);
 
-/* The host's download function: returns 0 to refuse the job. */
+/* The host's download function, registered with DataSetDownloadCallback.
+ *
+ * job: the outgoing job: the request, and `items` pointing to `itemCount`
+ *   zero-terminated UTF-16 tile addresses.
+ * done: the completion routine to call once for this job, now or later.
+ * context: the pointer registered with this function, unchanged.
+ * Returns non-zero to accept the job, 0 to refuse it (DataRequest then
+ *   returns ZARVO_REQUEST_REFUSED and the host must not call `done`).
+ *
+ * Threads: runs inside DataRequest, on its thread.
+ * Pointers: the job, its address array and the texts belong to the plug-in
+ * and are valid only while this function runs; the host copies what it
+ * keeps. The job record given to `done` is the host's own. */
 typedef int32_t(KVL_CALL* DownloadCallback)(DownloadJob* job, DownloadDoneFn done, void* context);
 
-/* The host's event function: receives every finished or failed job. The
- * raster belongs to the plug-in and is freed when this returns. */
+/* The host's event function, registered with DataSetEventCallback: receives
+ * every finished or failed job.
+ *
+ * result: a ZarvoEventResult, or the host's non-zero DownloadDone status.
+ * job: the job record the host passed to DownloadDone.
+ * image: the raster when result is ZARVO_EVENT_RASTER_READY, otherwise all
+ *   zero (null pixels).
+ * context: the pointer registered with this function, unchanged.
+ *
+ * Threads: runs inside DownloadDone, on its thread.
+ * Pointers: the LayerImage and its pixels belong to the plug-in and are
+ * valid only while this function runs; the host copies what it keeps. The
+ * job is the host's own record, the one it passed to DownloadDone. */
 typedef void(KVL_CALL* EventCallback)(int32_t result, DownloadJob* job, LayerImage* image, void* context);
 
 /* What KvlPluginInfo describes. Texts are static zero-terminated UTF-16. */
@@ -151,10 +211,64 @@ typedef struct PluginDescriptor {
 
 /* Export ordinals, in this order: 1 DataInitLayer, 2 DataRequest,
  * 3 DataSetDownloadCallback, 4 DataSetEventCallback, 5 KvlPluginInfo. */
+
+/* Binds `layerId` (any value) to the layer named `name`: "map", "aerial" or
+ * "hybrid", with A to Z read as a to z. Binding an id again replaces its
+ * layer; several ids may share one. A job already accepted is finished by
+ * the layer bound to its id when its DownloadDone runs.
+ *
+ * name: zero-terminated UTF-16, read only during the call.
+ * Returns true when bound. False, with every binding left as it was, when
+ *   `name` is null or names no layer, or when memory runs out.
+ * Threads: any, concurrently with every export; may be called from inside
+ *   the host's callbacks. */
 ZARVO_EXPORT bool KVL_CALL DataInitLayer(const char16_t* name, int32_t layerId);
+
+/* Lists the tiles covering the request, builds their addresses and hands
+ * them as one job to the download callback.
+ *
+ * request: read only during the call; copied into the job.
+ * Returns ZARVO_REQUEST_STARTED when the download callback accepted the job,
+ *   otherwise the ZarvoRequestResult that says why not; then no DownloadDone
+ *   call and no event follow.
+ * Threads: any, concurrently with every export; may be called from inside
+ *   the host's callbacks.
+ * Re-entry: before it returns, the download callback runs on this thread,
+ *   and if the host completes the job there, DownloadDone and the event
+ *   callback too. */
 ZARVO_EXPORT int32_t KVL_CALL DataRequest(const DataRequestBlock* request);
+
+/* Registers the download function and the context it is to receive; a null
+ * `fn` removes it (DataRequest then refuses every request). The context is
+ * never read by the plug-in, only handed back.
+ *
+ * Threads: any, concurrently with every export. Every call of the function
+ * gets the context registered with it, never another registration's. A
+ * DataRequest running when the host registers again may still call the
+ * previous function with the previous context, so the host keeps an old
+ * context valid until the calls running then have returned. */
 ZARVO_EXPORT void KVL_CALL DataSetDownloadCallback(DownloadCallback fn, void* context);
+
+/* Registers the event function and the context it is to receive; a null
+ * `fn` removes it (jobs still complete, their rasters are freed unseen).
+ * The context is never read by the plug-in, only handed back.
+ *
+ * Threads: any, concurrently with every export. Every call of the function
+ * gets the context registered with it, never another registration's. The
+ * event of a job goes to the registration in place when its DownloadDone
+ * runs; a DownloadDone running when the host registers again may still call
+ * the previous function with the previous context, so the host keeps an old
+ * context valid until the calls running then have returned. */
 ZARVO_EXPORT void KVL_CALL DataSetEventCallback(EventCallback fn, void* context);
+
+/* Describes the plug-in. Returns the same record on every call, valid until
+ * the library is unloaded; each call puts back any field the host changed.
+ * The texts are static.
+ *
+ * Threads: any, concurrently with every export. Hosts may read the record
+ * while other threads call KvlPluginInfo: a call writes only a field that
+ * differs from the description, so it never writes a record the host left
+ * as it was. */
 ZARVO_EXPORT const PluginDescriptor* KVL_CALL KvlPluginInfo(void);
 
 #ifdef __cplusplus

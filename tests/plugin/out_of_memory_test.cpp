@@ -1,7 +1,7 @@
 // Out-of-memory injection over a whole flow (bind, request, completion
 // with a raster): the N-th allocation fails, for N = 1, 2, 3, ... until the
 // flow runs without reaching N. Every time the plug-in must report the
-// failure (-4 or false), leak nothing, leave its mutex free and then serve
+// failure (an out-of-memory result or false), leak nothing, leave its mutex free and then serve
 // the same flow normally.
 
 #include <gtest/gtest.h>
@@ -70,12 +70,17 @@ void operator delete[](void* p, size_t) noexcept { Release(p); }
 
 namespace {
 
+// What QuietHost records when no event came, and when a failed event came
+// with a raster: neither is a result the plug-in reports.
+constexpr int32_t kNoEvent = 1;
+constexpr int32_t kRasterWithFailure = 99;
+
 // A host that allocates nothing while the flow runs: its tiles are made
 // beforehand and it records into plain words.
 struct QuietHost {
     TileSet* tiles = nullptr;
     int32_t accepted = 0;
-    int32_t eventResult = 1;
+    int32_t eventResult = kNoEvent;
     int events = 0;
 };
 
@@ -93,7 +98,9 @@ int32_t KVL_CALL QuietDownload(DownloadJob* job, DownloadDoneFn done, void*) {
 void KVL_CALL QuietEvent(int32_t result, DownloadJob*, LayerImage* image, void*) {
     quiet.eventResult = result;
     ++quiet.events;
-    if (result != 0 && (image->pixels != nullptr || image->byteSize != 0)) quiet.eventResult = 99;
+    if (result != ZARVO_EVENT_RASTER_READY && (image->pixels != nullptr || image->byteSize != 0)) {
+        quiet.eventResult = kRasterWithFailure;
+    }
 }
 
 struct FlowResult {
@@ -106,7 +113,7 @@ struct FlowResult {
 const DataRequestBlock kRequest = MakeRequest(3, 80, 0, 100, 10, 64, 48, 1);
 
 FlowResult RunFlow(const PluginApi& api) {
-    quiet.eventResult = 1;
+    quiet.eventResult = kNoEvent;
     quiet.events = 0;
     api.setDownloadCallback(QuietDownload, nullptr);
     api.setEventCallback(QuietEvent, nullptr);
@@ -160,18 +167,22 @@ TEST(OutOfMemoryTest, EveryFailedAllocationIsReportedAndCleanedUp) {
         counting = false;
 
         ASSERT_TRUE(free) << "allocation " << n << ": the mutex stayed locked";
-        EXPECT_TRUE(again.bound && again.requested == 1 && again.event == 0 && again.events == 1)
+        EXPECT_TRUE(again.bound && again.requested == ZARVO_REQUEST_STARTED &&
+                    again.event == ZARVO_EVENT_RASTER_READY && again.events == 1)
             << "allocation " << n << ": the flow does not work after the failure";
         EXPECT_EQ(live.load(), 0) << "allocation " << n << ": blocks leaked";
         if (!reached) {
-            EXPECT_TRUE(failed.bound && failed.requested == 1 && failed.event == 0);
+            EXPECT_TRUE(failed.bound && failed.requested == ZARVO_REQUEST_STARTED &&
+                        failed.event == ZARVO_EVENT_RASTER_READY);
             break;
         }
         ++injected;
         // The failure shows in exactly one place, as its documented result.
-        const bool reportedByBind = !failed.bound && failed.requested == -3 && failed.events == 0;
-        const bool reportedByRequest = failed.bound && failed.requested == -4 && failed.events == 0;
-        const bool reportedByEvent = failed.bound && failed.requested == 1 && failed.events == 1 && failed.event == -4;
+        const bool reportedByBind = !failed.bound && failed.requested == ZARVO_REQUEST_NO_LAYER && failed.events == 0;
+        const bool reportedByRequest =
+            failed.bound && failed.requested == ZARVO_REQUEST_OUT_OF_MEMORY && failed.events == 0;
+        const bool reportedByEvent = failed.bound && failed.requested == ZARVO_REQUEST_STARTED && failed.events == 1 &&
+                                     failed.event == ZARVO_EVENT_OUT_OF_MEMORY;
         EXPECT_TRUE(reportedByBind || reportedByRequest || reportedByEvent)
             << "allocation " << n << ": bound " << failed.bound << ", request " << failed.requested << ", event "
             << failed.event << " (" << failed.events << " events)";

@@ -55,28 +55,67 @@ TEST_F(PluginAbiTest, DescriptorIsStaticAndComplete) {
     EXPECT_EQ(first->reserved2, 0);
 }
 
+// Hosts compiled against older headers compare results with bare numbers,
+// so every name keeps its number. The only test that spells them out.
+TEST(ResultCodes, KeepTheirNumbers) {
+    struct Code {
+        const char* name;
+        int32_t value;
+        int32_t number;
+    };
+#define ZARVO_CODE(name, number) Code{#name, name, number}
+    const Code codes[] = {
+        ZARVO_CODE(ZARVO_REQUEST_STARTED, 1),      ZARVO_CODE(ZARVO_REQUEST_REFUSED, -1),
+        ZARVO_CODE(ZARVO_REQUEST_UNSERVABLE, -2),  ZARVO_CODE(ZARVO_REQUEST_NO_LAYER, -3),
+        ZARVO_CODE(ZARVO_REQUEST_OUT_OF_MEMORY, -4), ZARVO_CODE(ZARVO_EVENT_RASTER_READY, 0),
+        ZARVO_CODE(ZARVO_EVENT_BAD_TILE_IMAGE, -1), ZARVO_CODE(ZARVO_EVENT_TILES_MISMATCH, -2),
+        ZARVO_CODE(ZARVO_EVENT_NO_TRANSFORM, -3),  ZARVO_CODE(ZARVO_EVENT_OUT_OF_MEMORY, -4),
+    };
+#undef ZARVO_CODE
+    for (const Code& code : codes) {
+        EXPECT_EQ(code.value, code.number) << code.name;
+    }
+}
+
+// The host may rely on each call putting the record right again.
+TEST_F(PluginAbiTest, EveryDescriptorCallRestoresWhatTheHostChanged) {
+    auto* record = const_cast<PluginDescriptor*>(Api().pluginInfo());
+    const PluginDescriptor published = *record;
+    record->type = nullptr;
+    record->legalNotice = u"changed";
+    record->number = 7;
+    record->reserved1 = -1;
+    record->reserved2 = 3;
+    ASSERT_EQ(Api().pluginInfo(), record);
+    EXPECT_EQ(record->type, published.type);
+    EXPECT_EQ(record->legalNotice, published.legalNotice);
+    EXPECT_EQ(record->number, 2);
+    EXPECT_EQ(record->reserved1, 0);
+    EXPECT_EQ(record->reserved2, 0);
+}
+
 TEST_F(PluginAbiTest, ResultCodesInTheOrderTheyAreDecided) {
-    EXPECT_EQ(Api().request(nullptr), -2);
-    EXPECT_EQ(host->Request(kOneTile), -1) << "no download callback, unbound id";
+    EXPECT_EQ(Api().request(nullptr), ZARVO_REQUEST_UNSERVABLE);
+    EXPECT_EQ(host->Request(kOneTile), ZARVO_REQUEST_REFUSED) << "no download callback, unbound id";
     ASSERT_TRUE(Bind(u"map", 1));
-    EXPECT_EQ(host->Request(kOneTile), -1) << "no download callback, bound id";
+    EXPECT_EQ(host->Request(kOneTile), ZARVO_REQUEST_REFUSED) << "no download callback, bound id";
     Api().setDownloadCallback(nullptr, nullptr);
-    EXPECT_EQ(host->Request(kOneTile), -1) << "a null download callback";
+    EXPECT_EQ(host->Request(kOneTile), ZARVO_REQUEST_REFUSED) << "a null download callback";
 
     host->RegisterCallbacks();
-    EXPECT_EQ(Api().request(nullptr), -2);
+    EXPECT_EQ(Api().request(nullptr), ZARVO_REQUEST_UNSERVABLE);
     DataRequestBlock unbound = kOneTile;
     unbound.layerId = 99;
-    EXPECT_EQ(host->Request(unbound), -3);
+    EXPECT_EQ(host->Request(unbound), ZARVO_REQUEST_NO_LAYER);
     DataRequestBlock noTiles = kOneTile;
     noTiles.zoom = 0;
-    EXPECT_EQ(host->Request(noTiles), -2);
+    EXPECT_EQ(host->Request(noTiles), ZARVO_REQUEST_UNSERVABLE);
     EXPECT_TRUE(host->Outgoing().empty()) << "refused requests reach no host function";
 
     host->acceptResult = 0;
-    EXPECT_EQ(host->Request(kOneTile), -1);
+    EXPECT_EQ(host->Request(kOneTile), ZARVO_REQUEST_REFUSED);
     host->acceptResult = 7;
-    EXPECT_EQ(host->Request(kOneTile), 1);
+    EXPECT_EQ(host->Request(kOneTile), ZARVO_REQUEST_STARTED);
     EXPECT_EQ(host->Outgoing().size(), 2u);
     EXPECT_TRUE(host->Events().empty());
 }
@@ -86,7 +125,7 @@ TEST_F(PluginAbiTest, OutgoingJobCarriesTheRequestAndOneAddressPerTile) {
     ASSERT_TRUE(Bind(u"map", 1));
     DataRequestBlock request = kFourTiles;
     for (uint32_t i = 0; i < 4; ++i) request.hostWords[i] = 0xA5A50000u + i;
-    ASSERT_EQ(host->Request(request), 1);
+    ASSERT_EQ(host->Request(request), ZARVO_REQUEST_STARTED);
     const OutgoingJob job = host->Outgoing().at(0);
     EXPECT_EQ(std::memcmp(job.requestBytes.data(), &request, sizeof request), 0);
     EXPECT_EQ(job.itemCount, 4);
@@ -101,12 +140,12 @@ TEST_F(PluginAbiTest, OutgoingJobCarriesTheRequestAndOneAddressPerTile) {
 TEST_F(PluginAbiTest, CompletedJobDeliversTheRaster) {
     host->RegisterCallbacks();
     ASSERT_TRUE(Bind(u"map", 1));
-    ASSERT_EQ(host->Request(kFourTiles), 1);
+    ASSERT_EQ(host->Request(kFourTiles), ZARVO_REQUEST_STARTED);
     host->CompletePending();
     const std::vector<HostEvent> events = host->Events();
     ASSERT_EQ(events.size(), 1u);
     const HostEvent& e = events[0];
-    EXPECT_EQ(e.result, 0);
+    EXPECT_EQ(e.result, ZARVO_EVENT_RASTER_READY);
     EXPECT_EQ(e.context, host.get());
     EXPECT_EQ(e.image.byteSize, 180000);
     EXPECT_EQ(e.image.width, 300);
@@ -118,7 +157,7 @@ TEST_F(PluginAbiTest, CompletedJobDeliversTheRaster) {
     ZarvoSrcLayer layer;
     ASSERT_TRUE(layer.Init(u"map"));
     LayerImage direct{};
-    ASSERT_EQ(layer.ProcessDownload(*e.job, direct), 0);
+    ASSERT_EQ(layer.ProcessDownload(*e.job, direct), ZARVO_EVENT_RASTER_READY);
     EXPECT_EQ(std::vector<uint8_t>(direct.pixels, direct.pixels + direct.byteSize), e.raster);
     delete[] direct.pixels;
 }
@@ -127,7 +166,7 @@ TEST_F(PluginAbiTest, FailedDownloadPassesTheStatusThrough) {
     host->RegisterCallbacks();
     ASSERT_TRUE(Bind(u"map", 1));
     host->completionStatus = 5;
-    ASSERT_EQ(host->Request(kOneTile), 1);
+    ASSERT_EQ(host->Request(kOneTile), ZARVO_REQUEST_STARTED);
     ASSERT_TRUE(Bind(u"hybrid", 2));  // rebinding does not matter to a failed job
     host->CompletePending();
     const std::vector<HostEvent> events = host->Events();
@@ -141,7 +180,7 @@ TEST_F(PluginAbiTest, FailedDownloadPassesTheStatusThrough) {
 TEST_F(PluginAbiTest, CompletionsThatReachNoLayerOrNoJobAreDropped) {
     host->RegisterCallbacks();
     ASSERT_TRUE(Bind(u"map", 1));
-    ASSERT_EQ(host->Request(kOneTile), 1);
+    ASSERT_EQ(host->Request(kOneTile), ZARVO_REQUEST_STARTED);
     const DownloadDoneFn done = host->Outgoing().at(0).done;
     done(0, nullptr);
     done(3, nullptr);
@@ -163,15 +202,15 @@ TEST_F(PluginAbiTest, CompletesFromInsideTheCallbackAndFromOtherThreads) {
     host->RegisterCallbacks();
     ASSERT_TRUE(Bind(u"aerial", 1));
     host->completion = Completion::InsideCallback;
-    ASSERT_EQ(host->Request(kFourTiles), 1);
+    ASSERT_EQ(host->Request(kFourTiles), ZARVO_REQUEST_STARTED);
     host->completion = Completion::WorkerThread;
     host->bytesPerPixel = 4;
-    ASSERT_EQ(host->Request(kFourTiles), 1);
+    ASSERT_EQ(host->Request(kFourTiles), ZARVO_REQUEST_STARTED);
     host->JoinWorkers();
     const std::vector<HostEvent> events = host->Events();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].result, 0);
-    EXPECT_EQ(events[1].result, 0);
+    EXPECT_EQ(events[0].result, ZARVO_EVENT_RASTER_READY);
+    EXPECT_EQ(events[1].result, ZARVO_EVENT_RASTER_READY);
     EXPECT_EQ(events[0].raster, events[1].raster) << "4-byte tiles give the same raster";
 }
 
@@ -180,7 +219,7 @@ TEST_F(PluginAbiTest, NoEventCallbackStillCompletes) {
     Api().setEventCallback(nullptr, nullptr);
     ASSERT_TRUE(Bind(u"map", 1));
     host->completion = Completion::InsideCallback;
-    EXPECT_EQ(host->Request(kFourTiles), 1);  // the raster is freed; the leak checker would say otherwise
+    EXPECT_EQ(host->Request(kFourTiles), ZARVO_REQUEST_STARTED);  // the raster is freed; the leak checker would say otherwise
     EXPECT_TRUE(host->Events().empty());
 }
 
@@ -190,10 +229,46 @@ TEST_F(PluginAbiTest, EventCallbackIsReplacedWithItsContext) {
     Api().setEventCallback(&StandInHost::OnEvent, &other);
     ASSERT_TRUE(Bind(u"map", 1));
     host->completion = Completion::InsideCallback;
-    ASSERT_EQ(host->Request(kOneTile), 1);
+    ASSERT_EQ(host->Request(kOneTile), ZARVO_REQUEST_STARTED);
     EXPECT_TRUE(host->Events().empty());
     ASSERT_EQ(other.Events().size(), 1u);
     EXPECT_EQ(other.Events()[0].context, &other);
+}
+
+// A host that calls the plug-in again from inside its event callback: the
+// first event re-registers the callback, rebinds the id and sends another
+// request, whose event arrives before the first callback has returned.
+struct ReenteringHost {
+    const PluginApi* api;
+    StandInHost* recorder;
+    int32_t nestedRequest = 0;
+    int calls = 0;
+
+    static void KVL_CALL OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context) {
+        auto* self = static_cast<ReenteringHost*>(context);
+        StandInHost::OnEvent(result, job, image, self->recorder);
+        if (++self->calls > 1) return;
+        self->api->setEventCallback(&ReenteringHost::OnEvent, self);
+        self->api->initLayer(u"aerial", 1);
+        self->nestedRequest = self->api->request(&kOneTile);
+    }
+};
+
+TEST_F(PluginAbiTest, HostMayCallExportsFromInsideItsEventCallback) {
+    host->RegisterCallbacks();
+    host->completion = Completion::InsideCallback;
+    ReenteringHost reentering{&Api(), host.get()};
+    Api().setEventCallback(&ReenteringHost::OnEvent, &reentering);
+    ASSERT_TRUE(Bind(u"map", 1));
+    ASSERT_EQ(host->Request(kOneTile), ZARVO_REQUEST_STARTED);
+    EXPECT_EQ(reentering.nestedRequest, ZARVO_REQUEST_STARTED);
+    const std::vector<OutgoingJob> outgoing = host->Outgoing();
+    ASSERT_EQ(outgoing.size(), 2u);
+    EXPECT_NE(ToUtf8(outgoing[1].urls.at(0).c_str()).find("/aerial/"), std::string::npos);
+    const std::vector<HostEvent> events = host->Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].result, ZARVO_EVENT_RASTER_READY);
+    EXPECT_EQ(events[1].result, ZARVO_EVENT_RASTER_READY);
 }
 
 // The tile address extension tells which layer served a request.
@@ -201,7 +276,7 @@ std::string FirstUrlFor(StandInHost& host, int32_t id) {
     DataRequestBlock r = kOneTile;
     r.layerId = id;
     const size_t before = host.Outgoing().size();
-    if (host.Request(r) != 1 || host.Outgoing().size() != before + 1) return "";
+    if (host.Request(r) != ZARVO_REQUEST_STARTED || host.Outgoing().size() != before + 1) return "";
     const std::string url = ToUtf8(host.Outgoing().back().urls.at(0).c_str());
     return url.substr(url.find("tms1.0.0/") + 9);
 }
@@ -227,11 +302,11 @@ TEST_F(PluginAbiTest, BindingsFoldCaseShareLayersAndSurviveBadNames) {
 TEST_F(PluginAbiTest, CompletionGoesToTheLayerBoundWhenItArrives) {
     host->RegisterCallbacks();
     ASSERT_TRUE(Bind(u"map", 1));
-    ASSERT_EQ(host->Request(kOneTile), 1);
+    ASSERT_EQ(host->Request(kOneTile), ZARVO_REQUEST_STARTED);
     ASSERT_TRUE(Bind(u"aerial", 1));
     host->CompletePending();
     ASSERT_EQ(host->Events().size(), 1u);
-    EXPECT_EQ(host->Events()[0].result, 0);
+    EXPECT_EQ(host->Events()[0].result, ZARVO_EVENT_RASTER_READY);
 }
 
 TEST_F(PluginAbiTest, UnloadTearsTheManagerDown) {
@@ -241,7 +316,7 @@ TEST_F(PluginAbiTest, UnloadTearsTheManagerDown) {
     library.reset();
     SetUp();
     host->RegisterCallbacks();
-    EXPECT_EQ(host->Request(kOneTile), -3) << "a fresh load starts with no bindings";
+    EXPECT_EQ(host->Request(kOneTile), ZARVO_REQUEST_NO_LAYER) << "a fresh load starts with no bindings";
 }
 
 // Requests and completions on shared layers from several threads while
@@ -265,7 +340,7 @@ TEST_F(PluginAbiTest, ConcurrentRequestsCompletionsAndBindings) {
         requesters.emplace_back([&, t] {
             for (int i = 0; i < 20; ++i) {
                 DataRequestBlock r = MakeRequest(4, 10 + t, 40, 30 + i, 55, 16, 16, 1 + (i + t) % 2);
-                if (host->Request(r) == 1) ++accepted;
+                if (host->Request(r) == ZARVO_REQUEST_STARTED) ++accepted;
             }
         });
     }
@@ -277,7 +352,7 @@ TEST_F(PluginAbiTest, ConcurrentRequestsCompletionsAndBindings) {
     const std::vector<HostEvent> events = host->Events();
     ASSERT_EQ(events.size(), 80u);
     for (const HostEvent& e : events) {
-        EXPECT_EQ(e.result, 0);
+        EXPECT_EQ(e.result, ZARVO_EVENT_RASTER_READY);
         EXPECT_EQ(e.raster.size(), 16u * 16u * 3u);
     }
 }

@@ -53,10 +53,10 @@ TEST(WindowsLoaderTest, ExportsByNameAndOrdinalAndServesARequest) {
         host.RegisterCallbacks();
         host.completion = Completion::WorkerThread;
         ASSERT_TRUE(api.initLayer(u"aerial", 1));
-        ASSERT_EQ(host.Request(MakeRequest(3, 80, 0, 100, 10, 300, 200, 1)), 1);
+        ASSERT_EQ(host.Request(MakeRequest(3, 80, 0, 100, 10, 300, 200, 1)), ZARVO_REQUEST_STARTED);
         host.JoinWorkers();
         ASSERT_EQ(host.Events().size(), 1u);
-        EXPECT_EQ(host.Events()[0].result, 0);
+        EXPECT_EQ(host.Events()[0].result, ZARVO_EVENT_RASTER_READY);
         EXPECT_EQ(host.Events()[0].image.byteSize, 180000);
         EXPECT_EQ(ToUtf8(host.Outgoing()[0].urls[0].c_str()),
                   "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/aerial/2/2/2.jpeg");
