@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "host/bounded_file.h"
 #include "host/image_codec.h"
 #include "projection/zarvo_coord_transform.h"
 #include "tests/support/tile_fixtures.h"
@@ -76,8 +77,8 @@ RgbImage Load(const fs::path& file) {
     std::vector<uint8_t> bytes;
     RgbImage image;
     std::string error;
-    EXPECT_TRUE(ReadFile(file.string(), bytes)) << file;
-    EXPECT_TRUE(DecodeImage(bytes, image, error)) << error;
+    EXPECT_EQ(ReadBoundedFile(file.string(), size_t{1} << 30, bytes, error), FileReadStatus::Read) << error;
+    EXPECT_TRUE(DecodeImage(bytes, ImageLimits{32768, 32768}, image, error)) << error;
     return image;
 }
 
@@ -204,12 +205,12 @@ TEST(ZarvoRenderTest, MissingOrBrokenTileIsNamed) {
     const fs::path empty = Scratch("empty-tiles");
     fs::create_directories(empty);
     const std::string url = RequestUrls().at(0);
-    RenderRun run = Render(MapArguments(empty.string(), Scratch("x.png")));
+    RenderRun run = Render("--missing fail " + MapArguments(empty.string(), Scratch("x.png")));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.errors.find("cannot fetch tile " + url), std::string::npos) << run.errors;
 
     TileServer server(empty.string());
-    run = Render(MapArguments(server.Address(), Scratch("x.png")));
+    run = Render("--missing fail " + MapArguments(server.Address(), Scratch("x.png")));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.errors.find("cannot fetch tile " + url + ": HTTP status 404"), std::string::npos) << run.errors;
 
