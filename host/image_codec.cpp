@@ -132,7 +132,11 @@ bool DecodeImage(const std::vector<uint8_t>& encoded, const ImageLimits& limits,
     static const uint8_t kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     static const uint8_t kJpeg[] = {0xFF, 0xD8, 0xFF};
     if (StartsWith(encoded, kPng, sizeof kPng)) {
-        return DecodePng(encoded, limits, image, error);
+        if (!DecodePng(encoded, limits, image, error)) {
+            image = RgbImage{};
+            return false;
+        }
+        return true;
     }
     if (StartsWith(encoded, kJpeg, sizeof kJpeg)) {
         char message[JMSG_LENGTH_MAX] = {};

@@ -18,7 +18,7 @@ bool TilesFitBudget(size_t tiles, uint64_t budgetBytes, std::string& error) {
         return true;
     }
     error = "the request needs " + std::to_string(tiles) + " tiles, " + Gigabytes(needed) +
-            " decoded, more than the memory budget of " + Gigabytes(budgetBytes) + " (" +
+            " decoded, more than the memory budget of " + std::to_string(budgetBytes >> 20) + " MB (" +
             std::to_string(budgetBytes / kDecodedTileBytes) + " tiles)";
     return false;
 }

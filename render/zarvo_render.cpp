@@ -19,9 +19,15 @@ namespace {
 
 constexpr char kPluginFileName[] = "libzarvo_data_plugin.so";
 
-int Fail(const std::string& message, int code = 1) {
+int Fail(const std::string& message) {
     std::fprintf(stderr, "zarvo-render: %s\n", message.c_str());
-    return code;
+    return 1;
+}
+
+// A mistake in the arguments: one line, with where to look.
+int FailUsage(const std::string& message) {
+    std::fprintf(stderr, "zarvo-render: %s (zarvo-render --help tells more)\n", message.c_str());
+    return 2;
 }
 
 void PrintDescriptor(const PluginDescriptor& d) {
@@ -43,11 +49,11 @@ int Run(const RenderOptions& options) {
     std::string error;
     OutputFormat format;
     if (!OutputFormatFor(options.out, format, error)) {
-        return Fail(error, 2);
+        return FailUsage(error);
     }
     std::unique_ptr<TileSource> source = MakeTileSource(options.tiles, error);
     if (!source) {
-        return Fail("--tiles: " + error, 2);
+        return FailUsage("--tiles: " + error);
     }
     const auto started = std::chrono::steady_clock::now();
     const std::string pluginPath = options.plugin.empty() ? PluginNextToProgram() : options.plugin;
@@ -114,9 +120,7 @@ int main(int argc, char** argv) {
     RenderOptions options;
     std::string error;
     if (!ParseRenderOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::fprintf(stderr, "usage: zarvo-render --layer L --zoom Z --bbox W,S,E,N --size WxH --tiles SOURCE "
-                             "--out FILE (zarvo-render --help tells more)\n");
-        return Fail(error, 2);
+        return FailUsage(error);
     }
     if (options.action == RenderOptions::Action::Help) {
         std::fputs(kRenderUsage, stdout);
