@@ -26,7 +26,7 @@ struct FetchLimits {
     // A tile body larger than this is refused; real tiles are tens of kB.
     size_t maxBodyBytes = size_t{4} << 20;
     // Every transfer, connecting included, ends within this.
-    std::chrono::milliseconds transferTimeout{30000};
+    std::chrono::milliseconds transferTimeout{10000};
     // The whole list is fetched within this, or the rest fails.
     std::chrono::milliseconds deadline{300000};
     // Server errors (5xx) and dropped connections are tried this many more times.

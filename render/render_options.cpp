@@ -27,7 +27,7 @@ const char kRenderUsage[] =
     "  --missing blank|fail  a tile the source does not have (no file, HTTP 404) is\n"
     "                      drawn grey and counted (blank, the default) or fails the render\n"
     "  --max-memory MB     memory the decoded tiles may take (default 2048)\n"
-    "  --tile-timeout S    time limit of one tile transfer (default 30)\n"
+    "  --tile-timeout S    time limit of one tile transfer (default 10)\n"
     "  --fetch-deadline S  time limit of all tile transfers together (default 300)\n"
     "  --max-tile-bytes N  largest tile file taken (default 4194304)\n"
     "  --plugin LIBRARY    the plug-in (default: libzarvo_data_plugin.so next to this program)\n"
