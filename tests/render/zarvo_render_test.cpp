@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,9 +17,8 @@
 #include "host/bounded_file.h"
 #include "host/image_codec.h"
 #include "projection/zarvo_coord_transform.h"
+#include "tests/host/loopback_server.h"
 #include "tests/support/tile_fixtures.h"
-
-extern char** environ;
 
 namespace {
 
@@ -83,37 +80,10 @@ RgbImage Load(const fs::path& file) {
 }
 
 // The loopback tile server, stopped when the test ends.
-class TileServer {
+class TileServer : public LoopbackServer {
 public:
-    explicit TileServer(const std::string& directory) {
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string script = std::string(ZARVO_SOURCE_DIR) + "/scripts/serve_tiles.py";
-        char* argv[] = {const_cast<char*>("python3"), const_cast<char*>(script.c_str()),
-                        const_cast<char*>(directory.c_str()), nullptr};
-        EXPECT_EQ(posix_spawnp(&pid, "python3", &actions, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        char line[32] = {};
-        FILE* stream = fdopen(out[0], "r");
-        if (stream != nullptr && std::fgets(line, sizeof line, stream) != nullptr) {
-            port = std::atoi(line);
-        }
-        if (stream != nullptr) std::fclose(stream);
-    }
-    ~TileServer() {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    std::string Address() const { return "http://127.0.0.1:" + std::to_string(port); }
-    int port = 0;
-
-private:
-    pid_t pid = 0;
+    explicit TileServer(const std::string& directory)
+        : LoopbackServer(std::string(ZARVO_SOURCE_DIR) + "/scripts/serve_tiles.py", directory) {}
 };
 
 TEST(ZarvoRenderTest, DirectoryAndHttpGiveTheSameRaster) {
