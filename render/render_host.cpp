@@ -1,9 +1,10 @@
 #include "render/render_host.h"
 
 #include <cstdio>
+#include <exception>
 
-RenderHost::RenderHost(const PluginApi& api, std::unique_ptr<TileSource> source, bool quiet)
-    : api(api), source(std::move(source)), quiet(quiet) {
+RenderHost::RenderHost(const PluginApi& api, std::unique_ptr<TileSource> source, RenderSettings settings)
+    : api(api), source(std::move(source)), settings(std::move(settings)) {
     api.setDownloadCallback(&RenderHost::OnDownload, this);
     api.setEventCallback(&RenderHost::OnEvent, this);
 }
@@ -16,57 +17,88 @@ RenderHost::~RenderHost() {
 
 int32_t KVL_CALL RenderHost::OnDownload(DownloadJob* job, DownloadDoneFn done, void* context) {
     auto* host = static_cast<RenderHost*>(context);
-    if (host->worker.joinable()) {
-        return 0;  // one request at a time
+    // Called by the plug-in, a C interface: nothing may be thrown through it.
+    try {
+        return host->Accept(*job, done);
+    } catch (const std::exception& e) {
+        host->outcome.refusal = std::string("cannot take the job: ") + e.what();
+    } catch (...) {
+        host->outcome.refusal = "cannot take the job";
+    }
+    return 0;
+}
+
+int32_t RenderHost::Accept(const DownloadJob& offered, DownloadDoneFn done) {
+    if (worker.joinable()) {
+        outcome.refusal = "a job is already in flight";
+        return 0;
+    }
+    // Refused before a single tile is fetched: the decoded tiles must fit.
+    std::string error;
+    if (!TilesFitBudget(static_cast<size_t>(offered.itemCount), settings.memoryBudgetBytes, error)) {
+        outcome.refusal = error + "; a smaller box or zoom, or --max-memory, helps";
+        return 0;
     }
     // The addresses are the plug-in's and vanish when we return: copy them.
-    host->job = *job;
-    host->urls.clear();
-    const auto* const* texts = static_cast<const char16_t* const*>(job->items);
-    for (int32_t i = 0; i < job->itemCount; ++i) {
-        host->urls.push_back(ToUtf8(texts[i]));
+    job = offered;
+    urls.clear();
+    const auto* const* texts = static_cast<const char16_t* const*>(offered.items);
+    for (int32_t i = 0; i < offered.itemCount; ++i) {
+        urls.push_back(ToUtf8(texts[i]));
     }
-    host->worker = std::thread(&RenderHost::FetchAndComplete, host, done);
+    worker = std::thread(&RenderHost::FetchAndComplete, this, done);
     return 1;
 }
 
-void RenderHost::FetchAndComplete(DownloadDoneFn done) {
-    std::vector<std::vector<uint8_t>> bodies;
-    FetchFailure failure;
+int32_t RenderHost::TakeInTiles() {
+    Progress progress(settings.progress, stderr, "tiles");
     const size_t total = urls.size();
-    const bool fetched = source->FetchAll(urls, bodies, failure, [&](size_t n) {
-        if (!quiet) std::fprintf(stderr, "\rtiles fetched: %zu of %zu", n, total);
-    });
-    if (!quiet) std::fprintf(stderr, "\n");
-
-    int32_t status = fetched ? 0 : kTileMissing;
-    decoded.assign(fetched ? total : 0, RgbImage{});
-    size_t bytes = 0;
-    for (size_t i = 0; status == 0 && i < total; ++i) {
-        std::string error;
-        bytes += bodies[i].size();
-        if (!DecodeImage(bodies[i], decoded[i], error)) {
-            status = kTileUndecodable;
-            failure = {urls[i], error};
-        } else if (decoded[i].width != 256 || decoded[i].height != 256) {
-            status = kTileUndecodable;
-            failure = {urls[i], "not a 256 x 256 tile"};
-        }
-    }
-    images.clear();
-    for (RgbImage& image : decoded) {
-        images.push_back(TileImage{image.pixels.data(), static_cast<int32_t>(image.pixels.size()), image.width,
-                                   image.height, 3, 0});
-    }
+    intake = ::TakeInTiles(*source, urls, settings.intake, [&](size_t done) { progress.Update(done, total); });
+    progress.Finish();
     {
         std::lock_guard<std::mutex> lock(mutex);
-        outcome.failure = failure;
         outcome.tiles = total;
-        outcome.tileBytes = bytes;
+        outcome.tileBytes = intake.bodyBytes;
+        outcome.missing = intake.missing;
+        outcome.firstMissing = intake.firstMissing;
+        outcome.problem = intake.problem;
+    }
+    if (!intake.complete) {
+        return intake.problem.undecodable ? kTileUndecodable : kTileMissing;
+    }
+    images.clear();
+    images.reserve(total);
+    for (const RgbImage& decoded : intake.images) {
+        // Every blank tile shows the one shared background; the plug-in only reads it.
+        const RgbImage& image = decoded.pixels.empty() ? BlankTile() : decoded;
+        images.push_back(TileImage{const_cast<uint8_t*>(image.pixels.data()), static_cast<int32_t>(image.pixels.size()),
+                                   image.width, image.height, 3, 0});
+    }
+    return 0;
+}
+
+// The worker: whatever happens, it ends with exactly one DownloadDone and
+// lets no exception out of the thread.
+void RenderHost::FetchAndComplete(DownloadDoneFn done) {
+    int32_t status = kHostFailure;
+    std::string failure;
+    try {
+        status = TakeInTiles();
+    } catch (const std::exception& e) {
+        failure = e.what();
+    } catch (...) {
+        failure = "unknown failure";
+    }
+    if (status == kHostFailure) {
+        std::lock_guard<std::mutex> lock(mutex);
+        outcome.problem = TileProblem{};
+        outcome.problem.reason = failure;
+        images.clear();
+        intake = TileIntake{};
     }
     DownloadJob completed = job;
-    completed.items = images.empty() ? nullptr : images.data();
-    completed.itemCount = static_cast<int32_t>(images.size());
+    completed.items = status == 0 ? images.data() : nullptr;
+    completed.itemCount = status == 0 ? static_cast<int32_t>(images.size()) : 0;
     done(status, &completed);
 }
 
@@ -74,11 +106,16 @@ void KVL_CALL RenderHost::OnEvent(int32_t result, DownloadJob*, LayerImage* imag
     auto* host = static_cast<RenderHost*>(context);
     std::lock_guard<std::mutex> lock(host->mutex);
     host->outcome.eventResult = result;
-    if (result == 0 && image->pixels != nullptr) {
+    if (result == ZARVO_EVENT_RASTER_READY && image != nullptr && image->pixels != nullptr) {
         // The raster is the plug-in's and is freed when we return.
-        host->outcome.raster.width = image->width;
-        host->outcome.raster.height = image->height;
-        host->outcome.raster.pixels.assign(image->pixels, image->pixels + image->byteSize);
+        try {
+            host->outcome.raster.width = image->width;
+            host->outcome.raster.height = image->height;
+            host->outcome.raster.pixels.assign(image->pixels, image->pixels + image->byteSize);
+        } catch (const std::exception& e) {
+            host->outcome.eventResult = kHostFailure;
+            host->outcome.problem.reason = std::string("cannot keep the raster: ") + e.what();
+        }
     }
     host->haveEvent = true;
     host->eventArrived.notify_all();
@@ -93,33 +130,37 @@ RenderOutcome RenderHost::Render(const DataRequestBlock& request) {
     const int32_t started = api.request(&request);
     std::unique_lock<std::mutex> lock(mutex);
     outcome.requestResult = started;
-    if (started == 1) {
+    if (started == ZARVO_REQUEST_STARTED) {
         eventArrived.wait(lock, [&] { return haveEvent; });
     }
     RenderOutcome result = std::move(outcome);
     lock.unlock();
     if (worker.joinable()) worker.join();
+    intake = TileIntake{};
+    images.clear();
     return result;
 }
 
 std::string DescribeRequestResult(int32_t code) {
     switch (code) {
-        case -1: return "the plug-in has no download function, or the host refused the job";
-        case -2: return "no tile covers the request (zoom outside 1 to 21, edges not finite, too many tiles or too large a raster)";
-        case -3: return "the layer id is not bound to a layer";
-        case -4: return "the plug-in ran out of memory";
+        case ZARVO_REQUEST_REFUSED: return "the plug-in has no download function, or the host refused the job";
+        case ZARVO_REQUEST_UNSERVABLE: return "no tile covers the request (zoom outside 1 to 21, edges not finite, too many tiles or too large a raster)";
+        case ZARVO_REQUEST_NO_LAYER: return "the layer id is not bound to a layer";
+        case ZARVO_REQUEST_OUT_OF_MEMORY: return "the plug-in ran out of memory";
         default: return "unexpected result " + std::to_string(code);
     }
 }
 
-std::string DescribeEventResult(int32_t code, const FetchFailure& failure) {
+std::string DescribeEventResult(int32_t code, const TileProblem& problem) {
     switch (code) {
-        case kTileMissing: return "cannot fetch tile " + failure.url + ": " + failure.reason;
-        case kTileUndecodable: return "cannot decode tile " + failure.url + ": " + failure.reason;
-        case -1: return "the plug-in found an unusable tile image";
-        case -2: return "the plug-in got the wrong number of tile images";
-        case -3: return "the layer has no coordinate transform";
-        case -4: return "the plug-in ran out of memory";
+        case kTileMissing: return "cannot fetch tile " + problem.url + ": " + problem.reason;
+        case kTileUndecodable: return "cannot decode tile " + problem.url + ": " + problem.reason;
+        case kHostFailure: return "the host failed: " + problem.reason;
+        case ZARVO_EVENT_BAD_TILE_IMAGE: return "the plug-in found an unusable tile image";
+        case ZARVO_EVENT_TILES_MISMATCH:
+            return "the tile images do not match the request's tiles (wrong image count, or no tile covers the request)";
+        case ZARVO_EVENT_NO_TRANSFORM: return "the layer has no coordinate transform";
+        case ZARVO_EVENT_OUT_OF_MEMORY: return "the plug-in ran out of memory";
         default: return "unexpected result " + std::to_string(code);
     }
 }

@@ -1,22 +1,33 @@
 // zarvo-render: loads the plug-in as the map application does, asks it for
 // one raster, fetches and decodes the tiles it names, and writes the raster
-// it delivers as a PNG.
+// it delivers, georeferenced.
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
-#include "host/image_codec.h"
 #include "host/plugin_library.h"
+#include "render/georeferenced_output.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
 
 namespace {
 
-int Fail(const std::string& message, int code = 1) {
+constexpr char kPluginFileName[] = "libzarvo_data_plugin.so";
+
+int Fail(const std::string& message) {
     std::fprintf(stderr, "zarvo-render: %s\n", message.c_str());
-    return code;
+    return 1;
+}
+
+// A mistake in the arguments: one line, with where to look.
+int FailUsage(const std::string& message) {
+    std::fprintf(stderr, "zarvo-render: %s (zarvo-render --help tells more)\n", message.c_str());
+    return 2;
 }
 
 void PrintDescriptor(const PluginDescriptor& d) {
@@ -24,27 +35,44 @@ void PrintDescriptor(const PluginDescriptor& d) {
                 ToUtf8(d.description).c_str(), ToUtf8(d.vendor).c_str());
 }
 
-}  // namespace
+// The plug-in installed beside this program, so that it runs from any directory.
+std::string PluginNextToProgram() {
+    std::vector<char> path(4096);
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (n <= 0) return kPluginFileName;
+    const std::string program(path.data(), static_cast<size_t>(n));
+    const size_t slash = program.find_last_of('/');
+    return (slash == std::string::npos ? std::string(".") : program.substr(0, slash)) + "/" + kPluginFileName;
+}
 
-int main(int argc, char** argv) {
-    RenderOptions options;
+int Run(const RenderOptions& options) {
     std::string error;
-    if (!ParseRenderOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::fprintf(stderr, "%s", kRenderUsage);
-        return Fail(error, 2);
+    OutputFormat format;
+    if (!OutputFormatFor(options.out, format, error)) {
+        return FailUsage(error);
+    }
+    std::unique_ptr<TileSource> source = MakeTileSource(options.tiles, error);
+    if (!source) {
+        return FailUsage("--tiles: " + error);
     }
     const auto started = std::chrono::steady_clock::now();
-    const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(options.plugin, error);
+    const std::string pluginPath = options.plugin.empty() ? PluginNextToProgram() : options.plugin;
+    const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(pluginPath, error);
     if (!library) {
-        return Fail("cannot load the plug-in: " + error);
+        return Fail("cannot load the plug-in " + pluginPath + ": " + error);
     }
     const PluginApi& api = library->Api();
-    if (!options.quiet) {
+    if (options.verbose && !options.quiet) {
         PrintDescriptor(*api.pluginInfo());
         std::fflush(stdout);
     }
 
-    RenderHost host(api, MakeTileSource(options.tiles), options.quiet);
+    RenderSettings settings;
+    settings.intake.missing = options.missing;
+    settings.intake.limits = options.limits;
+    settings.memoryBudgetBytes = options.memoryBudgetBytes;
+    settings.progress = ProgressStyleFor(stderr, options.quiet);
+    RenderHost host(api, std::move(source), settings);
     if (!host.Bind(ToUtf16(options.layer), options.layerId)) {
         return Fail("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
     }
@@ -58,21 +86,56 @@ int main(int argc, char** argv) {
     request.east = options.east;
     request.north = options.north;
     const RenderOutcome outcome = host.Render(request);
-    if (outcome.requestResult != 1) {
+    if (!outcome.refusal.empty()) {
+        return Fail(outcome.refusal);
+    }
+    if (outcome.requestResult != ZARVO_REQUEST_STARTED) {
         return Fail("request refused (" + std::to_string(outcome.requestResult) +
                     "): " + DescribeRequestResult(outcome.requestResult));
     }
-    if (outcome.eventResult != 0) {
-        return Fail(DescribeEventResult(outcome.eventResult, outcome.failure));
+    if (outcome.eventResult != ZARVO_EVENT_RASTER_READY) {
+        return Fail(DescribeEventResult(outcome.eventResult, outcome.problem));
     }
-    std::vector<uint8_t> png;
-    if (!EncodePng(outcome.raster, png, error) || !WriteFile(options.out, png)) {
-        return Fail("cannot write " + options.out + (error.empty() ? "" : ": " + error));
+    const SampledBox box{options.west, options.south, options.east, options.north};
+    if (!WriteGeoreferenced(outcome.raster, box, options.out, format, error)) {
+        return Fail(error);
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%s: %zu tiles, %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n", options.layer.c_str(),
-                outcome.tiles, outcome.tileBytes / 1024.0, options.width, options.height, seconds,
-                options.out.c_str());
+    if (options.quiet) {
+        return 0;
+    }
+    if (outcome.missing > 0) {
+        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", outcome.missing,
+                     outcome.tiles, outcome.firstMissing.c_str());
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("%s: %zu tiles (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
+                options.layer.c_str(), outcome.tiles, outcome.missing, static_cast<double>(outcome.tileBytes) / 1024.0,
+                options.width, options.height, seconds, options.out.c_str());
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RenderOptions options;
+    std::string error;
+    if (!ParseRenderOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        return FailUsage(error);
+    }
+    if (options.action == RenderOptions::Action::Help) {
+        std::fputs(kRenderUsage, stdout);
+        return 0;
+    }
+    if (options.action == RenderOptions::Action::Version) {
+        std::printf("zarvo-render %s\n", ZARVO_VERSION);
+        return 0;
+    }
+    // Nothing thrown gets past here as an abort: one line and a failure.
+    try {
+        return Run(options);
+    } catch (const std::exception& e) {
+        return Fail(std::string("failed: ") + e.what());
+    } catch (...) {
+        return Fail("failed");
+    }
 }

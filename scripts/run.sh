@@ -37,8 +37,8 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
-    libcurl4-openssl-dev python3)
-CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf)
+    libcurl4-openssl-dev python3 libgdal-dev)
+CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf python3-gdal python3-numpy gdal-bin)
 
 # configure PRESET: configures the build tree of a preset of
 # CMakePresets.json, keeping cmake's chatter in a log unless it fails.

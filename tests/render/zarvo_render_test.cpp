@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,11 +14,11 @@
 #include <sstream>
 #include <string>
 
+#include "host/bounded_file.h"
 #include "host/image_codec.h"
 #include "projection/zarvo_coord_transform.h"
+#include "tests/host/loopback_server.h"
 #include "tests/support/tile_fixtures.h"
-
-extern char** environ;
 
 namespace {
 
@@ -76,43 +74,16 @@ RgbImage Load(const fs::path& file) {
     std::vector<uint8_t> bytes;
     RgbImage image;
     std::string error;
-    EXPECT_TRUE(ReadFile(file.string(), bytes)) << file;
-    EXPECT_TRUE(DecodeImage(bytes, image, error)) << error;
+    EXPECT_EQ(ReadBoundedFile(file.string(), size_t{1} << 30, bytes, error), FileReadStatus::Read) << error;
+    EXPECT_TRUE(DecodeImage(bytes, ImageLimits{32768, 32768}, image, error)) << error;
     return image;
 }
 
 // The loopback tile server, stopped when the test ends.
-class TileServer {
+class TileServer : public LoopbackServer {
 public:
-    explicit TileServer(const std::string& directory) {
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string script = std::string(ZARVO_SOURCE_DIR) + "/scripts/serve_tiles.py";
-        char* argv[] = {const_cast<char*>("python3"), const_cast<char*>(script.c_str()),
-                        const_cast<char*>(directory.c_str()), nullptr};
-        EXPECT_EQ(posix_spawnp(&pid, "python3", &actions, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        char line[32] = {};
-        FILE* stream = fdopen(out[0], "r");
-        if (stream != nullptr && std::fgets(line, sizeof line, stream) != nullptr) {
-            port = std::atoi(line);
-        }
-        if (stream != nullptr) std::fclose(stream);
-    }
-    ~TileServer() {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    std::string Address() const { return "http://127.0.0.1:" + std::to_string(port); }
-    int port = 0;
-
-private:
-    pid_t pid = 0;
+    explicit TileServer(const std::string& directory)
+        : LoopbackServer(std::string(ZARVO_SOURCE_DIR) + "/scripts/serve_tiles.py", directory) {}
 };
 
 TEST(ZarvoRenderTest, DirectoryAndHttpGiveTheSameRaster) {
@@ -204,12 +175,12 @@ TEST(ZarvoRenderTest, MissingOrBrokenTileIsNamed) {
     const fs::path empty = Scratch("empty-tiles");
     fs::create_directories(empty);
     const std::string url = RequestUrls().at(0);
-    RenderRun run = Render(MapArguments(empty.string(), Scratch("x.png")));
+    RenderRun run = Render("--missing fail " + MapArguments(empty.string(), Scratch("x.png")));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.errors.find("cannot fetch tile " + url), std::string::npos) << run.errors;
 
     TileServer server(empty.string());
-    run = Render(MapArguments(server.Address(), Scratch("x.png")));
+    run = Render("--missing fail " + MapArguments(server.Address(), Scratch("x.png")));
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.errors.find("cannot fetch tile " + url + ": HTTP status 404"), std::string::npos) << run.errors;
 

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/image_codec.h"
+#include "host/tile_source.h"
+
+// What a tile the source does not have (no file, HTTP 404) comes to.
+enum class MissingTiles {
+    Fail,   // the whole intake fails, naming the tile
+    Blank,  // a background tile takes its place, and it is counted
+};
+
+// Decoded memory of one tile, 256 x 256 RGB.
+constexpr uint64_t kDecodedTileBytes = uint64_t{kTileSide} * kTileSide * 3;
+
+// False, with one line naming the count and the budget in `error`, when
+// `tiles` decoded tiles need more than `budgetBytes`.
+bool TilesFitBudget(size_t tiles, uint64_t budgetBytes, std::string& error);
+
+struct IntakeOptions {
+    MissingTiles missing = MissingTiles::Blank;
+    FetchLimits limits;
+};
+
+// The tile that stopped an intake.
+struct TileProblem {
+    size_t index = 0;
+    std::string url;
+    std::string reason;
+    bool undecodable = false;  // fetched, but no tile (else: not fetched)
+};
+
+struct TileIntake {
+    bool complete = false;            // every address has an image or a blank
+    std::vector<RgbImage> images;     // one per address; an empty one is blank
+    size_t missing = 0;               // addresses drawn blank
+    std::string firstMissing;         // the first of them in address order
+    uint64_t bodyBytes = 0;           // encoded bytes fetched
+    TileProblem problem;              // when not complete: the first failing address in address order
+};
+
+// Fetches and decodes the tiles of `urls`, each body decoded as it arrives.
+// Stops at the first failure; of several, the one reported is the earliest
+// in address order, whatever order they happened in. `progress` is told how
+// many addresses have ended, on the fetching thread.
+TileIntake TakeInTiles(TileSource& source, const std::vector<std::string>& urls, const IntakeOptions& options,
+                       const std::function<void(size_t done)>& progress);
+
+// The tile drawn where a tile is missing: an even light grey, so a gap in
+// the source reads as a gap and not as land or sea.
+const RgbImage& BlankTile();

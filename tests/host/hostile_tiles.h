@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Tile files made to hurt a host, and good ones to compare with.
+
+// A real 256 x 256 tile of noise (noise keeps JPEG from compressing it away).
+std::vector<uint8_t> GoodPngTile();
+std::vector<uint8_t> GoodJpegTile();
+// A real PNG of noise of any size.
+std::vector<uint8_t> NoisePng(int32_t width, int32_t height);
+
+// A valid PNG whose header claims width x height pixels: a few dozen bytes.
+std::vector<uint8_t> PngClaiming(uint32_t width, uint32_t height);
+// A valid JPEG whose frame header claims width x height pixels.
+std::vector<uint8_t> JpegClaiming(uint16_t width, uint16_t height);
+
+// The first `fraction` of a good tile's bytes.
+std::vector<uint8_t> Truncated(const std::vector<uint8_t>& file, double fraction);

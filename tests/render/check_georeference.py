@@ -1,0 +1,82 @@
+#!/usr/bin/python3
+"""GDAL places zarvo-render's outputs exactly where they were asked for.
+
+Usage: check_georeference.py ZARVO_RENDER DEMO_TILES. Renders a box as a
+GeoTIFF and as a PNG with world file, reads both back with GDAL (the PNG
+once through its .aux.xml, once through its .pgw alone) and checks the
+reference system, the pixel size and the corners to 1e-9 degrees: pixel
+centres lie on the box's edges, so the corners lie half a pixel outside.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+from osgeo import gdal, osr
+
+gdal.UseExceptions()
+TOLERANCE = 1e-9
+WEST, SOUTH, EAST, NORTH = -11.5, 35.25, 31.75, 61.5
+WIDTH, HEIGHT = 701, 403
+
+
+def check_close(name, got, want):
+    if abs(got - want) > TOLERANCE:
+        raise AssertionError(f"{name}: {got!r}, want {want!r}")
+
+
+def check_placed(path, how):
+    dataset = gdal.Open(path)
+    assert (dataset.RasterXSize, dataset.RasterYSize, dataset.RasterCount) == (WIDTH, HEIGHT, 3), path
+    step_x = (EAST - WEST) / (WIDTH - 1)
+    step_y = (NORTH - SOUTH) / (HEIGHT - 1)
+    origin_x, size_x, skew_x, origin_y, skew_y, size_y = dataset.GetGeoTransform()
+    check_close(f"{how} pixel width", size_x, step_x)
+    check_close(f"{how} pixel height", size_y, -step_y)
+    assert skew_x == 0 and skew_y == 0, how
+    check_close(f"{how} west corner", origin_x, WEST - step_x / 2)
+    check_close(f"{how} north corner", origin_y, NORTH + step_y / 2)
+    check_close(f"{how} east corner", origin_x + WIDTH * size_x, EAST + step_x / 2)
+    check_close(f"{how} south corner", origin_y + HEIGHT * size_y, SOUTH - step_y / 2)
+    # The centre of pixel (0, 0) is the north-west corner of the box.
+    check_close(f"{how} first pixel centre x", origin_x + size_x / 2, WEST)
+    check_close(f"{how} first pixel centre y", origin_y + size_y / 2, NORTH)
+    return dataset
+
+
+def check_wgs84(dataset, how):
+    srs = dataset.GetSpatialRef()
+    assert srs is not None, f"{how}: no reference system"
+    srs.AutoIdentifyEPSG()
+    assert srs.GetAuthorityCode(None) == "4326", f"{how}: {srs.ExportToWkt()}"
+
+
+def render(program, tiles, out):
+    subprocess.run([program, "--quiet", "--layer", "map", "--zoom", "6", "--bbox", f"{WEST},{SOUTH},{EAST},{NORTH}",
+                    "--size", f"{WIDTH}x{HEIGHT}", "--tiles", tiles, "--out", out], check=True, timeout=60)
+
+
+def main():
+    program, tiles = sys.argv[1], sys.argv[2]
+    with tempfile.TemporaryDirectory() as scratch:
+        tif = os.path.join(scratch, "europe.tif")
+        png = os.path.join(scratch, "europe.png")
+        render(program, tiles, tif)
+        render(program, tiles, png)
+        assert os.path.exists(os.path.join(scratch, "europe.pgw")), "no world file"
+        assert os.path.exists(png + ".aux.xml"), "no .aux.xml"
+        check_wgs84(check_placed(tif, "GeoTIFF"), "GeoTIFF")
+        check_wgs84(check_placed(png, "PNG"), "PNG")
+        # What a program that reads only the world file sees.
+        gdal.SetConfigOption("GDAL_GEOREF_SOURCES", "WORLDFILE")
+        gdal.SetConfigOption("GDAL_PAM_ENABLED", "NO")
+        check_placed(png, "PNG world file")
+        # The same pixels in both files.
+        gdal.SetConfigOption("GDAL_GEOREF_SOURCES", None)
+        gdal.SetConfigOption("GDAL_PAM_ENABLED", None)
+        assert gdal.Open(tif).ReadRaster() == gdal.Open(png).ReadRaster(), "GeoTIFF and PNG differ"
+    print("GeoTIFF and PNG placed to 1e-9 degrees")
+
+
+if __name__ == "__main__":
+    main()

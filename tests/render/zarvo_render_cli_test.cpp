@@ -1,0 +1,252 @@
+// zarvo-render as a careless user and a hostile tile source meet it: every
+// case ends in one clear line and the right exit status.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "projection/zarvo_coord_transform.h"
+#include "tests/host/hostile_tiles.h"
+#include "tests/host/loopback_server.h"
+#include "tests/support/tile_fixtures.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ProgramRun {
+    int exitCode;
+    std::string out;
+    std::string errors;
+};
+
+fs::path ScratchDirectory() {
+    return fs::temp_directory_path() / ("zarvo-render-cli-test-" + std::to_string(getpid()));
+}
+
+fs::path Scratch(const std::string& name) {
+    fs::create_directories(ScratchDirectory());
+    return ScratchDirectory() / name;
+}
+
+class ScratchCleanup : public ::testing::Environment {
+public:
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(ScratchDirectory(), ignored);
+    }
+};
+
+const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
+std::string Slurp(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs the program as a user would, from `directory`, with no flag added.
+ProgramRun RenderIn(const std::string& directory, const std::string& arguments) {
+    const fs::path out = Scratch("stdout.txt"), errors = Scratch("stderr.txt");
+    const std::string command = "cd " + directory + " && " + ZARVO_RENDER + " " + arguments + " >" + out.string() +
+                                " 2>" + errors.string() + " </dev/null";
+    const int status = std::system(command.c_str());
+    return ProgramRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(errors)};
+}
+
+ProgramRun Render(const std::string& arguments) {
+    return RenderIn(ScratchDirectory().string(), arguments);
+}
+
+size_t Lines(const std::string& text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A small request: central Europe at zoom 3, a handful of tiles.
+const std::string kSmall = "--layer map --zoom 3 --bbox 0,40,20,55 --size 200x150";
+
+std::vector<std::string> SmallRequestUrls() {
+    const ZarvoCoordTransform map(LayerKind::Map, u"map");
+    std::vector<std::string> urls;
+    for (const TileKey& key : RequestTiles(map, MakeRequest(3, 0, 40, 20, 55, 200, 150))) {
+        urls.push_back(Narrow(map.TileUrl(key)));
+    }
+    return urls;
+}
+
+std::string RelativePath(const std::string& url) {
+    return url.substr(url.find("tms1.0.0/") + 9);
+}
+
+// The small request's tiles, copied, with the first one's file removed so
+// that a test can put something else in its place.
+fs::path TileSetWithHole(const std::string& name) {
+    const fs::path set = Scratch(name);
+    for (const std::string& url : SmallRequestUrls()) {
+        const std::string relative = RelativePath(url);
+        fs::create_directories((set / relative).parent_path());
+        fs::copy_file(fs::path(ZARVO_DEMO_TILES) / relative, set / relative, fs::copy_options::overwrite_existing);
+    }
+    fs::remove(set / RelativePath(SmallRequestUrls().at(0)));
+    return set;
+}
+
+void WriteBytes(const fs::path& file, const std::vector<uint8_t>& bytes) {
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(ZarvoRenderCliTest, HelpAndVersionNeedNothingElse) {
+    ProgramRun run = Render("--help");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out.rfind("usage: zarvo-render", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("reads the tile service's\n                      zoom Z-1"), std::string::npos);
+    EXPECT_TRUE(run.errors.empty()) << run.errors;
+    run = Render("--version");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "zarvo-render 1.0.0\n");
+}
+
+TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
+    const std::string tiles = " --tiles " + std::string(ZARVO_DEMO_TILES);
+    struct Case {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"--layer map --zoom 3 --bbox 170,-10,-170,10 --size 20x20 --out x.tif" + tiles,
+         "west 170 is east of east -170; a box across longitude 180 is two renders: --bbox 170,-10,180,10 and "
+         "--bbox -180,-10,-170,10"},
+        {"--layer map --zoom 3 --bbox 0,10,5,10 --size 20x20 --out x.tif" + tiles, "WEST < EAST and SOUTH < NORTH"},
+        {kSmall + " --out x.jpg" + tiles, "--out x.jpg: the file name must end in .tif, .tiff (GeoTIFF) or .png"},
+        {kSmall + " --out x" + tiles, "--out x: the file name must end in"},
+        {kSmall + " --out x.tif --missing maybe" + tiles, "--missing wants blank or fail, not 'maybe'"},
+        {kSmall + " --out x.tif --tiles ftp://h/{z}/{x}/{y}", "tiles come from a directory or over http or https"},
+        {kSmall + " --out x.tif --tiles /no/such/dir", "tile directory '/no/such/dir' does not exist"},
+        {kSmall + " --out x.tif --max-memory 0" + tiles, "--max-memory wants megabytes"},
+        {"--layer map --zoom 3 --bbox 0,40,20,55 --size 1x150 --out x.tif" + tiles, "--size wants"},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun run = Render(c.arguments);
+        EXPECT_EQ(run.exitCode, 2) << c.arguments;
+        EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
+        EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
+        EXPECT_NE(run.errors.find("(zarvo-render --help tells more)"), std::string::npos) << run.errors;
+    }
+}
+
+// What a careless user or a hostile source puts where a tile belongs.
+TEST(ZarvoRenderCliTest, HostileTileFailsWithOneLineNamingIt) {
+    const std::string url = SmallRequestUrls().at(0);
+    const std::string relative = RelativePath(url);
+    struct Case {
+        const char* name;
+        void (*plant)(const fs::path& where);
+        std::string message;
+    } cases[] = {
+        {"png-bomb", [](const fs::path& at) { WriteBytes(at, PngClaiming(1000000, 1000000)); },
+         "cannot decode tile " + url + ": PNG declares 1000000 x 1000000 pixels"},
+        {"jpeg-bomb", [](const fs::path& at) { WriteBytes(at, JpegClaiming(65500, 65500)); },
+         "cannot decode tile " + url + ": JPEG declares 65500 x 65500 pixels"},
+        {"truncated-jpeg", [](const fs::path& at) { WriteBytes(at, Truncated(GoodJpegTile(), 0.5)); },
+         "cannot decode tile " + url + ": broken JPEG: Premature end of JPEG file"},
+        {"directory", [](const fs::path& at) { fs::create_directories(at); }, " is a directory, not a tile file"},
+        {"pipe", [](const fs::path& at) { mkfifo(at.c_str(), 0600); }, " is a named pipe, not a tile file"},
+        {"device", [](const fs::path& at) { fs::create_symlink("/dev/zero", at); }, " is a character device"},
+        {"sparse", [](const fs::path& at) { std::ofstream(at).close(); fs::resize_file(at, std::uintmax_t{20} << 30); },
+         " has 21474836480 bytes, more than the 4194304 a tile may have"},
+    };
+    for (const Case& c : cases) {
+        const fs::path set = TileSetWithHole(c.name);
+        c.plant(set / relative);
+        const ProgramRun run = Render(kSmall + " --quiet --tiles " + set.string() + " --out x.tif");
+        EXPECT_EQ(run.exitCode, 1) << c.name;
+        EXPECT_EQ(Lines(run.errors), 1u) << c.name << ": " << run.errors;
+        EXPECT_NE(run.errors.find(c.message), std::string::npos) << c.name << ": " << run.errors;
+        fs::remove_all(set);
+    }
+}
+
+TEST(ZarvoRenderCliTest, HostileServerFailsWithOneLineNamingTheTile) {
+    LoopbackServer server(std::string(ZARVO_SOURCE_DIR) + "/tests/host/hostile_tile_server.py", ZARVO_DEMO_TILES);
+    ASSERT_GT(server.port, 0);
+    const std::string url = SmallRequestUrls().at(0);
+    struct Case {
+        const char* mode;
+        std::string message;
+    } cases[] = {
+        {"endless", "cannot fetch tile " + url + ": body larger than 4194304 bytes"},
+        {"oversized", "cannot fetch tile " + url + ": body larger than 4194304 bytes"},
+        {"stall", "cannot fetch tile " + url + ": no complete answer within 1000 ms"},
+        {"error", "cannot fetch tile " + url + ": HTTP status 500 (tried 3 times)"},
+    };
+    for (const Case& c : cases) {
+        const std::string tiles = server.Address() + "/" + c.mode + "/{layer}/{z}/{x}/{y}.{ext}";
+        const ProgramRun run = Render(kSmall + " --quiet --tile-timeout 1 --tiles " + tiles + " --out x.tif");
+        EXPECT_EQ(run.exitCode, 1) << c.mode;
+        EXPECT_EQ(Lines(run.errors), 1u) << c.mode << ": " << run.errors;
+        EXPECT_NE(run.errors.find(c.message), std::string::npos) << c.mode << ": " << run.errors;
+    }
+}
+
+TEST(ZarvoRenderCliTest, MissingTilesAreDrawnBlankOrFailByPolicy) {
+    // Touching longitude 180 asks for the column one past the world's last.
+    const std::string box = "--layer map --zoom 3 --bbox 170,-10,180,10 --size 100x100 --tiles " +
+                            std::string(ZARVO_DEMO_TILES);
+    ProgramRun run = Render(box + " --out edge.png");
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_NE(run.errors.find("tiles missing, drawn blank (the first: http://"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("/map/2/4/"), std::string::npos) << run.errors;
+    EXPECT_TRUE(fs::exists(Scratch("edge.png")));
+
+    run = Render(box + " --quiet --missing fail --out edge.png");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
+    EXPECT_NE(run.errors.find("cannot fetch tile http://"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("/map/2/4/"), std::string::npos) << run.errors;
+}
+
+// A whole world at zoom 9 would hold tens of thousands of decoded tiles.
+TEST(ZarvoRenderCliTest, RequestOverTheMemoryBudgetIsRefusedBeforeFetching) {
+    const std::string world = "--layer map --zoom 9 --bbox -180,-84,180,84 --size 1000x1000 --out w.tif --tiles ";
+    // The tile source would stall on every tile: refusing must not touch it.
+    LoopbackServer server(std::string(ZARVO_SOURCE_DIR) + "/tests/host/hostile_tile_server.py", ZARVO_DEMO_TILES);
+    ProgramRun run = Render(world + server.Address() + "/stall/{z}/{x}/{y}.png");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
+    EXPECT_NE(run.errors.find("the request needs 62194 tiles, 12.2 GB decoded, "), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("more than the memory budget of 2048 MB (10922 tiles)"), std::string::npos)
+        << run.errors;
+    run = Render("--max-memory 100 " + world + server.Address() + "/stall/{z}/{x}/{y}.png");
+    EXPECT_NE(run.errors.find("budget of 100 MB (533 tiles)"), std::string::npos) << run.errors;
+}
+
+TEST(ZarvoRenderCliTest, RunsFromAnyDirectoryAndTalksLikeATool) {
+    const std::string arguments = kSmall + " --tiles " + std::string(ZARVO_DEMO_TILES) + " --out " +
+                                  Scratch("small.tif").string();
+    // No --plugin: the library beside the program is found from /.
+    ProgramRun run = RenderIn("/", arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    // Into a file: GDAL-style progress, the summary, no descriptor.
+    EXPECT_NE(run.errors.find("0...10...20...30...40...50...60...70...80...90...100 - done.\n"), std::string::npos)
+        << run.errors;
+    EXPECT_EQ(Lines(run.out), 1u) << run.out;
+    EXPECT_NE(run.out.find("map: "), std::string::npos) << run.out;
+    run = RenderIn("/", arguments + " --verbose");
+    EXPECT_EQ(run.out.rfind("plug-in: ", 0), 0u) << run.out;
+    run = RenderIn("/", arguments + " --quiet");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.empty() && run.errors.empty()) << run.out << run.errors;
+}
+
+}  // namespace
