@@ -199,8 +199,10 @@ def write_vectors(arguments):
         os.remove(out)
     data = ogr.GetDriverByName("GPKG").CreateDataSource(out)
 
+    # Readers take every feature in turn and never search by place, so the
+    # layers go without a spatial index, which only slows the writing.
     def new_layer(name, kind):
-        layer = data.CreateLayer(name, wgs84, kind)
+        layer = data.CreateLayer(name, wgs84, kind, options=["SPATIAL_INDEX=NO"])
         layer.CreateField(ogr.FieldDefn("level", ogr.OFTInteger))
         return layer
 

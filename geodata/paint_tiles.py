@@ -24,7 +24,7 @@ import shutil
 import sys
 
 import numpy as np
-from osgeo import gdal, ogr, osr
+from osgeo import gdal, gdal_array, ogr, osr
 
 sys.dont_write_bytecode = True  # the build leaves nothing in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -57,9 +57,11 @@ WGS84 = spatial_reference(4326)
 MERCATOR = spatial_reference(3857)
 
 
-def world_raster(size, bands):
-    """An in-memory raster covering the whole Mercator world."""
-    raster = gdal.GetDriverByName("MEM").Create("", size, size, bands, gdal.GDT_Byte)
+def world_raster(pixels):
+    """The whole Mercator world as a raster over `pixels` (bands, rows,
+    columns), which GDAL then draws into directly."""
+    raster = gdal_array.OpenArray(pixels)
+    size = pixels.shape[-1]
     step = 2 * HALF_WORLD / size
     raster.SetGeoTransform((-HALF_WORLD, step, 0, HALF_WORLD, 0, -step))
     raster.SetProjection(MERCATOR.ExportToWkt())
@@ -76,55 +78,45 @@ def box(west, south, east, north):
 
 
 def mercator_layers(vectors_path):
-    """The areas (with a `land` field, 1 or 0), shorelines and borders in
+    """The areas (field `level`, in burning order), sea coasts and borders in
     Mercator, and a graticule, in an in-memory data source."""
-    source = ogr.Open(vectors_path)
-    if source is None:
-        fail("cannot open %s" % vectors_path)
+    source = gdal.OpenEx(vectors_path, gdal.OF_VECTOR)
     memory = gdal.GetDriverByName("Memory").Create("mercator", 0, 0, 0, gdal.GDT_Unknown)
     to_mercator = osr.CoordinateTransformation(WGS84, MERCATOR)
     world = box(-180, -WORLD_EDGE_LAT, 180, WORLD_EDGE_LAT)
+    inside = "ST_MinY(geom) >= %r AND ST_MaxY(geom) <= %r" % (-WORLD_EDGE_LAT, WORLD_EDGE_LAT)
 
-    def copy(name, kind, land_of_level=None, levels=(1, 2, 3, 4)):
-        layer = memory.CreateLayer(name, MERCATOR, kind)
-        if land_of_level is not None:
-            layer.CreateField(ogr.FieldDefn("land", ogr.OFTInteger))
-        source_layer = source.GetLayerByName(name)
-        if source_layer is None:
-            fail("%s has no layer %s" % (vectors_path, name))
-        for feature in source_layer:
-            if feature.GetField("level") not in levels:
-                continue
-            geometry = feature.GetGeometryRef()
-            south, north = geometry.GetEnvelope()[2:]
-            if south < -WORLD_EDGE_LAT or north > WORLD_EDGE_LAT:
-                geometry = geometry.Intersection(world)
-                if geometry is None or geometry.IsEmpty():
+    # Level by level, so the areas stay in the order they are burnt in:
+    # features inside the world are projected by GDAL, the few that reach
+    # beyond its edge are cut at the edge first.
+    # The hybrid layer draws the sea's coasts only (level 1): the outlines
+    # of every lake and reservoir would bury the image in squiggles.
+    for name, levels in (("areas", (1, 2, 3, 4)), ("shorelines", (1,)), ("borders", (1,))):
+        for level in levels:
+            selection = "SELECT geom, level FROM %s WHERE level = %d AND %%s ORDER BY fid" % (name, level)
+            gdal.VectorTranslate(memory, source, SQLStatement=selection % inside, SQLDialect="SQLite",
+                                 dstSRS=MERCATOR, layerName=name, accessMode="append")
+            layer = memory.GetLayerByName(name)
+            beyond = source.ExecuteSQL(selection % ("NOT (%s)" % inside), dialect="SQLite")
+            for feature in beyond:
+                clipped = feature.GetGeometryRef().Intersection(world)
+                if clipped is None or clipped.IsEmpty():
                     continue
-            geometry = geometry.Clone()
-            geometry.Transform(to_mercator)
-            out = ogr.Feature(layer.GetLayerDefn())
-            out.SetGeometry(geometry)
-            if land_of_level is not None:
-                out.SetField("land", land_of_level[feature.GetField("level")])
-            layer.CreateFeature(out)
-
-    # Odd levels are land (continents, islands in lakes), even ones water.
-    copy("areas", ogr.wkbPolygon, {1: 1, 2: 0, 3: 1, 4: 0})
-    # The hybrid layer draws the sea's coasts only: the outlines of every
-    # lake and reservoir would bury the image in squiggles.
-    copy("shorelines", ogr.wkbLineString, levels=(1,))
-    copy("borders", ogr.wkbLineString)
+                clipped.Transform(to_mercator)
+                out = ogr.Feature(layer.GetLayerDefn())
+                out.SetGeometry(clipped)
+                out.SetField("level", level)
+                layer.CreateFeature(out)
+            source.ReleaseResultSet(beyond)
 
     graticule = memory.CreateLayer("graticule", MERCATOR, ogr.wkbLineString)
-    to_mercator_point = osr.CoordinateTransformation(WGS84, MERCATOR)
     step = style.GRATICULE_STEP
     lines = [[(lon, -WORLD_EDGE_LAT), (lon, WORLD_EDGE_LAT)] for lon in range(-180, 180, step)]
     lines += [[(-180, lat), (180, lat)] for lat in range(-90 + step, 90, step)]
     for points in lines:
         line = ogr.Geometry(ogr.wkbLineString)
         for lon, lat in points:
-            x, y = to_mercator_point.TransformPoint(lon, lat)[:2]
+            x, y = to_mercator.TransformPoint(lon, lat)[:2]
             line.AddPoint_2D(x, y)
         feature = ogr.Feature(graticule.GetLayerDefn())
         feature.SetGeometry(line)
@@ -132,37 +124,37 @@ def mercator_layers(vectors_path):
     return memory
 
 
-def halve(array):
-    """Each 2 x 2 block of the last two axes summed."""
-    return (array[..., 0::2, 0::2].astype(np.uint16) + array[..., 1::2, 0::2] + array[..., 0::2, 1::2]
+def halve(array, dtype):
+    """Each 2 x 2 block of the last two axes summed, as `dtype`."""
+    return (array[..., 0::2, 0::2].astype(dtype) + array[..., 1::2, 0::2] + array[..., 0::2, 1::2]
             + array[..., 1::2, 1::2])
 
 
 def land_counts(vectors):
     """Per zoom, how many of the land samples under each pixel are land, and
     how many samples a pixel has."""
-    raster = world_raster((TILE << MAX_ZOOM) * SUPERSAMPLE, 1)
-    gdal.Rasterize(raster, vectors, layers=["areas"], attribute="land")
-    level = raster.ReadAsArray()
-    raster = None
+    size = (TILE << MAX_ZOOM) * SUPERSAMPLE
+    level = np.zeros((1, size, size), np.uint8)
+    gdal.Rasterize(world_raster(level), vectors, layers=["areas"], attribute="level")
+    level = level[0] & 1  # odd levels are land (continents, islands in lakes)
     per_pixel = 1
-    while level.shape[0] > TILE << MAX_ZOOM:
-        level = halve(level)
-        per_pixel *= 4
     counts = {}
-    for zoom in range(MAX_ZOOM, -1, -1):
-        counts[zoom] = (level, per_pixel)
-        level = halve(level)
+    for zoom in range(MAX_ZOOM + SUPERSAMPLE.bit_length() - 1, -1, -1):
+        if zoom <= MAX_ZOOM:
+            counts[zoom] = (level, per_pixel)
         per_pixel *= 4
+        level = halve(level, np.uint8 if per_pixel < 256 else np.uint16)
     return counts
 
 
 def line_masks(vectors, zoom):
     """Coastline, border and graticule pixels at one zoom, as 0/1 arrays."""
-    raster = world_raster(TILE << zoom, 3)
+    masks = np.zeros((3, TILE << zoom, TILE << zoom), np.uint8)
+    raster = world_raster(masks)
     for band, layer in enumerate(("shorelines", "borders", "graticule"), start=1):
         gdal.Rasterize(raster, vectors, layers=[layer], bands=[band], burnValues=[1])
-    return raster.ReadAsArray().astype(bool)
+    raster = None
+    return masks.view(bool)
 
 
 def placed_imagery(imagery_path):
