@@ -20,7 +20,10 @@ from osgeo import gdal, osr
 
 gdal.UseExceptions()
 
+# Set from the command line: the programs and files under test, and the
+# layers' colours (geodata/map_style.py).
 ARGS = None
+STYLE = None
 
 
 class Region:
@@ -141,6 +144,7 @@ class GroundTruthTest(unittest.TestCase):
 
 class TileSetTest(unittest.TestCase):
     def test_every_tile_is_there_and_the_corners_decode(self):
+        self.assertTrue(os.path.isfile(os.path.join(ARGS.tiles, "CREDITS.md")), "the data's credits travel with the set")
         for layer, extension in (("map", "png"), ("aerial", "jpeg"), ("hybrid", "png")):
             for zoom in range(6):
                 side = 1 << zoom
@@ -176,8 +180,6 @@ def main():
     STYLE = map_style
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
-
-STYLE = None
 
 if __name__ == "__main__":
     main()
