@@ -38,7 +38,9 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
     libcurl4-openssl-dev python3 libgdal-dev)
-CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf python3-gdal python3-numpy gdal-bin)
+# The world tile set's data and the tools that paint it (geodata/).
+BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
+CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin)
 
 # configure PRESET: configures the build tree of a preset of
 # CMakePresets.json, keeping cmake's chatter in a log unless it fails.
@@ -69,7 +71,7 @@ run_demo() {
     mkdir -p out
     for layer in map aerial hybrid; do
         ./build/zarvo-render --layer "$layer" --zoom 6 --bbox -12,34,32,62 --size 1000x760 \
-            --tiles build/demo-tiles --out "out/$layer.png"
+            --tiles build/world-tiles --out "out/$layer.png"
     done
     echo
     echo "rendered: $root/out/map.png $root/out/aerial.png $root/out/hybrid.png"
