@@ -1,0 +1,66 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serve/host_adapter.h"
+#include "serve/map_window.h"
+#include "serve/tile_cache.h"
+
+enum class RenderStatus {
+    Ok,
+    TooManyTiles,     // the window needs more tiles than one render may hold
+    TileUnavailable,  // a tile could not be fetched or decoded
+    Refused,          // the plug-in would not serve the request
+    OutOfMemory,
+};
+
+struct RenderResult {
+    RenderStatus status = RenderStatus::Refused;
+    std::string message;           // why, when not Ok
+    std::vector<uint8_t> pixels;   // the window's raster, 3 bytes per pixel
+};
+
+struct RenderLimits {
+    size_t maxTilesPerRender = 512;
+    size_t concurrentRenders = 4;  // renders beyond this wait their turn
+};
+
+// Drives the loaded plug-in: one DataRequest per render, its tiles taken
+// from the cache. The download callback fetches and completes the job on
+// the rendering thread, so each render is over when DataRequest returns
+// and the renders of several threads run side by side.
+class MapRenderer {
+public:
+    MapRenderer(const PluginExports& plugin, TileCache& cache, RenderLimits limits);
+    ~MapRenderer();
+    MapRenderer(const MapRenderer&) = delete;
+    MapRenderer& operator=(const MapRenderer&) = delete;
+
+    // Binds the served layers to their ids. False, with the reason, when
+    // the plug-in does not know one of them.
+    bool BindLayers(std::string& error);
+
+    RenderResult Render(const std::string& layer, const MapWindow& window);
+
+    uint64_t DataRequests() const { return dataRequests.load(); }
+
+private:
+    struct Job;
+    static int32_t KVL_CALL OnDownload(DownloadJob* job, DownloadDoneFn done, void* context);
+    static void KVL_CALL OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);
+    static Job* JobOf(const DownloadJob* job);
+
+    const PluginExports& plugin;
+    TileCache& cache;
+    const RenderLimits limits;
+    std::atomic<uint64_t> dataRequests{0};
+
+    std::mutex slotsMutex;
+    std::condition_variable slotFreed;
+    size_t busySlots = 0;
+};
