@@ -65,7 +65,8 @@ TileBatchFetcher MakeTileFetcher(const std::string& source) {
         if (!tiles->FetchAll(urls, bodies, failure, [](size_t) {})) {
             // The source stops at its first failure; the rest are unknown.
             for (size_t i = 0; i < urls.size(); ++i) {
-                outcomes[i].error = urls[i] == failure.url ? failure.reason : "not fetched: " + failure.url + " failed";
+                outcomes[i].skipped = urls[i] != failure.url;
+                outcomes[i].error = outcomes[i].skipped ? "not fetched: " + failure.url + " failed" : failure.reason;
             }
             return;
         }

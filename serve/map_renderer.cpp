@@ -1,5 +1,7 @@
 #include "serve/map_renderer.h"
 
+#include "serve/tile_address.h"
+
 #include <cstring>
 #include <exception>
 #include <new>
@@ -80,12 +82,15 @@ int32_t KVL_CALL MapRenderer::OnDownload(DownloadJob* job, DownloadDoneFn done, 
             // The addresses are the plug-in's and vanish when we return.
             std::vector<std::string> urls(static_cast<size_t>(job->itemCount));
             const auto* const* texts = static_cast<const char16_t* const*>(job->items);
-            for (size_t i = 0; i < urls.size(); ++i) urls[i] = Utf16ToUtf8(texts[i]);
+            for (size_t i = 0; i < urls.size(); ++i) urls[i] = WrapTileColumn(Utf16ToUtf8(texts[i]));
             outcomes = renderer->cache.GetAll(urls);
-            for (size_t i = 0; status == 0 && i < outcomes.size(); ++i) {
-                if (!outcomes[i].tile) {
-                    status = kTileUnavailable;
-                    mine->failure = "cannot have tile " + urls[i] + ": " + outcomes[i].error;
+            // Name the tile that failed, not one skipped because of it.
+            for (int pass = 0; pass < 2 && status == 0; ++pass) {
+                for (size_t i = 0; status == 0 && i < outcomes.size(); ++i) {
+                    if (!outcomes[i].tile && (pass == 1 || !outcomes[i].skipped)) {
+                        status = kTileUnavailable;
+                        mine->failure = "cannot have tile " + urls[i] + ": " + outcomes[i].error;
+                    }
                 }
             }
             for (size_t i = 0; status == 0 && i < outcomes.size(); ++i) {

@@ -21,6 +21,7 @@ struct DecodedTile {
 struct TileOutcome {
     std::shared_ptr<const DecodedTile> tile;  // null on failure
     std::string error;                        // why, on failure
+    bool skipped = false;                     // not tried: another tile of its batch failed first
 };
 
 // Fetches and decodes a batch of tile addresses: one outcome per address.
