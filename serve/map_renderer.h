@@ -25,9 +25,11 @@ struct RenderResult {
     std::vector<uint8_t> pixels;   // the window's raster, 3 bytes per pixel
 };
 
+// Every tile a render holds is decoded in memory (192 kB) until its raster
+// is made, cached or not: these bound that memory.
 struct RenderLimits {
-    size_t maxTilesPerRender = 512;
-    size_t concurrentRenders = 4;  // renders beyond this wait their turn
+    size_t maxTilesPerRender = 1024;  // a request that needs more is refused
+    size_t maxTilesHeld = 2048;       // by all renders at once; renders beyond wait their turn
 };
 
 // Drives the loaded plug-in: one DataRequest per render, its tiles taken
@@ -54,13 +56,15 @@ private:
     static int32_t KVL_CALL OnDownload(DownloadJob* job, DownloadDoneFn done, void* context);
     static void KVL_CALL OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);
     static Job* JobOf(const DownloadJob* job);
+    class TileAllowance;
 
     const PluginExports& plugin;
     TileCache& cache;
     const RenderLimits limits;
     std::atomic<uint64_t> dataRequests{0};
 
-    std::mutex slotsMutex;
-    std::condition_variable slotFreed;
-    size_t busySlots = 0;
+    // Tiles held by renders now, against maxTilesHeld.
+    std::mutex heldMutex;
+    std::condition_variable heldReleased;
+    size_t tilesHeld = 0;
 };

@@ -1,14 +1,19 @@
 #include "serve/wms_documents.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "serve/map_window.h"
 
 namespace {
 
+// The shortest decimal that reads back as the same double.
 std::string Number(double value) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.13g", value);
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (std::strtod(text, nullptr) == value) break;
+    }
     return text;
 }
 
