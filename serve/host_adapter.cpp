@@ -77,14 +77,13 @@ TileBatchFetcher MakeTileFetcher(const std::string& source) {
     };
 }
 
-bool EncodeRaster(std::vector<uint8_t> rgb, uint32_t width, uint32_t height, ImageFormat format,
-                  std::vector<uint8_t>& encoded, std::string& error) {
+bool EncodeJpegRaster(std::vector<uint8_t> rgb, uint32_t width, uint32_t height, std::vector<uint8_t>& encoded,
+                      std::string& error) {
     RgbImage image;
     image.width = static_cast<int32_t>(width);
     image.height = static_cast<int32_t>(height);
     image.pixels = std::move(rgb);
-    return format == ImageFormat::Png ? EncodePng(image, encoded, error)
-                                      : EncodeJpeg(image, kJpegQuality, encoded, error);
+    return EncodeJpeg(image, kJpegQuality, encoded, error);
 }
 
 std::string Utf16ToUtf8(const char16_t* text) {

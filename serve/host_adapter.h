@@ -11,7 +11,6 @@
 
 #include "plugin/zarvo_data_plugin.h"
 #include "serve/tile_cache.h"
-#include "serve/wms_query.h"
 
 // The five exports of a loaded plug-in.
 struct PluginExports {
@@ -43,9 +42,9 @@ constexpr size_t kMaxTileFileBytes = 4u << 20;
 // http://HOST:PORT, and decodes them into 256 x 256 RGB tiles.
 TileBatchFetcher MakeTileFetcher(const std::string& source);
 
-// An RGB raster encoded as PNG or JPEG.
-bool EncodeRaster(std::vector<uint8_t> rgb, uint32_t width, uint32_t height, ImageFormat format,
-                  std::vector<uint8_t>& encoded, std::string& error);
+// An RGB raster encoded as JPEG.
+bool EncodeJpegRaster(std::vector<uint8_t> rgb, uint32_t width, uint32_t height, std::vector<uint8_t>& encoded,
+                      std::string& error);
 
 std::string Utf16ToUtf8(const char16_t* text);
 std::u16string Utf8ToUtf16(const std::string& text);

@@ -13,7 +13,7 @@ struct ServeOptions {
     std::string web;             // the map page's files; empty: the ones built with the program
     size_t cacheMegabytes = 256;
     int32_t maxZoom = 0;         // 0: what a tile directory holds, else 21
-    size_t threads = 8;
+    size_t threads = 32;         // an open keep-alive connection holds one
 };
 
 extern const char kServeUsage[];

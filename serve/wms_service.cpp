@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "serve/map_window.h"
+#include "serve/png_encoder.h"
 #include "serve/wms_documents.h"
 
 namespace {
@@ -80,8 +81,12 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
     WmsAnswer answer;
     std::vector<uint8_t> encoded;
     std::string error;
-    if (!EncodeRaster(Compose(request, window, std::move(raster)), request.width, request.height, request.format, encoded,
-                      error)) {
+    std::vector<uint8_t> image = Compose(request, window, std::move(raster));
+    const bool encodedWell =
+        request.format == ImageFormat::Png
+            ? EncodeMapPng(image, request.width, request.height, encoded, error)
+            : EncodeJpegRaster(std::move(image), request.width, request.height, encoded, error);
+    if (!encodedWell) {
         return ExceptionAnswer(500, version, nullptr, "cannot encode the image: " + error);
     }
     answer.contentType = request.format == ImageFormat::Png ? "image/png" : "image/jpeg";
