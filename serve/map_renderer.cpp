@@ -178,6 +178,13 @@ RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& wind
     ++dataRequests;
     const int32_t started = plugin.request(&request);
     RenderResult result;
+    if (started == ZARVO_REQUEST_UNSERVABLE) {
+        // The window is finite and inside the world, so what the plug-in
+        // cannot serve is its tile count: more than it lists for one request.
+        result.status = RenderStatus::TooManyTiles;
+        result.message = "the image needs more tiles than the plug-in lists for one request";
+        return result;
+    }
     if (started != ZARVO_REQUEST_STARTED || !job.eventSeen) {
         result.status = started == ZARVO_REQUEST_OUT_OF_MEMORY ? RenderStatus::OutOfMemory : RenderStatus::Refused;
         result.message = "the plug-in refused the request (result " + std::to_string(started) + ")";

@@ -186,6 +186,24 @@ class WmsClients(unittest.TestCase):
                 self.assertTrue(exceptions[0].text)
         self.assertEqual(self.server.stats()["dataRequests"], before, "a refused request reaches no plug-in")
 
+    def test_images_needing_too_many_tiles_are_refused_before_fetching(self):
+        # Two pixels across and 2048 down: drawn at the zoom its rows need,
+        # where the two columns' centres lie thousands of tile columns apart.
+        cases = [
+            ("0,0,1,0.01", "more than the 1024 one image may use"),
+            ("-180,0,180,0.01", "more tiles than the plug-in lists for one request"),
+        ]
+        with ZarvoServe(SERVE, TILES, "--max-zoom", "21") as server:
+            for bbox, words in cases:
+                with self.subTest(bbox=bbox):
+                    status, _, _, body = server.get(
+                        "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png"
+                        f"&CRS=CRS:84&BBOX={bbox}&WIDTH=2&HEIGHT=2048")
+                    self.assertEqual(status, 400)
+                    self.assertIn(b'code="InvalidParameterValue"', body)
+                    self.assertIn(words.encode(), body)
+            self.assertEqual(server.stats()["tilesFetched"], 0)
+
     def test_boxes_off_the_tiles_are_filled_with_the_background(self):
         # Half of this box lies east of the antimeridian: those columns get
         # BGCOLOR; the other half is drawn.
