@@ -30,32 +30,6 @@ int32_t LayerId(const std::string& layer) {
 
 }  // namespace
 
-// Holds a share of the renderer's tile allowance for one render, waiting
-// until enough is free. A render asks once, for no more than a render may
-// hold, and the whole allowance is at least that: every render gets its
-// turn.
-class MapRenderer::TileAllowance {
-public:
-    TileAllowance(MapRenderer& renderer, size_t tiles) : renderer(renderer), tiles(tiles) {
-        std::unique_lock<std::mutex> lock(renderer.heldMutex);
-        renderer.heldReleased.wait(lock, [&] { return renderer.tilesHeld + tiles <= renderer.limits.maxTilesHeld; });
-        renderer.tilesHeld += tiles;
-    }
-    ~TileAllowance() {
-        {
-            std::lock_guard<std::mutex> lock(renderer.heldMutex);
-            renderer.tilesHeld -= tiles;
-        }
-        renderer.heldReleased.notify_all();
-    }
-    TileAllowance(const TileAllowance&) = delete;
-    TileAllowance& operator=(const TileAllowance&) = delete;
-
-private:
-    MapRenderer& renderer;
-    const size_t tiles;
-};
-
 struct MapRenderer::Job {
     MapRenderer* renderer = nullptr;
     bool eventSeen = false;
@@ -65,7 +39,7 @@ struct MapRenderer::Job {
 };
 
 MapRenderer::MapRenderer(const PluginExports& plugin, TileCache& cache, RenderLimits limits)
-    : plugin(plugin), cache(cache), limits{limits.maxTilesPerRender, std::max(limits.maxTilesHeld, limits.maxTilesPerRender)} {
+    : plugin(plugin), cache(cache), limits(limits), tilesHeld(std::max(limits.maxTilesHeld, limits.maxTilesPerRender)) {
     plugin.setDownloadCallback(&MapRenderer::OnDownload, this);
     plugin.setEventCallback(&MapRenderer::OnEvent, this);
 }
@@ -101,14 +75,14 @@ int32_t KVL_CALL MapRenderer::OnDownload(DownloadJob* job, DownloadDoneFn done, 
     int32_t status = 0;
     std::vector<TileOutcome> outcomes;  // keeps the tiles alive until done() returns
     std::vector<TileImage> images;
-    std::unique_ptr<TileAllowance> allowance;  // released after done() has drawn the raster
+    std::unique_ptr<Allowance::Share> held;  // released after done() has drawn the raster
     try {
         if (static_cast<size_t>(job->itemCount) > renderer->limits.maxTilesPerRender) {
             status = kTooManyTiles;
             mine->failure = "the image needs " + std::to_string(job->itemCount) + " tiles, more than the " +
                             std::to_string(renderer->limits.maxTilesPerRender) + " one image may use";
         } else {
-            allowance = std::make_unique<TileAllowance>(*renderer, static_cast<size_t>(job->itemCount));
+            held = std::make_unique<Allowance::Share>(renderer->tilesHeld, static_cast<size_t>(job->itemCount));
             // The addresses are the plug-in's and vanish when we return.
             std::vector<std::string> urls(static_cast<size_t>(job->itemCount));
             const auto* const* texts = static_cast<const char16_t* const*>(job->items);

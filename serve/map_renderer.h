@@ -1,12 +1,11 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "serve/allowance.h"
 #include "serve/host_adapter.h"
 #include "serve/map_window.h"
 #include "serve/tile_cache.h"
@@ -29,7 +28,7 @@ struct RenderResult {
 // is made, cached or not: these bound that memory.
 struct RenderLimits {
     size_t maxTilesPerRender = 1024;  // a request that needs more is refused
-    size_t maxTilesHeld = 2048;       // by all renders at once; renders beyond wait their turn
+    size_t maxTilesHeld = 1024;       // by all renders at once; renders beyond wait their turn
 };
 
 // Drives the loaded plug-in: one DataRequest per render, its tiles taken
@@ -56,15 +55,11 @@ private:
     static int32_t KVL_CALL OnDownload(DownloadJob* job, DownloadDoneFn done, void* context);
     static void KVL_CALL OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);
     static Job* JobOf(const DownloadJob* job);
-    class TileAllowance;
 
     const PluginExports& plugin;
     TileCache& cache;
     const RenderLimits limits;
     std::atomic<uint64_t> dataRequests{0};
 
-    // Tiles held by renders now, against maxTilesHeld.
-    std::mutex heldMutex;
-    std::condition_variable heldReleased;
-    size_t tilesHeld = 0;
+    Allowance tilesHeld;  // of maxTilesHeld
 };

@@ -60,6 +60,7 @@ WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::strin
 
 WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
     const MapWindow window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
+    const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
     std::vector<uint8_t> raster;
     if (!window.empty) {
         RenderResult rendered = renderer.Render(request.layer, window);

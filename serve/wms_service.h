@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "serve/allowance.h"
 #include "serve/map_renderer.h"
 #include "serve/wms_query.h"
 
@@ -21,6 +22,12 @@ class WmsService {
 public:
     WmsService(MapRenderer& renderer, int32_t maxZoom) : renderer(renderer), maxZoom(maxZoom) {}
 
+    // Bytes that images being drawn and encoded may take at once: each
+    // GetMap holds three images' worth (the plug-in's raster, the composed
+    // image, the encoded file at most) from before its DataRequest until its
+    // answer is ready.
+    static constexpr size_t kImageBytesHeld = 256u << 20;
+
     // `serviceUrl` is the address the capabilities tell clients to use.
     WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl);
 
@@ -29,6 +36,7 @@ private:
 
     MapRenderer& renderer;
     const int32_t maxZoom;
+    Allowance imageBytes{kImageBytesHeld};
 };
 
 WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, const std::string& message);
