@@ -1,12 +1,12 @@
 #include "serve/map_renderer.h"
 
-#include "serve/tile_address.h"
-
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <exception>
+#include <memory>
 #include <new>
+
+#include "serve/tile_address.h"
 
 namespace {
 
