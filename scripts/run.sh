@@ -7,7 +7,7 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
 usage() {
-    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]" >&2
+    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]|serve [PORT]|load [SECONDS]" >&2
     exit 2
 }
 
@@ -40,7 +40,11 @@ BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev l
     libcurl4-openssl-dev python3 libgdal-dev)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
+# zarvo-serve: its HTTP library, and node with npm to bundle its map page.
+SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config nodejs npm)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin)
+# zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator.
+SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl)
 
 # configure PRESET: configures the build tree of a preset of
 # CMakePresets.json, keeping cmake's chatter in a log unless it fails.
@@ -64,7 +68,7 @@ build_and_test() {
 }
 
 run_demo() {
-    ensure_packages "${BUILD_PACKAGES[@]}"
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}"
     configure native
     cmake --build --preset demo -j "$jobs"
     note "rendering the bundled demo"
@@ -78,7 +82,8 @@ run_demo() {
 }
 
 run_tests() {
-    ensure_packages "${BUILD_PACKAGES[@]}" "${CHECK_PACKAGES[@]}"
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${CHECK_PACKAGES[@]}" \
+        "${SERVE_CHECK_PACKAGES[@]}"
     local failed=() passed=()
     stage() {
         local name=$1
@@ -93,7 +98,8 @@ run_tests() {
     stage "thread sanitizer" build_and_test tsan
     stage "32-bit Windows DLL under wine" windows_suite
     stage "valgrind memcheck, end to end" valgrind_suite
-    stage "fuzzing the C interface for ${ZARVO_FUZZ_SECONDS:-60} s" fuzz_suite "${ZARVO_FUZZ_SECONDS:-60}"
+    stage "fuzzing the C interface for ${ZARVO_FUZZ_SECONDS:-60} s and the WMS query parser for ${ZARVO_WMS_FUZZ_SECONDS:-30} s" \
+        fuzz_suite "${ZARVO_FUZZ_SECONDS:-60}"
     echo
     echo "stages passed: ${#passed[@]}, failed: ${#failed[@]} ${failed[*]:-}"
     echo "${#passed[@]} passed, ${#failed[@]} failed"
@@ -142,6 +148,38 @@ fuzz_suite() {
             -print_final_stats=1 corpus seeds >fuzz.log 2>&1) ||
         { tail -60 build-fuzz/fuzz.log; return 1; }
     grep -E 'DONE|stat::number_of_executed_units' build-fuzz/fuzz.log
+    wms_fuzz "${ZARVO_WMS_FUZZ_SECONDS:-30}"
+}
+
+# libFuzzer over zarvo-serve's WMS query parser for SECONDS.
+wms_fuzz() {
+    local seconds=$1 seeds=build-fuzz/wms-seeds
+    mkdir -p build-fuzz/wms-corpus "$seeds"
+    printf '%s' 'SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map,hybrid&STYLES=&FORMAT=image/png&CRS=EPSG:4326&BBOX=34,-12,62,32&WIDTH=1000&HEIGHT=760&BGCOLOR=0x102030' >"$seeds/getmap-130"
+    printf '%s' 'SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&LAYERS=aerial&STYLES=default&FORMAT=image/jpeg&SRS=EPSG:4326&BBOX=-190,80,-170,90&WIDTH=2048&HEIGHT=1' >"$seeds/getmap-111"
+    printf '%s' 'SERVICE=WMS&REQUEST=GetCapabilities&VERSION=1.2.0' >"$seeds/capabilities"
+    (cd build-fuzz && ./zarvo_wms_query_fuzzer -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+        -print_final_stats=1 wms-corpus wms-seeds >wms-fuzz.log 2>&1) ||
+        { tail -60 build-fuzz/wms-fuzz.log; return 1; }
+    grep -E 'DONE|stat::number_of_executed_units' build-fuzz/wms-fuzz.log
+}
+
+# Builds what zarvo-serve needs and serves the demo tiles on PORT.
+run_serve() {
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}"
+    configure native
+    cmake --build build --target zarvo-serve zarvo_demo_tiles -j "$jobs"
+    note "serving the demo tiles: the map page at http://127.0.0.1:$1/, WMS at http://127.0.0.1:$1/wms"
+    exec ./build/zarvo-serve --tiles build/demo-tiles --port "$1"
+}
+
+# A minute (or SECONDS) of GetMaps at 16 connections: errors, latency, memory.
+run_load() {
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" wrk curl
+    configure native
+    cmake --build build --target zarvo-serve zarvo_demo_tiles -j "$jobs"
+    note "loading zarvo-serve for $1 s"
+    tests/serve/load_test.sh build/zarvo-serve build/demo-tiles "$1"
 }
 
 case "${1:-}" in
@@ -152,5 +190,7 @@ case "${1:-}" in
         ensure_packages "${BUILD_PACKAGES[@]}" "${CHECK_PACKAGES[@]}"
         fuzz_suite "${2:-1800}"
         ;;
+    serve) run_serve "${2:-8080}" ;;
+    load) run_load "${2:-60}" ;;
     *) usage ;;
 esac

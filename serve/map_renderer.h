@@ -1,0 +1,65 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "serve/allowance.h"
+#include "serve/host_adapter.h"
+#include "serve/map_window.h"
+#include "serve/tile_cache.h"
+
+enum class RenderStatus {
+    Ok,
+    TooManyTiles,     // the window needs more tiles than one render may hold
+    TileUnavailable,  // a tile could not be fetched or decoded
+    Refused,          // the plug-in would not serve the request
+    OutOfMemory,
+};
+
+struct RenderResult {
+    RenderStatus status = RenderStatus::Refused;
+    std::string message;           // why, when not Ok
+    std::vector<uint8_t> pixels;   // the window's raster, 3 bytes per pixel
+};
+
+// Every tile a render holds is decoded in memory (192 kB) until its raster
+// is made, cached or not: these bound that memory.
+struct RenderLimits {
+    size_t maxTilesPerRender = 1024;  // a request that needs more is refused
+    size_t maxTilesHeld = 1024;       // by all renders at once; renders beyond wait their turn
+};
+
+// Drives the loaded plug-in: one DataRequest per render, its tiles taken
+// from the cache. The download callback fetches and completes the job on
+// the rendering thread, so each render is over when DataRequest returns
+// and the renders of several threads run side by side.
+class MapRenderer {
+public:
+    MapRenderer(const PluginExports& plugin, TileCache& cache, RenderLimits limits);
+    ~MapRenderer();
+    MapRenderer(const MapRenderer&) = delete;
+    MapRenderer& operator=(const MapRenderer&) = delete;
+
+    // Binds the served layers to their ids. False, with the reason, when
+    // the plug-in does not know one of them.
+    bool BindLayers(std::string& error);
+
+    RenderResult Render(const std::string& layer, const MapWindow& window);
+
+    uint64_t DataRequests() const { return dataRequests.load(); }
+
+private:
+    struct Job;
+    static int32_t KVL_CALL OnDownload(DownloadJob* job, DownloadDoneFn done, void* context);
+    static void KVL_CALL OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);
+    static Job* JobOf(const DownloadJob* job);
+
+    const PluginExports& plugin;
+    TileCache& cache;
+    const RenderLimits limits;
+    std::atomic<uint64_t> dataRequests{0};
+
+    Allowance tilesHeld;  // of maxTilesHeld
+};

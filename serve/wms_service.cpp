@@ -1,0 +1,97 @@
+#include "serve/wms_service.h"
+
+#include <cstring>
+
+#include "serve/map_window.h"
+#include "serve/png_encoder.h"
+#include "serve/wms_documents.h"
+
+namespace {
+
+int HttpStatusOf(WmsErrorCode code) {
+    return code == WmsErrorCode::OperationNotSupported ? 501 : 400;
+}
+
+// The whole image in the background colour, with the window's raster laid
+// in at its place.
+std::vector<uint8_t> Compose(const GetMapRequest& request, const MapWindow& window, std::vector<uint8_t> raster) {
+    const size_t stride = size_t{request.width} * 3;
+    if (!window.empty && window.column0 == 0 && window.row0 == 0 && window.columns == request.width &&
+        window.rows == request.height) {
+        return raster;
+    }
+    std::vector<uint8_t> image(stride * request.height);
+    const uint8_t fill[3] = {static_cast<uint8_t>(request.background >> 16),
+                             static_cast<uint8_t>(request.background >> 8), static_cast<uint8_t>(request.background)};
+    for (size_t i = 0; i < image.size(); i += 3) std::memcpy(&image[i], fill, 3);
+    const size_t windowStride = size_t{window.columns} * 3;
+    for (uint32_t row = 0; row < window.rows; ++row) {
+        std::memcpy(&image[(window.row0 + row) * stride + size_t{window.column0} * 3], &raster[row * windowStride],
+                    windowStride);
+    }
+    return image;
+}
+
+}  // namespace
+
+WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, const std::string& message) {
+    WmsAnswer answer;
+    answer.status = status;
+    answer.contentType = ExceptionContentType(version);
+    answer.body = ExceptionDocument(version, code, message);
+    return answer;
+}
+
+WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::string& serviceUrl) {
+    WmsQuery query;
+    WmsError error;
+    if (!ParseWmsQuery(parameters, query, error)) {
+        return ExceptionAnswer(HttpStatusOf(error.code), error.version, WmsErrorCodeName(error.code, error.version),
+                               error.message);
+    }
+    if (query.operation == WmsOperation::GetCapabilities) {
+        WmsAnswer answer;
+        answer.contentType = CapabilitiesContentType(query.version);
+        answer.body = CapabilitiesDocument(query.version, serviceUrl);
+        return answer;
+    }
+    return GetMap(query.map, query.version);
+}
+
+WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
+    const MapWindow window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
+    const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
+    std::vector<uint8_t> raster;
+    if (!window.empty) {
+        RenderResult rendered = renderer.Render(request.layer, window);
+        switch (rendered.status) {
+            case RenderStatus::Ok:
+                raster = std::move(rendered.pixels);
+                break;
+            case RenderStatus::TooManyTiles:
+                return ExceptionAnswer(400, version, "InvalidParameterValue",
+                                       rendered.message + ": ask for a smaller image or a smaller box");
+            case RenderStatus::TileUnavailable:
+                return ExceptionAnswer(502, version, nullptr, rendered.message);
+            case RenderStatus::OutOfMemory:
+                return ExceptionAnswer(503, version, nullptr, rendered.message);
+            case RenderStatus::Refused:
+                return ExceptionAnswer(500, version, nullptr, rendered.message);
+        }
+    }
+    WmsAnswer answer;
+    std::vector<uint8_t> encoded;
+    std::string error;
+    std::vector<uint8_t> image = Compose(request, window, std::move(raster));
+    const bool encodedWell =
+        request.format == ImageFormat::Png
+            ? EncodeMapPng(image, request.width, request.height, encoded, error)
+            : EncodeJpegRaster(std::move(image), request.width, request.height, encoded, error);
+    if (!encodedWell) {
+        return ExceptionAnswer(500, version, nullptr, "cannot encode the image: " + error);
+    }
+    answer.contentType = request.format == ImageFormat::Png ? "image/png" : "image/jpeg";
+    answer.body.assign(encoded.begin(), encoded.end());
+    answer.zoom = window.empty ? 0 : window.zoom;
+    return answer;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "serve/allowance.h"
+#include "serve/map_renderer.h"
+#include "serve/wms_query.h"
+
+// An answer in HTTP terms, whatever carries it.
+struct WmsAnswer {
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    int32_t zoom = 0;  // the plug-in zoom a GetMap was drawn at; 0 when none
+};
+
+// Answers WMS requests: capabilities, maps, and exception reports for
+// everything else.
+class WmsService {
+public:
+    WmsService(MapRenderer& renderer, int32_t maxZoom) : renderer(renderer), maxZoom(maxZoom) {}
+
+    // Bytes that images being drawn and encoded may take at once: each
+    // GetMap holds three images' worth (the plug-in's raster, the composed
+    // image, the encoded file at most) from before its DataRequest until its
+    // answer is ready.
+    static constexpr size_t kImageBytesHeld = 256u << 20;
+
+    // `serviceUrl` is the address the capabilities tell clients to use.
+    WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl);
+
+private:
+    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version);
+
+    MapRenderer& renderer;
+    const int32_t maxZoom;
+    Allowance imageBytes{kImageBytesHeld};
+};
+
+WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, const std::string& message);

@@ -1,0 +1,144 @@
+"""Starting and stopping zarvo-serve and stand-in tile servers for tests.
+
+Every server listens on 127.0.0.1 on a port the system picks.
+"""
+import http.server
+import os
+import re
+import signal
+import socket
+import struct
+import subprocess
+import threading
+import time
+import urllib.error
+import urllib.request
+
+SERVICE_PATH = "/geowebcache/service/tms1.0.0/"
+
+
+class ZarvoServe:
+    """One zarvo-serve process, stopped with SIGTERM when the block ends."""
+
+    def __init__(self, binary, tiles, *extra):
+        self.args = [binary, "--tiles", tiles, "--port", "0", *extra]
+
+    def __enter__(self):
+        self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        found = re.search(r"listening on http://([0-9.]+):(\d+)/", line)
+        if not found:
+            self.process.kill()
+            raise RuntimeError("zarvo-serve did not start: " + line + self.process.stderr.read())
+        self.base = "http://%s:%s" % found.groups()
+        self.port = int(found.group(2))
+        return self
+
+    def stop(self, timeout=20):
+        """SIGTERM, then the exit code and what it wrote to stderr."""
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            _, errors = self.process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            _, errors = self.process.communicate()
+            raise
+        return self.process.returncode, errors
+
+    def __exit__(self, *exc):
+        if self.process.poll() is None:
+            self.stop()
+
+    def get(self, path, timeout=60):
+        """(status, content type, headers, body) of a GET, errors included."""
+        try:
+            with urllib.request.urlopen(self.base + path, timeout=timeout) as r:
+                return r.status, r.headers.get("Content-Type"), r.headers, r.read()
+        except urllib.error.HTTPError as e:
+            return e.code, e.headers.get("Content-Type"), e.headers, e.read()
+
+    def stats(self):
+        import json
+        return json.loads(self.get("/stats")[3])
+
+
+class TileUpstream:
+    """A tile server over a tile directory whose answers for chosen
+    (layer, service zoom) pairs are faults: "500", "reset", "stall" (until
+    the server stops), "huge" (5 MB), "garbage" (a broken PNG) or "slow" (a
+    second late). Counts every request."""
+
+    def __init__(self, directory):
+        self.directory = directory
+        self.faults = {}
+        self.hits = {}
+        self.lock = threading.Lock()
+        self.release = threading.Event()
+
+    def __enter__(self):
+        upstream = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self):
+                path = self.path
+                with upstream.lock:
+                    upstream.hits[path] = upstream.hits.get(path, 0) + 1
+                if not path.startswith(SERVICE_PATH):
+                    return self.answer(404, b"")
+                parts = path[len(SERVICE_PATH):].split("/")
+                fault = upstream.faults.get((parts[0], parts[1])) if len(parts) == 4 else None
+                if fault == "500":
+                    return self.answer(500, b"upstream broke")
+                if fault == "reset":
+                    self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    self.connection.close()
+                    self.close_connection = True
+                    return None
+                if fault == "stall":
+                    upstream.release.wait(120)
+                    return None
+                if fault == "huge":
+                    return self.answer(200, b"\x89PNG\r\n\x1a\n" + bytes(5 << 20))
+                if fault == "garbage":
+                    return self.answer(200, b"\x89PNG\r\n\x1a\n not really")
+                if fault == "slow":
+                    time.sleep(1.0)
+                relative = os.path.normpath(path[len(SERVICE_PATH):])
+                try:
+                    with open(os.path.join(upstream.directory, relative), "rb") as f:
+                        body = f.read()
+                except OSError:
+                    return self.answer(404, b"")
+                return self.answer(200, body)
+
+            def answer(self, status, body):
+                self.send_response(status)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        class Server(http.server.ThreadingHTTPServer):
+            daemon_threads = True
+
+            def handle_error(self, request, client_address):
+                pass
+
+        self.server = Server(("127.0.0.1", 0), Handler)
+        self.address = "http://127.0.0.1:%d" % self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        return self
+
+    def __exit__(self, *exc):
+        self.release.set()
+        self.server.shutdown()
+        self.server.server_close()
+
+    def hits_for(self, fragment):
+        with self.lock:
+            return {p: n for p, n in self.hits.items() if fragment in p}

@@ -1,0 +1,150 @@
+// The tile cache: one fetch per tile however many ask at once, a bound on
+// what it keeps, and no memory of failures.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "serve/tile_cache.h"
+
+namespace {
+
+constexpr size_t kTileBytes = 256 * 256 * 3;
+
+std::shared_ptr<const DecodedTile> Tile(uint8_t shade) {
+    auto tile = std::make_shared<DecodedTile>();
+    tile->width = 256;
+    tile->height = 256;
+    tile->pixels.assign(kTileBytes, shade);
+    return tile;
+}
+
+// Answers every address with a tile of a shade of its own, except those
+// named "bad", and counts how often each was asked for.
+struct CountingFetcher {
+    std::mutex mutex;
+    std::map<std::string, int> calls;
+
+    TileBatchFetcher Make() {
+        return [this](const std::vector<std::string>& urls, std::vector<TileOutcome>& outcomes) {
+            outcomes.clear();
+            for (const std::string& url : urls) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++calls[url];
+                }
+                if (url == "bad") {
+                    outcomes.push_back(TileOutcome{nullptr, "HTTP status 500"});
+                } else {
+                    outcomes.push_back(TileOutcome{Tile(static_cast<uint8_t>(url.size())), ""});
+                }
+            }
+        };
+    }
+    int Calls(const std::string& url) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return calls[url];
+    }
+};
+
+TEST(TileCache, FetchesEachTileOnceForManyConcurrentRequests) {
+    CountingFetcher fetcher;
+    TileCache cache(64 * kTileBytes, fetcher.Make());
+    std::vector<std::string> urls;
+    for (int i = 0; i < 12; ++i) urls.push_back("tile/" + std::to_string(i));
+    std::vector<std::thread> threads;
+    std::atomic<int> complete{0};
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            // Each thread asks in its own order, with a repeat.
+            std::vector<std::string> mine(urls.begin() + t % 4, urls.end());
+            mine.insert(mine.end(), urls.begin(), urls.begin() + t % 4);
+            mine.push_back(mine.front());
+            const std::vector<TileOutcome> outcomes = cache.GetAll(mine);
+            bool all = outcomes.size() == mine.size();
+            for (const TileOutcome& outcome : outcomes) all = all && outcome.tile != nullptr;
+            if (all) ++complete;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(complete.load(), 8);
+    for (const std::string& url : urls) EXPECT_EQ(fetcher.Calls(url), 1) << url;
+    const TileCacheStats stats = cache.Stats();
+    EXPECT_EQ(stats.fetched, 12u);
+    EXPECT_EQ(stats.tiles, 12u);
+}
+
+TEST(TileCache, KeepsWithinItsBoundLeastRecentlyUsedFirstOut) {
+    CountingFetcher fetcher;
+    TileCache cache(3 * (kTileBytes + sizeof(DecodedTile)), fetcher.Make());
+    cache.GetAll({"a", "bb", "ccc"});
+    cache.GetAll({"a"});      // now bb is the oldest
+    cache.GetAll({"dddd"});   // pushes bb out
+    EXPECT_LE(cache.Stats().bytes, 3 * (kTileBytes + sizeof(DecodedTile)));
+    EXPECT_EQ(cache.Stats().tiles, 3u);
+    const std::vector<TileOutcome> again = cache.GetAll({"a", "ccc", "dddd", "bb"});
+    EXPECT_EQ(fetcher.Calls("a"), 1);
+    EXPECT_EQ(fetcher.Calls("ccc"), 1);
+    EXPECT_EQ(fetcher.Calls("dddd"), 1);
+    EXPECT_EQ(fetcher.Calls("bb"), 2);
+    ASSERT_TRUE(again[3].tile);
+    EXPECT_EQ(again[3].tile->pixels[0], 2);  // the right tile came back
+}
+
+TEST(TileCache, TriesFailedTilesAgain) {
+    CountingFetcher fetcher;
+    TileCache cache(16 * kTileBytes, fetcher.Make());
+    for (int round = 1; round <= 2; ++round) {
+        const std::vector<TileOutcome> outcomes = cache.GetAll({"good", "bad"});
+        EXPECT_TRUE(outcomes[0].tile);
+        EXPECT_FALSE(outcomes[1].tile);
+        EXPECT_EQ(outcomes[1].error, "HTTP status 500");
+        EXPECT_EQ(fetcher.Calls("bad"), round);
+    }
+    EXPECT_EQ(fetcher.Calls("good"), 1);
+    EXPECT_EQ(cache.Stats().failed, 2u);
+}
+
+TEST(TileCache, TurnsABrokenFetcherIntoFailures) {
+    struct Case {
+        const char* what;
+        TileBatchFetcher fetcher;
+    } cases[] = {
+        {"throws", [](const std::vector<std::string>&, std::vector<TileOutcome>&) { throw std::runtime_error("boom"); }},
+        {"answers too few", [](const std::vector<std::string>&, std::vector<TileOutcome>& outcomes) { outcomes.clear(); }},
+    };
+    for (const Case& c : cases) {
+        TileCache cache(16 * kTileBytes, c.fetcher);
+        const std::vector<TileOutcome> outcomes = cache.GetAll({"x", "y"});
+        ASSERT_EQ(outcomes.size(), 2u) << c.what;
+        EXPECT_FALSE(outcomes[0].tile) << c.what;
+        EXPECT_FALSE(outcomes[1].error.empty()) << c.what;
+        EXPECT_EQ(cache.Stats().tiles, 0u) << c.what;
+    }
+}
+
+TEST(TileCache, WaitersShareTheFetchAndItsFailure) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> fetches{0};
+    TileCache cache(16 * kTileBytes, [&](const std::vector<std::string>& urls, std::vector<TileOutcome>& outcomes) {
+        ++fetches;
+        released.wait();
+        outcomes.assign(urls.size(), TileOutcome{nullptr, "upstream reset"});
+    });
+    auto first = std::async(std::launch::async, [&] { return cache.GetAll({"t"}); });
+    while (cache.Stats().fetched == 0) std::this_thread::yield();
+    auto second = std::async(std::launch::async, [&] { return cache.GetAll({"t"}); });
+    while (cache.Stats().sharedWaits == 0) std::this_thread::yield();
+    release.set_value();
+    EXPECT_EQ(first.get()[0].error, "upstream reset");
+    EXPECT_EQ(second.get()[0].error, "upstream reset");
+    EXPECT_EQ(fetches.load(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+#!/usr/bin/python3
+"""zarvo-serve when things go wrong: an upstream tile server that fails,
+resets, stalls or sends junk, clients that hang up mid-answer, and a stop
+while a request is in flight. The server answers each with an exception
+report or carries on, and always stays up.
+
+Environment: ZARVO_SERVE, ZARVO_DEMO_TILES.
+"""
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+import unittest
+from concurrent.futures import ThreadPoolExecutor
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from serve_harness import TileUpstream, ZarvoServe  # noqa: E402
+
+SERVE = os.environ["ZARVO_SERVE"]
+TILES = os.environ["ZARVO_DEMO_TILES"]
+
+
+def get_map(layer, bbox, width, height, fmt="image/png"):
+    return (f"/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS={layer}&STYLES=&FORMAT={fmt}&CRS=CRS:84"
+            f"&BBOX={bbox}&WIDTH={width}&HEIGHT={height}")
+
+
+# Drawn at zoom 3 (service zoom 2) and zoom 1 (service zoom 0).
+ZOOM3 = ("0,0,90,45", 256, 128)
+ZOOM1 = ("-180,-85,180,85", 256, 121)
+
+
+class UpstreamFaults(unittest.TestCase):
+    def test_each_fault_is_an_exception_report_and_the_server_carries_on(self):
+        cases = [
+            ("map", "500", "HTTP status 500"),
+            ("aerial", "reset", ""),
+            ("hybrid", "huge", "over the limit"),
+        ]
+        with TileUpstream(TILES) as upstream:
+            for layer, fault, _ in cases:
+                upstream.faults[(layer, "2")] = fault
+            with ZarvoServe(SERVE, upstream.address, "--max-zoom", "6") as server:
+                for layer, fault, words in cases:
+                    with self.subTest(fault=fault):
+                        status, content_type, _, body = server.get(get_map(layer, *ZOOM3))
+                        self.assertEqual((status, content_type), (502, "text/xml"))
+                        self.assertIn(b"<ServiceException>cannot have tile http://", body)
+                        self.assertIn(f"/{layer}/2/".encode(), body)
+                        self.assertIn(words.encode(), body)
+                        status, content_type, _, _ = server.get(get_map(layer, *ZOOM1))
+                        self.assertEqual((status, content_type), (200, "image/png"))
+                # A failure is not remembered: the next request asks again.
+                path = "/map/2/"
+                first = sum(upstream.hits_for(path).values())
+                server.get(get_map("map", *ZOOM3))
+                self.assertGreater(sum(upstream.hits_for(path).values()), first)
+                code, errors = server.stop()
+                self.assertEqual(code, 0, errors)
+
+    def test_a_stalled_upstream_holds_only_its_own_request(self):
+        with TileUpstream(TILES) as upstream:
+            upstream.faults[("hybrid", "2")] = "stall"
+            with ZarvoServe(SERVE, upstream.address, "--max-zoom", "6") as server:
+                started = time.monotonic()
+                with ThreadPoolExecutor(max_workers=1) as pool:
+                    stalled = pool.submit(server.get, get_map("hybrid", *ZOOM3), 90)
+                    while not upstream.hits_for("/hybrid/2/"):
+                        time.sleep(0.05)
+                    for layer in ("map", "aerial", "hybrid"):
+                        status, _, _, _ = server.get(get_map(layer, *ZOOM1))
+                        self.assertEqual(status, 200, layer)
+                    self.assertFalse(stalled.done())
+                    status, content_type, _, body = stalled.result()
+                self.assertEqual((status, content_type), (502, "text/xml"))
+                self.assertIn(b"/hybrid/2/", body)
+                self.assertLess(time.monotonic() - started, 60, "the tile fetch timed out")
+
+    def test_concurrent_requests_fetch_each_tile_once(self):
+        with TileUpstream(TILES) as upstream, ZarvoServe(SERVE, upstream.address, "--max-zoom", "6") as server:
+            with ThreadPoolExecutor(max_workers=8) as pool:
+                answers = list(pool.map(lambda _: server.get(get_map("aerial", *ZOOM3)), range(8)))
+            self.assertEqual({a[0] for a in answers}, {200})
+            self.assertEqual(len({a[3] for a in answers}), 1, "the same image for the same request")
+            hits = upstream.hits_for("/aerial/2/")
+            self.assertTrue(hits)
+            self.assertEqual(set(hits.values()), {1}, hits)
+            stats = server.stats()
+            self.assertEqual(stats["dataRequests"], 8)
+            self.assertEqual(stats["tilesFetched"], len(hits))
+
+
+class Clients(unittest.TestCase):
+    def test_clients_that_hang_up_mid_answer_do_no_harm(self):
+        with ZarvoServe(SERVE, TILES) as server:
+            request = (f"GET {get_map('hybrid', '-180,-85,180,85', 1024, 512)} HTTP/1.1\r\n"
+                       f"Host: 127.0.0.1:{server.port}\r\n\r\n").encode()
+            for attempt in range(9):
+                with socket.create_connection(("127.0.0.1", server.port), timeout=30) as s:
+                    s.sendall(request)
+                    if attempt % 3 == 1:
+                        s.recv(100)  # the head of the answer, then gone
+                    if attempt % 3 == 2:
+                        s.sendall(request[: len(request) // 2])  # a second request, cut short
+                    # Reset rather than close, as a crashed client would.
+                    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            status, content_type, _, body = server.get(get_map("hybrid", "-180,-85,180,85", 1024, 512))
+            self.assertEqual((status, content_type), (200, "image/png"))
+            self.assertGreater(len(body), 100000)
+            code, errors = server.stop()
+            self.assertEqual(code, 0, errors)
+
+    def test_a_stop_lets_the_request_in_flight_finish(self):
+        with TileUpstream(TILES) as upstream:
+            upstream.faults[("map", "2")] = "slow"
+            with ZarvoServe(SERVE, upstream.address, "--max-zoom", "6") as server:
+                answer = {}
+                worker = threading.Thread(target=lambda: answer.update(r=server.get(get_map("map", *ZOOM3))))
+                worker.start()
+                while not upstream.hits_for("/map/2/"):
+                    time.sleep(0.05)
+                code, errors = server.stop()
+                worker.join(30)
+                self.assertEqual(answer["r"][0], 200)
+                self.assertEqual(answer["r"][3][:4], b"\x89PNG")
+                self.assertEqual(code, 0, errors)
+                self.assertIn("stopped", errors)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
