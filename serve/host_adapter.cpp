@@ -2,34 +2,26 @@
 
 #include "host/image_codec.h"
 #include "host/plugin_library.h"
+#include "host/tile_intake.h"
 #include "host/tile_source.h"
 
 namespace {
 
 constexpr int kJpegQuality = 90;
-constexpr int32_t kTileSize = 256;
 
-void DecodeInto(const std::vector<uint8_t>& body, TileOutcome& outcome) {
-    if (body.size() > kMaxTileFileBytes) {
-        outcome.error = "tile file of " + std::to_string(body.size()) + " bytes is over the limit of " +
-                        std::to_string(kMaxTileFileBytes);
-        return;
-    }
-    RgbImage image;
-    std::string error;
-    if (!DecodeImage(body, image, error)) {
-        outcome.error = "cannot decode: " + error;
-        return;
-    }
-    if (image.width != kTileSize || image.height != kTileSize) {
-        outcome.error = "not a 256 x 256 tile";
-        return;
-    }
+std::shared_ptr<const DecodedTile> ToShared(RgbImage&& image) {
     auto tile = std::make_shared<DecodedTile>();
     tile->width = image.width;
     tile->height = image.height;
     tile->pixels = std::move(image.pixels);
-    outcome.tile = std::move(tile);
+    return tile;
+}
+
+// One grey tile for every address the source does not have, as zarvo-render
+// draws them: a map view does not fail because one tile is missing.
+std::shared_ptr<const DecodedTile> SharedBlankTile() {
+    static const std::shared_ptr<const DecodedTile> blank = ToShared(RgbImage(BlankTile()));
+    return blank;
 }
 
 }  // namespace
@@ -56,23 +48,43 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Open(const std::string& path, std::s
     return std::unique_ptr<LoadedPlugin>(new LoadedPlugin(std::move(library)));
 }
 
-TileBatchFetcher MakeTileFetcher(const std::string& source) {
-    std::shared_ptr<TileSource> tiles(MakeTileSource(source));
-    return [tiles](const std::vector<std::string>& urls, std::vector<TileOutcome>& outcomes) {
-        outcomes.assign(urls.size(), TileOutcome{});
-        std::vector<std::vector<uint8_t>> bodies;
-        FetchFailure failure;
-        if (!tiles->FetchAll(urls, bodies, failure, [](size_t) {})) {
-            // The source stops at its first failure; the rest are unknown.
-            for (size_t i = 0; i < urls.size(); ++i) {
-                outcomes[i].skipped = urls[i] != failure.url;
-                outcomes[i].error = outcomes[i].skipped ? "not fetched: " + failure.url + " failed" : failure.reason;
-            }
+TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error) {
+    if (!MakeTileSource(source, error)) {
+        return nullptr;
+    }
+    return [source](const std::vector<std::string>& urls, std::vector<TileResult>& outcomes) {
+        outcomes.assign(urls.size(), TileResult{});
+        std::string error;
+        // A source serves one list at a time; batches of concurrent requests
+        // each get their own.
+        const std::unique_ptr<TileSource> tiles = MakeTileSource(source, error);
+        if (!tiles) {
+            for (TileResult& outcome : outcomes) outcome.error = error;
             return;
         }
+        std::vector<bool> delivered(urls.size(), false);
+        // Every tile of the batch is fetched, whatever happens to the others:
+        // each is cached or fails on its own.
+        tiles->Fetch(urls, FetchLimits{}, [&](size_t i, TileFetch&& fetch) {
+            delivered[i] = true;
+            TileResult& outcome = outcomes[i];
+            if (fetch.outcome == TileOutcome::Missing) {
+                outcome.tile = SharedBlankTile();
+            } else if (fetch.outcome != TileOutcome::Body) {
+                outcome.error = fetch.reason;
+            } else {
+                RgbImage image;
+                std::string decodeError;
+                if (DecodeTile(fetch.body, image, decodeError)) {
+                    outcome.tile = ToShared(std::move(image));
+                } else {
+                    outcome.error = "cannot decode: " + decodeError;
+                }
+            }
+            return true;
+        });
         for (size_t i = 0; i < urls.size(); ++i) {
-            DecodeInto(bodies[i], outcomes[i]);
-            std::vector<uint8_t>().swap(bodies[i]);
+            if (!delivered[i]) outcomes[i].error = "not fetched before the fetch deadline";
         }
     };
 }

@@ -35,12 +35,12 @@ private:
     PluginExports exports;
 };
 
-// Largest tile file accepted, checked before it is decoded.
-constexpr size_t kMaxTileFileBytes = 4u << 20;
-
-// Fetches tiles from a directory in the service layout or from
-// http://HOST:PORT, and decodes them into 256 x 256 RGB tiles.
-TileBatchFetcher MakeTileFetcher(const std::string& source);
+// Fetches tiles from any source zarvo-render takes (a directory in the
+// service layout, http://HOST:PORT, a URL template), within the shared
+// host's limits, and decodes them into 256 x 256 RGB tiles; a tile the
+// source does not have becomes the shared blank tile. Null, with the reason
+// in `error`, for a source that cannot be used.
+TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error);
 
 // An RGB raster encoded as JPEG.
 bool EncodeJpegRaster(std::vector<uint8_t> rgb, uint32_t width, uint32_t height, std::vector<uint8_t>& encoded,

@@ -73,7 +73,7 @@ int32_t KVL_CALL MapRenderer::OnDownload(DownloadJob* job, DownloadDoneFn done, 
     if (renderer == nullptr || mine == nullptr || mine->renderer != renderer) return 0;
 
     int32_t status = 0;
-    std::vector<TileOutcome> outcomes;  // keeps the tiles alive until done() returns
+    std::vector<TileResult> outcomes;  // keeps the tiles alive until done() returns
     std::vector<TileImage> images;
     std::unique_ptr<Allowance::Share> held;  // released after done() has drawn the raster
     try {

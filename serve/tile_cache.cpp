@@ -5,7 +5,7 @@
 
 namespace {
 
-size_t Footprint(const TileOutcome& outcome) {
+size_t Footprint(const TileResult& outcome) {
     return outcome.tile ? outcome.tile->pixels.size() + sizeof(DecodedTile) : 0;
 }
 
@@ -14,7 +14,7 @@ size_t Footprint(const TileOutcome& outcome) {
 TileCache::TileCache(size_t capacityBytes, TileBatchFetcher fetcher)
     : capacityBytes(capacityBytes), fetcher(std::move(fetcher)) {}
 
-std::vector<TileOutcome> TileCache::GetAll(const std::vector<std::string>& urls) {
+std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) {
     std::vector<std::shared_ptr<Entry>> wanted(urls.size());
     std::vector<std::string> toFetch;
     std::vector<std::shared_ptr<Entry>> claimed;
@@ -44,22 +44,22 @@ std::vector<TileOutcome> TileCache::GetAll(const std::vector<std::string>& urls)
     } catch (...) {
         // Out of memory half way: release what was claimed, or its waiters
         // would wait for ever.
-        std::vector<TileOutcome> failures(claimed.size());
+        std::vector<TileResult> failures(claimed.size());
         Publish(toFetch, claimed, failures);
         throw;
     }
 
     if (!toFetch.empty()) {
-        std::vector<TileOutcome> outcomes;
+        std::vector<TileResult> outcomes;
         try {
             fetcher(toFetch, outcomes);
             if (outcomes.size() != toFetch.size()) {
-                outcomes.assign(toFetch.size(), TileOutcome{nullptr, "the fetcher lost track of its tiles"});
+                outcomes.assign(toFetch.size(), TileResult{nullptr, "the fetcher lost track of its tiles"});
             }
         } catch (const std::exception& e) {
             outcomes.clear();
             outcomes.resize(toFetch.size());
-            for (TileOutcome& outcome : outcomes) outcome.error = std::string("fetch failed: ") + e.what();
+            for (TileResult& outcome : outcomes) outcome.error = std::string("fetch failed: ") + e.what();
         }
         // Others may be waiting for these: publish before waiting ourselves.
         Publish(toFetch, claimed, outcomes);
@@ -72,13 +72,13 @@ std::vector<TileOutcome> TileCache::GetAll(const std::vector<std::string>& urls)
         }
         return true;
     });
-    std::vector<TileOutcome> result(urls.size());
+    std::vector<TileResult> result(urls.size());
     for (size_t i = 0; i < urls.size(); ++i) result[i] = wanted[i]->outcome;
     return result;
 }
 
 void TileCache::Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
-                        std::vector<TileOutcome>& outcomes) {
+                        std::vector<TileResult>& outcomes) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         // First settle every claimed entry, which cannot fail, so that no

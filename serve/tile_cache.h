@@ -18,7 +18,7 @@ struct DecodedTile {
 };
 
 // What became of one tile address.
-struct TileOutcome {
+struct TileResult {
     std::shared_ptr<const DecodedTile> tile;  // null on failure
     std::string error;                        // why, on failure
     bool skipped = false;                     // not tried: another tile of its batch failed first
@@ -26,7 +26,7 @@ struct TileOutcome {
 
 // Fetches and decodes a batch of tile addresses: one outcome per address.
 using TileBatchFetcher =
-    std::function<void(const std::vector<std::string>& urls, std::vector<TileOutcome>& outcomes)>;
+    std::function<void(const std::vector<std::string>& urls, std::vector<TileResult>& outcomes)>;
 
 struct TileCacheStats {
     uint64_t hits = 0;
@@ -49,19 +49,19 @@ public:
 
     // One outcome per address, in order. Blocks until every address is
     // decoded or has failed.
-    std::vector<TileOutcome> GetAll(const std::vector<std::string>& urls);
+    std::vector<TileResult> GetAll(const std::vector<std::string>& urls);
 
     TileCacheStats Stats() const;
 
 private:
     struct Entry {
         bool ready = false;
-        TileOutcome outcome;
+        TileResult outcome;
         std::list<std::string>::iterator age;  // place in `ages`, once ready
     };
 
     void Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
-                 std::vector<TileOutcome>& outcomes);
+                 std::vector<TileResult>& outcomes);
     void EvictOverCapacity();
 
     const size_t capacityBytes;

@@ -125,8 +125,10 @@ int main(int argc, char** argv) {
 
     const std::unique_ptr<LoadedPlugin> plugin = LoadedPlugin::Open(options.plugin, error);
     if (!plugin) return Fail("cannot load the plug-in: " + error);
+    TileBatchFetcher fetcher = MakeTileFetcher(options.tiles, error);
+    if (!fetcher) return Fail(error);
     {
-        TileCache cache(options.cacheMegabytes << 20, MakeTileFetcher(options.tiles));
+        TileCache cache(options.cacheMegabytes << 20, std::move(fetcher));
         MapRenderer renderer(plugin->Exports(), cache, RenderLimits{});
         if (!renderer.BindLayers(error)) return Fail(error);
         WmsService service(renderer, maxZoom);

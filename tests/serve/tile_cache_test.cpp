@@ -31,7 +31,7 @@ struct CountingFetcher {
     std::map<std::string, int> calls;
 
     TileBatchFetcher Make() {
-        return [this](const std::vector<std::string>& urls, std::vector<TileOutcome>& outcomes) {
+        return [this](const std::vector<std::string>& urls, std::vector<TileResult>& outcomes) {
             outcomes.clear();
             for (const std::string& url : urls) {
                 {
@@ -39,9 +39,9 @@ struct CountingFetcher {
                     ++calls[url];
                 }
                 if (url == "bad") {
-                    outcomes.push_back(TileOutcome{nullptr, "HTTP status 500"});
+                    outcomes.push_back(TileResult{nullptr, "HTTP status 500"});
                 } else {
-                    outcomes.push_back(TileOutcome{Tile(static_cast<uint8_t>(url.size())), ""});
+                    outcomes.push_back(TileResult{Tile(static_cast<uint8_t>(url.size())), ""});
                 }
             }
         };
@@ -65,9 +65,9 @@ TEST(TileCache, FetchesEachTileOnceForManyConcurrentRequests) {
             std::vector<std::string> mine(urls.begin() + t % 4, urls.end());
             mine.insert(mine.end(), urls.begin(), urls.begin() + t % 4);
             mine.push_back(mine.front());
-            const std::vector<TileOutcome> outcomes = cache.GetAll(mine);
+            const std::vector<TileResult> outcomes = cache.GetAll(mine);
             bool all = outcomes.size() == mine.size();
-            for (const TileOutcome& outcome : outcomes) all = all && outcome.tile != nullptr;
+            for (const TileResult& outcome : outcomes) all = all && outcome.tile != nullptr;
             if (all) ++complete;
         });
     }
@@ -87,7 +87,7 @@ TEST(TileCache, KeepsWithinItsBoundLeastRecentlyUsedFirstOut) {
     cache.GetAll({"dddd"});   // pushes bb out
     EXPECT_LE(cache.Stats().bytes, 3 * (kTileBytes + sizeof(DecodedTile)));
     EXPECT_EQ(cache.Stats().tiles, 3u);
-    const std::vector<TileOutcome> again = cache.GetAll({"a", "ccc", "dddd", "bb"});
+    const std::vector<TileResult> again = cache.GetAll({"a", "ccc", "dddd", "bb"});
     EXPECT_EQ(fetcher.Calls("a"), 1);
     EXPECT_EQ(fetcher.Calls("ccc"), 1);
     EXPECT_EQ(fetcher.Calls("dddd"), 1);
@@ -100,7 +100,7 @@ TEST(TileCache, TriesFailedTilesAgain) {
     CountingFetcher fetcher;
     TileCache cache(16 * kTileBytes, fetcher.Make());
     for (int round = 1; round <= 2; ++round) {
-        const std::vector<TileOutcome> outcomes = cache.GetAll({"good", "bad"});
+        const std::vector<TileResult> outcomes = cache.GetAll({"good", "bad"});
         EXPECT_TRUE(outcomes[0].tile);
         EXPECT_FALSE(outcomes[1].tile);
         EXPECT_EQ(outcomes[1].error, "HTTP status 500");
@@ -115,12 +115,12 @@ TEST(TileCache, TurnsABrokenFetcherIntoFailures) {
         const char* what;
         TileBatchFetcher fetcher;
     } cases[] = {
-        {"throws", [](const std::vector<std::string>&, std::vector<TileOutcome>&) { throw std::runtime_error("boom"); }},
-        {"answers too few", [](const std::vector<std::string>&, std::vector<TileOutcome>& outcomes) { outcomes.clear(); }},
+        {"throws", [](const std::vector<std::string>&, std::vector<TileResult>&) { throw std::runtime_error("boom"); }},
+        {"answers too few", [](const std::vector<std::string>&, std::vector<TileResult>& outcomes) { outcomes.clear(); }},
     };
     for (const Case& c : cases) {
         TileCache cache(16 * kTileBytes, c.fetcher);
-        const std::vector<TileOutcome> outcomes = cache.GetAll({"x", "y"});
+        const std::vector<TileResult> outcomes = cache.GetAll({"x", "y"});
         ASSERT_EQ(outcomes.size(), 2u) << c.what;
         EXPECT_FALSE(outcomes[0].tile) << c.what;
         EXPECT_FALSE(outcomes[1].error.empty()) << c.what;
@@ -132,10 +132,10 @@ TEST(TileCache, WaitersShareTheFetchAndItsFailure) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> fetches{0};
-    TileCache cache(16 * kTileBytes, [&](const std::vector<std::string>& urls, std::vector<TileOutcome>& outcomes) {
+    TileCache cache(16 * kTileBytes, [&](const std::vector<std::string>& urls, std::vector<TileResult>& outcomes) {
         ++fetches;
         released.wait();
-        outcomes.assign(urls.size(), TileOutcome{nullptr, "upstream reset"});
+        outcomes.assign(urls.size(), TileResult{nullptr, "upstream reset"});
     });
     auto first = std::async(std::launch::async, [&] { return cache.GetAll({"t"}); });
     while (cache.Stats().fetched == 0) std::this_thread::yield();

@@ -37,7 +37,7 @@ class UpstreamFaults(unittest.TestCase):
         cases = [
             ("map", "500", "HTTP status 500"),
             ("aerial", "reset", ""),
-            ("hybrid", "huge", "over the limit"),
+            ("hybrid", "huge", "body larger than"),
         ]
         with TileUpstream(TILES) as upstream:
             for layer, fault, _ in cases:
