@@ -1,7 +1,6 @@
 #include "serve/host_adapter.h"
 
 #include "host/image_codec.h"
-#include "host/plugin_library.h"
 #include "host/tile_intake.h"
 #include "host/tile_source.h"
 
@@ -25,28 +24,6 @@ std::shared_ptr<const DecodedTile> SharedBlankTile() {
 }
 
 }  // namespace
-
-struct LoadedPlugin::Library {
-    std::unique_ptr<PluginLibrary> handle;
-};
-
-LoadedPlugin::LoadedPlugin(std::unique_ptr<Library> library) : library(std::move(library)) {
-    const PluginApi& api = this->library->handle->Api();
-    exports.initLayer = api.initLayer;
-    exports.request = api.request;
-    exports.setDownloadCallback = api.setDownloadCallback;
-    exports.setEventCallback = api.setEventCallback;
-    exports.pluginInfo = api.pluginInfo;
-}
-
-LoadedPlugin::~LoadedPlugin() = default;
-
-std::unique_ptr<LoadedPlugin> LoadedPlugin::Open(const std::string& path, std::string& error) {
-    auto library = std::make_unique<Library>();
-    library->handle = PluginLibrary::Open(path, error);
-    if (!library->handle) return nullptr;
-    return std::unique_ptr<LoadedPlugin>(new LoadedPlugin(std::move(library)));
-}
 
 TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error) {
     if (!MakeTileSource(source, error)) {
@@ -96,12 +73,4 @@ bool EncodeJpegRaster(std::vector<uint8_t> rgb, uint32_t width, uint32_t height,
     image.height = static_cast<int32_t>(height);
     image.pixels = std::move(rgb);
     return EncodeJpeg(image, kJpegQuality, encoded, error);
-}
-
-std::string Utf16ToUtf8(const char16_t* text) {
-    return ToUtf8(text);
-}
-
-std::u16string Utf8ToUtf16(const std::string& text) {
-    return ToUtf16(text);
 }

@@ -38,7 +38,7 @@ struct MapRenderer::Job {
     std::vector<uint8_t> raster;
 };
 
-MapRenderer::MapRenderer(const PluginExports& plugin, TileCache& cache, RenderLimits limits)
+MapRenderer::MapRenderer(const PluginApi& plugin, TileCache& cache, RenderLimits limits)
     : plugin(plugin), cache(cache), limits(limits), tilesHeld(std::max(limits.maxTilesHeld, limits.maxTilesPerRender)) {
     plugin.setDownloadCallback(&MapRenderer::OnDownload, this);
     plugin.setEventCallback(&MapRenderer::OnEvent, this);
@@ -51,7 +51,7 @@ MapRenderer::~MapRenderer() {
 
 bool MapRenderer::BindLayers(std::string& error) {
     for (const std::string& layer : ServedLayers()) {
-        if (!plugin.initLayer(Utf8ToUtf16(layer).c_str(), LayerId(layer))) {
+        if (!plugin.initLayer(ToUtf16(layer).c_str(), LayerId(layer))) {
             error = "the plug-in does not serve the layer '" + layer + "'";
             return false;
         }
@@ -86,7 +86,7 @@ int32_t KVL_CALL MapRenderer::OnDownload(DownloadJob* job, DownloadDoneFn done, 
             // The addresses are the plug-in's and vanish when we return.
             std::vector<std::string> urls(static_cast<size_t>(job->itemCount));
             const auto* const* texts = static_cast<const char16_t* const*>(job->items);
-            for (size_t i = 0; i < urls.size(); ++i) urls[i] = WrapTileColumn(Utf16ToUtf8(texts[i]));
+            for (size_t i = 0; i < urls.size(); ++i) urls[i] = WrapTileColumn(ToUtf8(texts[i]));
             outcomes = renderer->cache.GetAll(urls);
             // Name the tile that failed, not one skipped because of it.
             for (int pass = 0; pass < 2 && status == 0; ++pass) {

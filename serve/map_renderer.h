@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin_library.h"
 #include "serve/allowance.h"
 #include "serve/host_adapter.h"
 #include "serve/map_window.h"
@@ -37,7 +38,7 @@ struct RenderLimits {
 // and the renders of several threads run side by side.
 class MapRenderer {
 public:
-    MapRenderer(const PluginExports& plugin, TileCache& cache, RenderLimits limits);
+    MapRenderer(const PluginApi& plugin, TileCache& cache, RenderLimits limits);
     ~MapRenderer();
     MapRenderer(const MapRenderer&) = delete;
     MapRenderer& operator=(const MapRenderer&) = delete;
@@ -56,7 +57,7 @@ private:
     static void KVL_CALL OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);
     static Job* JobOf(const DownloadJob* job);
 
-    const PluginExports& plugin;
+    const PluginApi& plugin;
     TileCache& cache;
     const RenderLimits limits;
     std::atomic<uint64_t> dataRequests{0};

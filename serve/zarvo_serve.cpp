@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/plugin_library.h"
 #include "serve/host_adapter.h"
 #include "serve/map_renderer.h"
 #include "serve/serve_options.h"
@@ -123,13 +124,13 @@ int main(int argc, char** argv) {
     if (options.plugin.empty()) options.plugin = ExecutableDirectory() + "/libzarvo_data_plugin.so";
     if (options.web.empty()) options.web = ZARVO_WEB_DIR;
 
-    const std::unique_ptr<LoadedPlugin> plugin = LoadedPlugin::Open(options.plugin, error);
+    const std::unique_ptr<PluginLibrary> plugin = PluginLibrary::Open(options.plugin, error);
     if (!plugin) return Fail("cannot load the plug-in: " + error);
     TileBatchFetcher fetcher = MakeTileFetcher(options.tiles, error);
     if (!fetcher) return Fail(error);
     {
         TileCache cache(options.cacheMegabytes << 20, std::move(fetcher));
-        MapRenderer renderer(plugin->Exports(), cache, RenderLimits{});
+        MapRenderer renderer(plugin->Api(), cache, RenderLimits{});
         if (!renderer.BindLayers(error)) return Fail(error);
         WmsService service(renderer, maxZoom);
 
