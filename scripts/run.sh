@@ -36,12 +36,20 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 }
 
+# Node.js with npm, which bundles the map page: Debian's packages, unless the
+# machine already has a Node.js that carries its own npm (as NodeSource's
+# does, which Debian's npm package conflicts with).
+ensure_node() {
+    command -v node >/dev/null && command -v npm >/dev/null && return 0
+    ensure_packages nodejs npm
+}
+
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
     libcurl4-openssl-dev python3 libgdal-dev)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # zarvo-serve: its HTTP library, and node with npm to bundle its map page.
-SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config nodejs npm)
+SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator.
 SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl)
@@ -69,6 +77,7 @@ build_and_test() {
 
 run_demo() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}"
+    ensure_node
     configure native
     cmake --build --preset demo -j "$jobs"
     note "rendering the bundled demo"
@@ -84,6 +93,7 @@ run_demo() {
 run_tests() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${CHECK_PACKAGES[@]}" \
         "${SERVE_CHECK_PACKAGES[@]}"
+    ensure_node
     local failed=() passed=()
     stage() {
         local name=$1
@@ -167,6 +177,7 @@ wms_fuzz() {
 # Builds what zarvo-serve needs and serves the demo tiles on PORT.
 run_serve() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}"
+    ensure_node
     configure native
     cmake --build build --target zarvo-serve zarvo_demo_tiles -j "$jobs"
     note "serving the demo tiles: the map page at http://127.0.0.1:$1/, WMS at http://127.0.0.1:$1/wms"
@@ -176,6 +187,7 @@ run_serve() {
 # A minute (or SECONDS) of GetMaps at 16 connections: errors, latency, memory.
 run_load() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" wrk curl
+    ensure_node
     configure native
     cmake --build build --target zarvo-serve zarvo_demo_tiles -j "$jobs"
     note "loading zarvo-serve for $1 s"
