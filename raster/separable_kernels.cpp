@@ -7,12 +7,13 @@
 
 namespace {
 
-void HorizontalPortable(const uint8_t* row, const int32_t* offset, const double* wx0, const double* fx, size_t count,
-                        double* out) {
+void HorizontalPortable(const uint8_t* row, const int32_t* offset, size_t east, const double* wx0, const double* fx,
+                        size_t count, double* out) {
     for (size_t j = 0; j < count; ++j) {
         const uint8_t* p = row + offset[j];
+        const uint8_t* q = p + east;
         for (int ch = 0; ch < 3; ++ch) {
-            out[3 * j + ch] = p[ch] * wx0[j] + p[3 + ch] * fx[j];
+            out[3 * j + ch] = p[ch] * wx0[j] + q[ch] * fx[j];
         }
     }
 }
@@ -29,14 +30,14 @@ void VerticalPortable(const double* top, const double* bottom, double wy0, doubl
 // spare lane lands on the next column's first channel, which that column
 // then overwrites. Separate multiplies and adds, never fused: the results
 // must equal the portable kernel's to the bit.
-__attribute__((target("avx2"))) void HorizontalAvx2(const uint8_t* row, const int32_t* offset, const double* wx0,
-                                                    const double* fx, size_t count, double* out) {
+__attribute__((target("avx2"))) void HorizontalAvx2(const uint8_t* row, const int32_t* offset, size_t eastStep,
+                                                    const double* wx0, const double* fx, size_t count, double* out) {
     for (size_t j = 0; j < count; ++j) {
         const uint8_t* p = row + offset[j];
         int32_t west;
         int32_t east;
         __builtin_memcpy(&west, p, 4);
-        __builtin_memcpy(&east, p + 3, 4);
+        __builtin_memcpy(&east, p + eastStep, 4);
         const __m256d a = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(west)));
         const __m256d b = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(east)));
         const __m256d h = _mm256_add_pd(_mm256_mul_pd(a, _mm256_set1_pd(wx0[j])), _mm256_mul_pd(b, _mm256_set1_pd(fx[j])));
