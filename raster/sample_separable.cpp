@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -7,10 +8,10 @@
 
 namespace {
 
-// Columns are handled a block at a time: the two interpolated source rows
-// of a block then stay in the first-level cache while the block's raster
-// rows are blended from them.
-constexpr uint32_t kColumnBlock = 512;
+// Columns are handled a block at a time, so the tables stay small however
+// wide the raster is. Rasters up to this width are written row after row,
+// which is faster than keeping narrower blocks in the first-level cache.
+constexpr uint32_t kColumnBlock = 4096;
 
 // Rows are located a chunk at a time, once for all column blocks, and the
 // table stays small however tall the raster is.
@@ -35,6 +36,25 @@ struct RowSample {
     double frac;
 };
 
+// A row of doubles that starts on a cache line, so that the kernels' wide
+// loads and stores do not straddle lines.
+class AlignedRow {
+public:
+    void Resize(size_t n) {
+        storage.assign(n + kLineDoubles, 0.0);
+        const auto address = reinterpret_cast<uintptr_t>(storage.data());
+        const size_t skip = (kLineBytes - address % kLineBytes) % kLineBytes / sizeof(double);
+        start = storage.data() + skip;
+    }
+    double* Data() { return start; }
+
+private:
+    static constexpr size_t kLineBytes = 64;
+    static constexpr size_t kLineDoubles = kLineBytes / sizeof(double);
+    std::vector<double> storage;
+    double* start = nullptr;
+};
+
 // The horizontally interpolated source rows of the current column block.
 // Consecutive raster rows mostly share a source row, so the two most recent
 // are kept and each is interpolated once. Tile pixels are read where the
@@ -48,9 +68,9 @@ public:
           tile(maxColumns),
           offset3(maxColumns),
           offset4(maxColumns),
-          wx0(maxColumns),
-          fx(maxColumns) {
-        for (std::vector<double>& slot : slots) slot.resize(3 * maxColumns + 1);
+          wx0(3 * maxColumns),
+          fx(3 * maxColumns) {
+        for (AlignedRow& slot : slots) slot.Resize(3 * maxColumns + 1);
     }
 
     // Starts a block of columns; the rows kept for the last block are void.
@@ -61,16 +81,18 @@ public:
             const AxisSample& s = columns[c];
             RunKind kind = RunKind::Outside;
             if (s.inside) {
-                // The loads reach 4 bytes past the east neighbour's start:
-                // past the row's end, and for the last row past the image,
-                // for the last two pixels of a 3-byte row.
+                // The kernel loads 8 bytes from the pixel: for the last two
+                // pixels of a row that would leave the row, and for the
+                // last row the image.
                 kind = s.pixel + 2 < tileWidth ? RunKind::Wide : RunKind::TileEdge;
                 pixel[c] = s.pixel;
                 tile[c] = s.tile;
                 offset3[c] = s.pixel * 3;
                 offset4[c] = s.pixel * 4;
-                wx0[c] = 1 - s.frac;
-                fx[c] = s.frac;
+                for (size_t ch = 0; ch < 3; ++ch) {
+                    wx0[3 * c + ch] = 1 - s.frac;
+                    fx[3 * c + ch] = s.frac;
+                }
             }
             const int32_t runTile = kind == RunKind::Wide ? s.tile : -1;
             if (runs.empty() || runs.back().kind != kind || runs.back().tileColumn != runTile) {
@@ -86,12 +108,31 @@ public:
     // row `keep`.
     const double* Row(int64_t gridRow, int64_t keep) {
         for (int s = 0; s < 2; ++s) {
-            if (slotRow[s] == gridRow) return slots[s].data();
+            if (slotRow[s] == gridRow) return slots[s].Data();
         }
         const int s = slotRow[0] == keep ? 1 : 0;
-        Interpolate(gridRow, slots[s].data());
+        Interpolate(gridRow, slots[s].Data());
         slotRow[s] = gridRow;
-        return slots[s].data();
+        return slots[s].Data();
+    }
+
+    // Asks the processor to start loading the tile bytes that interpolating
+    // source row `gridRow` will read, while the current rows are blended:
+    // the tiles come from memory, one short stretch of each tile at a time.
+    void Prefetch(int64_t gridRow) const {
+        if (gridRow == slotRow[0] || gridRow == slotRow[1]) return;
+        const auto tileRow = static_cast<int32_t>(gridRow / grid.TileHeight());
+        const auto dy = static_cast<int32_t>(gridRow % grid.TileHeight());
+        for (const ColumnRun& run : runs) {
+            if (run.kind != RunKind::Wide) continue;
+            const int32_t depth = grid.Image(tileRow, run.tileColumn).bytesPerPixel;
+            const int32_t west = std::min(pixel[run.first], pixel[run.end - 1]);
+            const int32_t east = std::max(pixel[run.first], pixel[run.end - 1]);
+            const uint8_t* row = grid.Pixel(tileRow, run.tileColumn, 0, dy);
+            for (int32_t byte = west * depth; byte < (east + 1) * depth + 4; byte += 64) {
+                __builtin_prefetch(row + byte);
+            }
+        }
     }
 
 private:
@@ -111,7 +152,7 @@ private:
                     const size_t depth = static_cast<size_t>(image.bytesPerPixel);
                     const int32_t* offset = depth == 3 ? offset3.data() : offset4.data();
                     kernels.horizontal(grid.Pixel(tileRow, run.tileColumn, 0, dy), offset + run.first, depth,
-                                       wx0.data() + run.first, fx.data() + run.first, run.end - run.first,
+                                       wx0.data() + 3 * run.first, fx.data() + 3 * run.first, run.end - run.first,
                                        out + 3 * run.first);
                     break;
                 }
@@ -130,7 +171,7 @@ private:
                                ? p + grid.Image(tileRow, tile[c]).bytesPerPixel
                                : grid.Pixel(tileRow, tile[c] + 1, 0, dy);
         for (int ch = 0; ch < 3; ++ch) {
-            out[ch] = p[ch] * wx0[c] + q[ch] * fx[c];
+            out[ch] = p[ch] * wx0[3 * c + ch] + q[ch] * fx[3 * c + ch];
         }
     }
 
@@ -143,7 +184,7 @@ private:
     std::vector<double> wx0;
     std::vector<double> fx;
     std::vector<ColumnRun> runs;
-    std::vector<double> slots[2];
+    AlignedRow slots[2];
     int64_t slotRow[2] = {-1, -1};
 };
 
@@ -188,6 +229,10 @@ void SampleSeparableWith(const CoordTransform& transform, const TileGrid& grid, 
                 if (row.top < 0) {
                     std::memset(pixels, 0, size_t{count} * 3);
                     continue;
+                }
+                if (r + 1 < rowCount && rowSamples[r + 1].top != row.top && rowSamples[r + 1].top >= 0) {
+                    rows.Prefetch(rowSamples[r + 1].top + 1);
+                    if (rowSamples[r + 1].top != row.top + 1) rows.Prefetch(rowSamples[r + 1].top);
                 }
                 const double* north = rows.Row(row.top, row.top + 1);
                 const double* south = rows.Row(row.top + 1, row.top);

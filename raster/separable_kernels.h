@@ -11,10 +11,11 @@
 //   vertical    v = top * wy0 + bottom * fy, truncated    (two source rows)
 struct SeparableKernels {
     // For each column j, with p = row + offset[j] and q = p + east:
-    // out[3j + ch] = p[ch] * wx0[j] + q[ch] * fx[j]. Tile rows are read where
-    // they lie, so `east` is the tiles' bytes per pixel. Four bytes must be
-    // readable at every p and q; `out` must have room for one double past
-    // its 3 * count.
+    // out[3j + ch] = p[ch] * wx0[3j + ch] + q[ch] * fx[3j + ch] (each weight
+    // is given once per channel). Tile rows are read where they lie, so
+    // `east` is the tiles' bytes per pixel, 3 or 4. Eight bytes must be
+    // readable at every p; `out` must have room for one double past its
+    // 3 * count.
     void (*horizontal)(const uint8_t* row, const int32_t* offset, size_t east, const double* wx0, const double* fx,
                        size_t count, double* out);
     // out[k] = low byte of (int32) (top[k] * wy0 + bottom[k] * fy), for k < n.
