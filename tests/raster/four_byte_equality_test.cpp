@@ -125,7 +125,7 @@ TEST_P(FourByteEqualityTest, BlocksOfColumnsAndChunksOfRowsJoinSeamlessly) {
     const int32_t zoom = 14;
     const double x0 = std::ldexp(1.0, zoom + 6) + 77.3;
     const double y0 = std::ldexp(1.0, zoom + 9) + std::ldexp(1.0, zoom + 5) + 91.6;
-    ExpectAllPathsAgree(ScaledRequest(zoom, x0, y0, scale, 1100, 3), Depths::Mixed, "wide");
+    ExpectAllPathsAgree(ScaledRequest(zoom, x0, y0, scale, 4200, 3), Depths::Mixed, "wide");
     ExpectAllPathsAgree(ScaledRequest(zoom, x0, y0, scale, 3, 4200), Depths::Four, "tall");
 }
 
