@@ -47,7 +47,7 @@ void FillWithAlpha(size_t k, int a, int b, uint8_t* pixel, int32_t depth) {
     if (depth == 4) pixel[3] = static_cast<uint8_t>(0xA5 ^ (a * 13 + b));
 }
 
-enum class Depths { Four, Mixed };
+enum class Depths { Three, Four, Mixed };
 
 // A raster of width x height whose samples lie `scale` source pixels
 // apart, starting at the given world pixel (y in offset form).
@@ -69,7 +69,7 @@ void ExpectAllPathsAgree(const DataRequestBlock& r, Depths depths, const std::st
     const size_t count = RequestTiles(kMap, r).size();
     ASSERT_GT(count, 0u) << what;
     for (size_t k = 0; k < count; ++k) {
-        const int32_t depth = depths == Depths::Four || k % 3 != 1 ? 4 : 3;
+        const int32_t depth = depths == Depths::Three ? 3 : depths == Depths::Four || k % 3 != 1 ? 4 : 3;
         tiles.AddTiles(1, depth, [depth](size_t t, int a, int b, uint8_t* p) { FillWithAlpha(t, a, b, p, depth); });
     }
     const DownloadJob job = MakeCompletedJob(r, tiles.Images());
@@ -107,13 +107,14 @@ TEST_P(FourByteEqualityTest, SmallRastersMatchThePerPixelPath) {
 }
 
 // Samples a quarter pixel either side of a tile's last two pixels, where
-// the fast path stops loading four bytes at a time.
+// the fast path stops loading eight bytes at a time: a load there would
+// leave a 3-byte tile's last row, which the sanitizer builds catch.
 TEST_P(FourByteEqualityTest, TheLastPixelsOfATileRowMatch) {
     const double scale = GetParam().scale;
     for (int32_t zoom : {3, 9, 21}) {
         const double x0 = std::ldexp(1.0, zoom + 6) + 256 - 3.25 - 4 * scale;
         const double y0 = std::ldexp(1.0, zoom + 9) + std::ldexp(1.0, zoom + 5) + 256 - 3.25 - 4 * scale;
-        for (Depths depths : {Depths::Four, Depths::Mixed}) {
+        for (Depths depths : {Depths::Three, Depths::Four, Depths::Mixed}) {
             ExpectAllPathsAgree(ScaledRequest(zoom, x0, y0, scale, 13, 13), depths, "zoom " + std::to_string(zoom));
         }
     }
