@@ -11,7 +11,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <time.h>
+#include <sys/resource.h>
 #endif
 
 #include <algorithm>
@@ -25,18 +25,27 @@
 
 namespace {
 
-double ProcessCpuSeconds() {
+// Process CPU time in seconds: user time, and system time (page faults).
+struct CpuTime {
+    double user;
+    double system;
+};
+
+CpuTime ProcessCpuTime() {
 #ifdef _WIN32
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-    const auto ticks = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return CpuTime{0, 0};
+    const auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 1e-7;
     };
-    return (ticks(kernel) + ticks(user)) * 1e-7;  // 100 ns ticks
+    return CpuTime{seconds(user), seconds(kernel)};
 #else
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
+    return CpuTime{seconds(usage.ru_utime), seconds(usage.ru_stime)};
 #endif
 }
 
@@ -119,9 +128,11 @@ int main(int argc, char** argv) {
     // Each run lasts at least half a second of CPU time, well above the
     // clock's resolution on any system.
     std::vector<double> perPixel;
+    std::vector<double> systemShare;
     for (long r = 0; r < runs; ++r) {
-        const double start = ProcessCpuSeconds();
+        const CpuTime start = ProcessCpuTime();
         double elapsed = 0;
+        double system = 0;
         long count = 0;
         do {
             if (!requestOnce()) {
@@ -129,12 +140,16 @@ int main(int argc, char** argv) {
                 return 1;
             }
             ++count;
-            elapsed = ProcessCpuSeconds() - start;
+            const CpuTime now = ProcessCpuTime();
+            system = now.system - start.system;
+            elapsed = now.user - start.user + system;
         } while (elapsed < 0.5);
         perPixel.push_back(elapsed / static_cast<double>(count) / static_cast<double>(size * size) * 1e9);
+        systemShare.push_back(system / elapsed);
     }
     std::sort(perPixel.begin(), perPixel.end());
-    std::printf("%s %ld x %ld: %.3f ns per pixel (median of %ld runs, CPU time)\n", library.c_str(), size, size,
-                perPixel[perPixel.size() / 2], runs);
+    std::sort(systemShare.begin(), systemShare.end());
+    std::printf("%s %ld x %ld: %.3f ns per pixel (median of %ld runs, CPU time; %.0f%% system)\n", library.c_str(),
+                size, size, perPixel[perPixel.size() / 2], runs, 100 * systemShare[systemShare.size() / 2]);
     return 0;
 }

@@ -49,8 +49,7 @@ __attribute__((target("avx2"))) inline void HorizontalColumnAvx2(const uint8_t* 
 // bytes (its pixel, then its east neighbour `east` bytes on), over three
 // vectors of four 32-bit lanes: channels a0 a1 a2 b0 | b1 b2 c0 c1 |
 // c2 d0 d1 d2, with columns a, b in one register and c, d in another.
-// An index with its top bit set gives a zero byte, also after the east
-// step is added to it.
+// An index with its top bit set gives a zero byte.
 #define Z -128
 alignas(16) constexpr int8_t kSpread[4][16] = {
     {0, Z, Z, Z, 1, Z, Z, Z, 2, Z, Z, Z, 8, Z, Z, Z},     // a0 a1 a2 b0 from a, b
@@ -78,30 +77,33 @@ __attribute__((target("avx2"))) void HorizontalAvx2(const uint8_t* row, const in
     for (; j < count && j < 3 && (reinterpret_cast<uintptr_t>(out + 3 * j) & 31) != 0; ++j) {
         HorizontalColumnAvx2(row + offset[j], east, wx0 + 3 * j, fx + 3 * j, out + 3 * j);
     }
-    const __m128i step = _mm_set1_epi8(static_cast<char>(east));
+    // The east neighbours' bytes are the same shuffles of the loads moved
+    // down by `east` bytes, which leaves the registers to the data on
+    // 32-bit x86.
+    const __m128i step = _mm_cvtsi32_si128(static_cast<int>(8 * east));
     const __m128i p0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread[0]));
     const __m128i p1ab = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread[1]));
     const __m128i p1cd = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread[2]));
     const __m128i p2 = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread[3]));
-    const __m128i q0 = _mm_add_epi8(p0, step);
-    const __m128i q1ab = _mm_add_epi8(p1ab, step);
-    const __m128i q1cd = _mm_add_epi8(p1cd, step);
-    const __m128i q2 = _mm_add_epi8(p2, step);
-    for (; j + 4 <= count; j += 4) {
-        const __m128i ab = LoadTwoColumns(row + offset[j], row + offset[j + 1]);
-        const __m128i cd = LoadTwoColumns(row + offset[j + 2], row + offset[j + 3]);
+    const uint8_t* const base = row;
+    const int32_t* columnOffset = offset + j;
+    const double* w = wx0 + 3 * j;
+    const double* f = fx + 3 * j;
+    double* o = out + 3 * j;
+    for (; j + 4 <= count; j += 4, columnOffset += 4, w += 12, f += 12, o += 12) {
+        const __m128i ab = LoadTwoColumns(base + columnOffset[0], base + columnOffset[1]);
+        const __m128i cd = LoadTwoColumns(base + columnOffset[2], base + columnOffset[3]);
+        const __m128i abEast = _mm_srl_epi64(ab, step);
+        const __m128i cdEast = _mm_srl_epi64(cd, step);
         const __m256d pa = ToDoubles(_mm_shuffle_epi8(ab, p0));
-        const __m256d pb = ToDoubles(_mm_or_si128(_mm_shuffle_epi8(ab, p1ab), _mm_shuffle_epi8(cd, p1cd)));
-        const __m256d pc = ToDoubles(_mm_shuffle_epi8(cd, p2));
-        const __m256d qa = ToDoubles(_mm_shuffle_epi8(ab, q0));
-        const __m256d qb = ToDoubles(_mm_or_si128(_mm_shuffle_epi8(ab, q1ab), _mm_shuffle_epi8(cd, q1cd)));
-        const __m256d qc = ToDoubles(_mm_shuffle_epi8(cd, q2));
-        const double* w = wx0 + 3 * j;
-        const double* f = fx + 3 * j;
-        double* o = out + 3 * j;
+        const __m256d qa = ToDoubles(_mm_shuffle_epi8(abEast, p0));
         _mm256_storeu_pd(o, _mm256_add_pd(_mm256_mul_pd(pa, _mm256_loadu_pd(w)), _mm256_mul_pd(qa, _mm256_loadu_pd(f))));
+        const __m256d pb = ToDoubles(_mm_or_si128(_mm_shuffle_epi8(ab, p1ab), _mm_shuffle_epi8(cd, p1cd)));
+        const __m256d qb = ToDoubles(_mm_or_si128(_mm_shuffle_epi8(abEast, p1ab), _mm_shuffle_epi8(cdEast, p1cd)));
         _mm256_storeu_pd(o + 4, _mm256_add_pd(_mm256_mul_pd(pb, _mm256_loadu_pd(w + 4)),
                                               _mm256_mul_pd(qb, _mm256_loadu_pd(f + 4))));
+        const __m256d pc = ToDoubles(_mm_shuffle_epi8(cd, p2));
+        const __m256d qc = ToDoubles(_mm_shuffle_epi8(cdEast, p2));
         _mm256_storeu_pd(o + 8, _mm256_add_pd(_mm256_mul_pd(pc, _mm256_loadu_pd(w + 8)),
                                               _mm256_mul_pd(qc, _mm256_loadu_pd(f + 8))));
     }
