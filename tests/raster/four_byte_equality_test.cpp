@@ -130,6 +130,18 @@ TEST_P(FourByteEqualityTest, BlocksOfColumnsAndChunksOfRowsJoinSeamlessly) {
     ExpectAllPathsAgree(ScaledRequest(zoom, x0, y0, scale, 3, 4200), Depths::Four, "tall");
 }
 
+// West of east and south of north: columns run east to west within each
+// tile, rows north to south, so the raster comes out mirrored.
+TEST(FourByteEqualityMirroredTest, MirroredRastersMatchThePerPixelPath) {
+    for (double scale : {-0.5, -1.0, -3.0}) {
+        const int32_t zoom = 9;
+        const double x0 = std::ldexp(1.0, zoom + 6) + 300.4;
+        const double y0 = std::ldexp(1.0, zoom + 9) + std::ldexp(1.0, zoom + 5) + 700.2;
+        ExpectAllPathsAgree(ScaledRequest(zoom, x0, y0, scale, 150, 40), Depths::Mixed,
+                            "scale " + std::to_string(scale));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scales, FourByteEqualityTest,
                          ::testing::Values(ScaleCase{"Upsampling4x", 0.25}, ScaleCase{"Upsampling2x", 0.5},
                                            ScaleCase{"OneToOne", 1.0}, ScaleCase{"OneToOneOffGrid", 1.037},
