@@ -1,5 +1,34 @@
 #include "bench/bench_scene.h"
 
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+constexpr size_t kTileBytes3 = 256 * 256 * 3;
+constexpr size_t kTileBytes4 = 256 * 256 * 4;
+
+// The shared tile pictures of one pixel depth, made on first use.
+const std::vector<uint8_t>& Pictures(int32_t bytesPerPixel) {
+    static std::once_flag once[2];
+    static std::vector<uint8_t> pictures[2];
+    const int slot = bytesPerPixel == 4 ? 1 : 0;
+    std::call_once(once[slot], [&] {
+        const size_t tileBytes = slot == 1 ? kTileBytes4 : kTileBytes3;
+        std::vector<uint8_t>& all = pictures[slot];
+        all.resize(tileBytes * BenchScene::kDistinctTiles);
+        for (size_t k = 0; k < BenchScene::kDistinctTiles; ++k) {
+            for (size_t i = 0; i < tileBytes; ++i) {
+                all[k * tileBytes + i] = static_cast<uint8_t>(i * 7 + k * 13 + (i >> 9) * 3);
+            }
+        }
+    });
+    return pictures[slot];
+}
+
+constexpr double kPi = 3.14159265358979323846;
+
+}  // namespace
 
 DataRequestBlock SceneRequest(uint32_t size, int32_t layerId) {
     DataRequestBlock r{};
@@ -14,16 +43,33 @@ DataRequestBlock SceneRequest(uint32_t size, int32_t layerId) {
     return r;
 }
 
-BenchScene::BenchScene(const DataRequestBlock& request, int32_t bytesPerPixel) {
+DataRequestBlock ScaledRequest(uint32_t size, double scale, int32_t layerId) {
+    // A box 11.25 degrees wide is 2^(zoom + 2) world pixels wide.
+    const double sourcePixels = size * scale;
+    DataRequestBlock r{};
+    r.zoom = static_cast<int32_t>(std::lround(std::log2(sourcePixels))) - 2;
+    r.layerId = layerId;
+    r.width = size;
+    r.height = size;
+    // Raster edges are samples, so the box spans size - 1 raster pixels.
+    const double span = 11.25 * (size - 1) / size;
+    r.west = 5.3;
+    r.east = r.west + span;
+    r.north = 50.2;
+    const double northY = std::asinh(std::tan(r.north * kPi / 180));
+    r.south = std::atan(std::sinh(northY - span * kPi / 180)) * 180 / kPi;
+    return r;
+}
+
+BenchScene::BenchScene(const DataRequestBlock& request, int32_t bytesPerPixel) : bytesPerPixel(bytesPerPixel) {
     const ZarvoCoordTransform map(LayerKind::Map, u"map");
     range = RequestTileRange(map, request);
-    const size_t bytes = 256 * 256 * static_cast<size_t>(bytesPerPixel);
+    const std::vector<uint8_t>& pictures = Pictures(bytesPerPixel);
+    const size_t bytes = bytesPerPixel == 4 ? kTileBytes4 : kTileBytes3;
     for (size_t k = 0; k < range.Count(); ++k) {
-        buffers.emplace_back(new uint8_t[bytes]);
-        for (size_t i = 0; i < bytes; ++i) {
-            buffers.back()[i] = static_cast<uint8_t>(i * 7 + k * 13 + (i >> 9) * 3);
-        }
-        images.push_back(TileImage{buffers.back().get(), static_cast<int32_t>(bytes), 256, 256, bytesPerPixel, 0});
+        // const_cast: the plug-in never writes to a tile.
+        auto* pixels = const_cast<uint8_t*>(pictures.data() + (k % kDistinctTiles) * bytes);
+        images.push_back(TileImage{pixels, static_cast<int32_t>(bytes), 256, 256, bytesPerPixel, 0});
     }
     job.request = request;
     job.items = images.data();

@@ -1,86 +1,67 @@
-// Raster assembly on one scene at three sizes: the fast path of a separable
-// transform, the per-pixel path of a generic one, and a nearest-neighbour
-// gather that writes the same raster from the same tiles (the floor).
+// Raster assembly of one cell of the matrix at a time, for profiling:
+// BM_FastPath/SIZE/SCALE/DEPTH with SCALE 0 to 3 for upsampling 2x, 1:1,
+// downsampling 2x and 4x. zarvo_bench_matrix times them all side by side.
 
 #include <benchmark/benchmark.h>
 
-#include <memory>
 #include <vector>
 
 #include "bench/bench_scene.h"
+#include "bench/floor_gather.h"
 #include "raster/mosaic_resampler.h"
+#include "raster/raster_pool.h"
 
 namespace {
 
-void Resample(benchmark::State& state, const CoordTransform& transform, int32_t bytesPerPixel) {
-    const BenchScene scene(SceneRequest(static_cast<uint32_t>(state.range(0))), bytesPerPixel);
+constexpr double kScales[] = {0.5, 1, 2, 4};
+
+DataRequestBlock CellRequest(const benchmark::State& state) {
+    return ScaledRequest(static_cast<uint32_t>(state.range(0)), kScales[state.range(1)]);
+}
+
+void Resample(benchmark::State& state, const CoordTransform& transform) {
+    const BenchScene scene(CellRequest(state), static_cast<int32_t>(state.range(2)));
     for (auto _ : state) {
         LayerImage image{};
         if (ResampleMosaic(transform, scene.Job(), image) != 0) state.SkipWithError("no raster");
         benchmark::DoNotOptimize(image.pixels);
-        delete[] image.pixels;
+        ReturnRaster(image.pixels, static_cast<size_t>(image.byteSize));
     }
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(0));
 }
 
 void BM_FastPath(benchmark::State& state) {
     const ZarvoCoordTransform map(LayerKind::Map, u"map");
-    Resample(state, map, 3);
-}
-
-void BM_FastPath4Byte(benchmark::State& state) {
-    const ZarvoCoordTransform map(LayerKind::Map, u"map");
-    Resample(state, map, 4);
+    Resample(state, map);
 }
 
 void BM_PerPixelPath(benchmark::State& state) {
     const PerPixelTransform generic;
-    Resample(state, generic, 3);
+    Resample(state, generic);
 }
 
-// Nearest-neighbour gather: per-column tile and byte offset, per-row tile
-// row pointers, one 3-byte copy per output pixel.
 void BM_FloorGather(benchmark::State& state) {
-    const uint32_t size = static_cast<uint32_t>(state.range(0));
-    const DataRequestBlock request = SceneRequest(size);
-    const BenchScene scene(request, 3);
-    const ZarvoCoordTransform map(LayerKind::Map, u"map");
-    const int32_t x0 = scene.Range().x0;
-    const int32_t y0 = scene.Range().y0;
-    const int32_t columns = scene.Range().columns;
-    std::vector<int32_t> tileOf(size), offsetOf(size);
-    std::vector<const uint8_t*> rowBase(static_cast<size_t>(columns));
+    const BenchScene scene(CellRequest(state), static_cast<int32_t>(state.range(2)));
+    FloorGather floor(scene);
+    std::vector<uint8_t> raster(static_cast<size_t>(state.range(0) * state.range(0) * 3));
     for (auto _ : state) {
-        std::unique_ptr<uint8_t[]> raster(new uint8_t[size_t{size} * size * 3]);
-        const double stepX = (request.east - request.west) / (size - 1);
-        const double stepY = (request.south - request.north) / (size - 1);
-        for (uint32_t j = 0; j < size; ++j) {
-            const int32_t px = static_cast<int32_t>(map.ToWorldPixel(request.west + j * stepX, request.north, 8).x) - x0;
-            tileOf[j] = px / 256;
-            offsetOf[j] = (px % 256) * 3;
-        }
-        uint8_t* out = raster.get();
-        for (uint32_t i = 0; i < size; ++i) {
-            const int32_t py = static_cast<int32_t>(map.ToWorldPixel(request.west, request.north + i * stepY, 8).y) - y0;
-            for (int32_t c = 0; c < columns; ++c) {
-                rowBase[static_cast<size_t>(c)] = scene.Images()[(py / 256) * columns + c].pixels + (py % 256) * 256 * 3;
-            }
-            for (uint32_t j = 0; j < size; ++j) {
-                const uint8_t* p = rowBase[static_cast<size_t>(tileOf[j])] + offsetOf[j];
-                out[0] = p[0];
-                out[1] = p[1];
-                out[2] = p[2];
-                out += 3;
-            }
-        }
-        benchmark::DoNotOptimize(raster.get());
+        floor.Run(raster.data());
+        benchmark::DoNotOptimize(raster.data());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(0));
 }
 
+void Cells(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"size", "scale", "depth"});
+    for (int64_t size : {64, 256, 1024, 2048, 4096}) {
+        for (int64_t scale = 0; scale < 4; ++scale) {
+            for (int64_t depth : {3, 4}) b->Args({size, scale, depth});
+        }
+    }
+}
+
 }  // namespace
 
-BENCHMARK(BM_FastPath)->Arg(256)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FastPath4Byte)->Arg(2048)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PerPixelPath)->Arg(256)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FloorGather)->Arg(256)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FastPath)->Apply(Cells)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PerPixelPath)->Apply(Cells)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorGather)->Apply(Cells)->Unit(benchmark::kMillisecond);

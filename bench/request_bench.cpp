@@ -3,6 +3,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,46 @@ void BM_BuildRequest(benchmark::State& state) {
         tiles = urls.size();
         benchmark::DoNotOptimize(urls.data());
     }
+    state.counters["tiles"] = static_cast<double>(tiles);
+}
+
+// The most tiles one request may have: 256 x 256 at zoom 12.
+DataRequestBlock LargestRequest() {
+    const int32_t zoom = 12;
+    const double scale = std::ldexp(1.0, zoom - 1);
+    const double offset = std::ldexp(1.0, zoom + 9);
+    const auto longitude = [&](double x) { return (x / scale - 128.0) / 0.7111111111111111; };
+    const auto latitude = [&](double y) {
+        const double m = (128.0 - (y - offset) / scale) / 40.743665431525;
+        return std::atan(std::sinh(m)) * 57.29577951308232;
+    };
+    // Tile-aligned corners, moved inward past the two-pixel margin.
+    const double x0 = 64 * 1024 + 2.5;
+    const double y0 = offset + 160 * 1024 + 2.5;
+    const double side = 256 * 256 - 5.0;
+    DataRequestBlock request{};
+    request.zoom = zoom;
+    request.width = 1024;
+    request.height = 1024;
+    request.west = longitude(x0);
+    request.east = longitude(x0 + side);
+    request.north = latitude(y0);
+    request.south = latitude(y0 + side);
+    return request;
+}
+
+void BM_BuildLargestRequest(benchmark::State& state) {
+    ZarvoSrcLayer layer;
+    layer.Init(u"map");
+    const DataRequestBlock request = LargestRequest();
+    size_t tiles = 0;
+    for (auto _ : state) {
+        std::vector<std::u16string> urls;
+        layer.BuildRequest(request, urls);
+        tiles = urls.size();
+        benchmark::DoNotOptimize(urls.data());
+    }
+    if (tiles != static_cast<size_t>(kMaxTilesPerRequest)) state.SkipWithError("not the largest request");
     state.counters["tiles"] = static_cast<double>(tiles);
 }
 
@@ -75,4 +116,5 @@ void BM_DataRequestToEvent(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_BuildRequest)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BuildLargestRequest)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DataRequestToEvent)->Arg(1024)->Unit(benchmark::kMillisecond);

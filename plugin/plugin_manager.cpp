@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "raster/raster_pool.h"
+
 namespace {
 
 // Built when the library is loaded, torn down when it is unloaded.
@@ -120,7 +122,7 @@ void PluginManager::CompleteDownload(int32_t status, DownloadJob* job) {
         image = LayerImage{};
         result = ZARVO_EVENT_OUT_OF_MEMORY;
     }
-    const std::unique_ptr<uint8_t[]> raster(image.pixels);
+    const PooledRaster raster(image.pixels, RasterReturn{static_cast<size_t>(image.byteSize)});
     Report(result, job, &image);
 }
 

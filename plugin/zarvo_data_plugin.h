@@ -192,7 +192,11 @@ typedef int32_t(KVL_CALL* DownloadCallback)(DownloadJob* job, DownloadDoneFn don
  * Threads: runs inside DownloadDone, on its thread.
  * Pointers: the LayerImage and its pixels belong to the plug-in and are
  * valid only while this function runs; the host copies what it keeps. The
- * job is the host's own record, the one it passed to DownloadDone. */
+ * job is the host's own record, the one it passed to DownloadDone.
+ * Memory: when this returns, the plug-in frees the raster or keeps it for a
+ * later raster of the same size, so that a host asking again and again for
+ * its view's size does not pay for fresh pages each time. It keeps at most 4
+ * rasters, 64 MiB in all, and frees them when the library is unloaded. */
 typedef void(KVL_CALL* EventCallback)(int32_t result, DownloadJob* job, LayerImage* image, void* context);
 
 /* What KvlPluginInfo describes. Texts are static zero-terminated UTF-16. */

@@ -1,3 +1,5 @@
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "projection/zarvo_coord_transform.h"
@@ -15,10 +17,39 @@ constexpr char16_t kServicePath[] = u"/geowebcache/service/tms1.0.0/";
 // column 0, row 0), so the host always has an image to put there.
 constexpr int64_t kFallbackZoom = 5;
 
-void AppendDecimal(std::u16string& out, int64_t value) {
-    for (char c : std::to_string(value)) {
-        out.push_back(static_cast<char16_t>(c));
+// Text of an integer, written without allocating: an address is built
+// with a single allocation, as hosts ask for tens of thousands at once.
+class Decimal {
+public:
+    explicit Decimal(int64_t value) {
+        const bool negative = value < 0;
+        // The magnitude as unsigned, which holds that of INT64_MIN too.
+        uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+        do {
+            text[--start] = static_cast<char16_t>(u'0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (negative) {
+            text[--start] = u'-';
+        }
     }
+    size_t Length() const { return sizeof text / sizeof text[0] - start; }
+    const char16_t* Text() const { return text + start; }
+
+private:
+    char16_t text[20];  // 19 digits and a sign
+    size_t start = sizeof text / sizeof text[0];
+};
+
+template <size_t N>
+constexpr size_t Length(const char16_t (&)[N]) {
+    return N - 1;
+}
+
+// Copies `length` units to `out` and returns the end of the copy.
+char16_t* Put(char16_t* out, const char16_t* text, size_t length) {
+    std::memcpy(out, text, length * sizeof(char16_t));
+    return out + length;
 }
 
 }  // namespace
@@ -46,20 +77,33 @@ std::u16string ZarvoCoordTransform::TileUrl(const TileKey& key) const {
     // column, which the enumeration never produces but a caller might.
     const int64_t server = ((column + row) & 3) + 1;
 
-    std::u16string url;
-    url.reserve(96);
-    url += kScheme;
-    url += kServerPrefix;
-    AppendDecimal(url, server);
-    url += kServerSuffix;
-    url += kServicePath;
-    url += layerName;
-    url += u'/';
-    AppendDecimal(url, serviceZoom);
-    url += u'/';
-    AppendDecimal(url, column);
-    url += u'/';
-    AppendDecimal(url, row);
-    url += kind == LayerKind::Aerial ? u".jpeg" : u".png";
-    return url;
+    const char16_t* extension = kind == LayerKind::Aerial ? u".jpeg" : u".png";
+    const size_t extensionLength = kind == LayerKind::Aerial ? 5 : 4;
+    const Decimal zoomText(serviceZoom);
+    const Decimal columnText(column);
+    const Decimal rowText(row);
+    const char16_t serverDigit = static_cast<char16_t>(u'0' + server);
+    const size_t length = Length(kScheme) + Length(kServerPrefix) + 1 + Length(kServerSuffix) + Length(kServicePath) +
+                          layerName.size() + 1 + zoomText.Length() + 1 + columnText.Length() + 1 + rowText.Length() +
+                          extensionLength;
+    // Written on the stack and copied once into a string of the final
+    // size; a layer name too long for that gets a buffer of its own.
+    char16_t local[160];
+    std::unique_ptr<char16_t[]> large(length > 160 ? new char16_t[length] : nullptr);
+    char16_t* const start = large ? large.get() : local;
+    char16_t* out = start;
+    out = Put(out, kScheme, Length(kScheme));
+    out = Put(out, kServerPrefix, Length(kServerPrefix));
+    out = Put(out, &serverDigit, 1);
+    out = Put(out, kServerSuffix, Length(kServerSuffix));
+    out = Put(out, kServicePath, Length(kServicePath));
+    out = Put(out, layerName.data(), layerName.size());
+    out = Put(out, u"/", 1);
+    out = Put(out, zoomText.Text(), zoomText.Length());
+    out = Put(out, u"/", 1);
+    out = Put(out, columnText.Text(), columnText.Length());
+    out = Put(out, u"/", 1);
+    out = Put(out, rowText.Text(), rowText.Length());
+    Put(out, extension, extensionLength);
+    return std::u16string(start, length);
 }

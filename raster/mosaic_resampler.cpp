@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "projection/tile_range.h"
+#include "raster/raster_pool.h"
 #include "raster/raster_sampling.h"
 #include "raster/tile_grid.h"
 
@@ -53,8 +54,9 @@ int32_t ResampleMosaic(const CoordTransform& transform, const DownloadJob& job, 
 
     // The range refuses rasters over 2^31 - 1 bytes, so this fits.
     const uint32_t byteSize = request.width * request.height * 3;
-    // new[]: the raster crosses to the host and comes back to be freed as an array.
-    std::unique_ptr<uint8_t[]> raster(new uint8_t[byteSize]);
+    // From the pool, so that a raster of a size seen before has its pages
+    // already; it crosses to the host and comes back to the pool.
+    PooledRaster raster(TakeRaster(byteSize), RasterReturn{byteSize});
 
     SampleRaster sampling{};
     sampling.zoom = request.zoom;

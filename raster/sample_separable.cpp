@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -7,61 +8,99 @@
 
 namespace {
 
-// Columns are projected a block at a time, so the tables stay small however
-// wide (or empty) the raster is. Rasters up to this width project each
-// column exactly once.
+// Columns are handled a block at a time, so the tables stay small however
+// wide the raster is. Rasters up to this width are written row after row,
+// which is faster than keeping narrower blocks in the first-level cache.
 constexpr uint32_t kColumnBlock = 4096;
 
-// One source row of the whole tile grid, west to east, 3 bytes per pixel:
-// a sample's east neighbour is then always the next 3 bytes, across tile
-// borders too, and 4-byte tiles read like 3-byte ones.
-void GatherGridRow(const TileGrid& grid, int64_t gridRow, uint8_t* out) {
-    const int32_t tileRow = static_cast<int32_t>(gridRow / grid.TileHeight());
-    const size_t dy = static_cast<size_t>(gridRow % grid.TileHeight());
-    const size_t tileWidth = static_cast<size_t>(grid.TileWidth());
-    for (int32_t c = 0; c < grid.Columns(); ++c) {
-        const TileImage& image = grid.Image(tileRow, c);
-        const size_t depth = static_cast<size_t>(image.bytesPerPixel);
-        const uint8_t* src = image.pixels + dy * tileWidth * depth;
-        if (depth == 3) {
-            std::memcpy(out, src, tileWidth * 3);
-        } else {
-            for (size_t a = 0; a < tileWidth; ++a) {
-                out[3 * a] = src[depth * a];
-                out[3 * a + 1] = src[depth * a + 1];
-                out[3 * a + 2] = src[depth * a + 2];
-            }
-        }
-        out += tileWidth * 3;
+// Rows are located a chunk at a time, once for all column blocks, and the
+// table stays small however tall the raster is.
+constexpr uint32_t kRowChunk = 4096;
+
+// How the columns of a run read a source row: not at all (outside the
+// grid: black), with the kernel's four-byte loads straight from one tile,
+// or one by one where a load could leave the tile's row or its buffer.
+enum class RunKind { Outside, Wide, TileEdge };
+
+struct ColumnRun {
+    RunKind kind;
+    int32_t tileColumn;
+    size_t first;
+    size_t end;
+};
+
+// Where one raster row samples the grid: the source row of its north
+// neighbours (-1 outside the grid) and its distance past it.
+struct RowSample {
+    int64_t top;
+    double frac;
+};
+
+// A row of doubles that starts on a cache line, so that the kernels' wide
+// loads and stores do not straddle lines.
+class AlignedRow {
+public:
+    void Resize(size_t n) {
+        storage.assign(n + kLineDoubles, 0.0);
+        const auto address = reinterpret_cast<uintptr_t>(storage.data());
+        const size_t skip = (kLineBytes - address % kLineBytes) % kLineBytes / sizeof(double);
+        start = storage.data() + skip;
     }
-}
+    double* Data() { return start; }
+
+private:
+    static constexpr size_t kLineBytes = 64;
+    static constexpr size_t kLineDoubles = kLineBytes / sizeof(double);
+    std::vector<double> storage;
+    double* start = nullptr;
+};
 
 // The horizontally interpolated source rows of the current column block.
-// Consecutive output rows mostly share a source row, so the two most recent
-// are kept and each is interpolated once.
+// Consecutive raster rows mostly share a source row, so the two most recent
+// are kept and each is interpolated once. Tile pixels are read where the
+// host's images hold them, 3 or 4 bytes each.
 class HorizontalRows {
 public:
     HorizontalRows(const TileGrid& grid, const SeparableKernels& kernels, size_t maxColumns)
         : grid(grid),
           kernels(kernels),
-          gathered(static_cast<size_t>(grid.Columns()) * static_cast<size_t>(grid.TileWidth()) * 3 + kRowPadding),
-          offset(maxColumns),
-          wx0(maxColumns),
-          fx(maxColumns) {
-        for (std::vector<double>& slot : slots) slot.resize(3 * maxColumns + 1);
+          pixel(maxColumns),
+          tile(maxColumns),
+          offset3(maxColumns),
+          offset4(maxColumns),
+          wx0(3 * maxColumns),
+          fx(3 * maxColumns) {
+        for (AlignedRow& slot : slots) slot.Resize(3 * maxColumns + 1);
     }
 
     // Starts a block of columns; the rows kept for the last block are void.
     void SetColumns(const AxisSample* columns, size_t count) {
+        runs.clear();
+        const int32_t tileWidth = grid.TileWidth();
         for (size_t c = 0; c < count; ++c) {
-            // A column outside the grid reads pixel 0 with zero weights: its
-            // bytes come out 0, 0, 0.
             const AxisSample& s = columns[c];
-            offset[c] = s.inside ? (s.tile * grid.TileWidth() + s.pixel) * 3 : 0;
-            wx0[c] = s.inside ? 1 - s.frac : 0.0;
-            fx[c] = s.inside ? s.frac : 0.0;
+            RunKind kind = RunKind::Outside;
+            if (s.inside) {
+                // The kernel loads 8 bytes from the pixel: for the last two
+                // pixels of a row that would leave the row, and for the
+                // last row the image.
+                kind = s.pixel + 2 < tileWidth ? RunKind::Wide : RunKind::TileEdge;
+                pixel[c] = s.pixel;
+                tile[c] = s.tile;
+                offset3[c] = s.pixel * 3;
+                offset4[c] = s.pixel * 4;
+                for (size_t ch = 0; ch < 3; ++ch) {
+                    wx0[3 * c + ch] = 1 - s.frac;
+                    fx[3 * c + ch] = s.frac;
+                }
+            }
+            const int32_t runTile = kind == RunKind::Wide ? s.tile : -1;
+            if (runs.empty() || runs.back().kind != kind || runs.back().tileColumn != runTile) {
+                runs.push_back(ColumnRun{kind, runTile, c, c + 1});
+            } else {
+                runs.back().end = c + 1;
+            }
         }
-        columnCount = count;
         slotRow[0] = slotRow[1] = -1;
     }
 
@@ -69,24 +108,83 @@ public:
     // row `keep`.
     const double* Row(int64_t gridRow, int64_t keep) {
         for (int s = 0; s < 2; ++s) {
-            if (slotRow[s] == gridRow) return slots[s].data();
+            if (slotRow[s] == gridRow) return slots[s].Data();
         }
         const int s = slotRow[0] == keep ? 1 : 0;
-        GatherGridRow(grid, gridRow, gathered.data());
-        kernels.horizontal(gathered.data(), offset.data(), wx0.data(), fx.data(), columnCount, slots[s].data());
+        Interpolate(gridRow, slots[s].Data());
         slotRow[s] = gridRow;
-        return slots[s].data();
+        return slots[s].Data();
+    }
+
+    // Asks the processor to start loading the tile bytes that interpolating
+    // source row `gridRow` will read, while the current rows are blended:
+    // the tiles come from memory, one short stretch of each tile at a time.
+    void Prefetch(int64_t gridRow) const {
+        if (gridRow == slotRow[0] || gridRow == slotRow[1]) return;
+        const auto tileRow = static_cast<int32_t>(gridRow / grid.TileHeight());
+        const auto dy = static_cast<int32_t>(gridRow % grid.TileHeight());
+        for (const ColumnRun& run : runs) {
+            if (run.kind != RunKind::Wide) continue;
+            const int32_t depth = grid.Image(tileRow, run.tileColumn).bytesPerPixel;
+            const int32_t west = std::min(pixel[run.first], pixel[run.end - 1]);
+            const int32_t east = std::max(pixel[run.first], pixel[run.end - 1]);
+            const uint8_t* row = grid.Pixel(tileRow, run.tileColumn, 0, dy);
+            for (int32_t byte = west * depth; byte < (east + 1) * depth + 4; byte += 64) {
+                __builtin_prefetch(row + byte);
+            }
+        }
     }
 
 private:
+    // Runs go west to east, so the spare double a wide run writes past its
+    // last column is overwritten by the run after it.
+    void Interpolate(int64_t gridRow, double* out) const {
+        const auto tileRow = static_cast<int32_t>(gridRow / grid.TileHeight());
+        const auto dy = static_cast<int32_t>(gridRow % grid.TileHeight());
+        for (const ColumnRun& run : runs) {
+            switch (run.kind) {
+                case RunKind::Outside:
+                    // Zero weights on zero bytes: what the blend gives there.
+                    std::fill(out + 3 * run.first, out + 3 * run.end, 0.0);
+                    break;
+                case RunKind::Wide: {
+                    const TileImage& image = grid.Image(tileRow, run.tileColumn);
+                    const size_t depth = static_cast<size_t>(image.bytesPerPixel);
+                    const int32_t* offset = depth == 3 ? offset3.data() : offset4.data();
+                    kernels.horizontal(grid.Pixel(tileRow, run.tileColumn, 0, dy), offset + run.first, depth,
+                                       wx0.data() + 3 * run.first, fx.data() + 3 * run.first, run.end - run.first,
+                                       out + 3 * run.first);
+                    break;
+                }
+                case RunKind::TileEdge:
+                    for (size_t c = run.first; c < run.end; ++c) InterpolateEdge(tileRow, dy, c, out + 3 * c);
+                    break;
+            }
+        }
+    }
+
+    // The same operations as the kernels, on a column whose east neighbour
+    // may lie in the next tile.
+    void InterpolateEdge(int32_t tileRow, int32_t dy, size_t c, double* out) const {
+        const uint8_t* p = grid.Pixel(tileRow, tile[c], pixel[c], dy);
+        const uint8_t* q = pixel[c] + 1 < grid.TileWidth()
+                               ? p + grid.Image(tileRow, tile[c]).bytesPerPixel
+                               : grid.Pixel(tileRow, tile[c] + 1, 0, dy);
+        for (int ch = 0; ch < 3; ++ch) {
+            out[ch] = p[ch] * wx0[3 * c + ch] + q[ch] * fx[3 * c + ch];
+        }
+    }
+
     const TileGrid& grid;
     const SeparableKernels& kernels;
-    std::vector<uint8_t> gathered;
-    std::vector<int32_t> offset;
+    std::vector<int32_t> pixel;
+    std::vector<int32_t> tile;
+    std::vector<int32_t> offset3;
+    std::vector<int32_t> offset4;
     std::vector<double> wx0;
     std::vector<double> fx;
-    size_t columnCount = 0;
-    std::vector<double> slots[2];
+    std::vector<ColumnRun> runs;
+    AlignedRow slots[2];
     int64_t slotRow[2] = {-1, -1};
 };
 
@@ -105,28 +203,41 @@ void SampleSeparableWith(const CoordTransform& transform, const TileGrid& grid, 
     // x depends on the longitude alone and y on the latitude alone, so one
     // projection per column and one per row give every sample's world pixel.
     const uint32_t block = std::min(raster.width, kColumnBlock);
+    const uint32_t chunk = std::min(raster.height, kRowChunk);
     std::vector<AxisSample> columns(block);
+    std::vector<RowSample> rowSamples(chunk);
     HorizontalRows rows(grid, kernels, block);
     const size_t rowBytes = size_t{raster.width} * 3;
-    for (uint32_t first = 0; first < raster.width; first += kColumnBlock) {
-        const uint32_t count = std::min(kColumnBlock, raster.width - first);
-        for (uint32_t c = 0; c < count; ++c) {
-            const double lon = raster.west + (first + c) * raster.stepX;
-            columns[c] = grid.LocateColumn(transform.ToWorldPixel(lon, raster.north, raster.zoom).x);
+    for (uint32_t firstRow = 0; firstRow < raster.height; firstRow += kRowChunk) {
+        const uint32_t rowCount = std::min(kRowChunk, raster.height - firstRow);
+        for (uint32_t r = 0; r < rowCount; ++r) {
+            const double lat = raster.north + (firstRow + r) * raster.stepY;
+            const AxisSample s = grid.LocateRow(transform.ToWorldPixel(raster.west, lat, raster.zoom).y);
+            rowSamples[r] = s.inside ? RowSample{int64_t{s.tile} * grid.TileHeight() + s.pixel, s.frac}
+                                     : RowSample{-1, 0.0};
         }
-        rows.SetColumns(columns.data(), count);
-        for (uint32_t i = 0; i < raster.height; ++i) {
-            const double lat = raster.north + i * raster.stepY;
-            const AxisSample row = grid.LocateRow(transform.ToWorldPixel(raster.west, lat, raster.zoom).y);
-            uint8_t* pixels = out + i * rowBytes + size_t{first} * 3;
-            if (!row.inside) {
-                std::memset(pixels, 0, size_t{count} * 3);
-                continue;
+        for (uint32_t first = 0; first < raster.width; first += kColumnBlock) {
+            const uint32_t count = std::min(kColumnBlock, raster.width - first);
+            for (uint32_t c = 0; c < count; ++c) {
+                const double lon = raster.west + (first + c) * raster.stepX;
+                columns[c] = grid.LocateColumn(transform.ToWorldPixel(lon, raster.north, raster.zoom).x);
             }
-            const int64_t top = int64_t{row.tile} * grid.TileHeight() + row.pixel;
-            const double* north = rows.Row(top, top + 1);
-            const double* south = rows.Row(top + 1, top);
-            kernels.vertical(north, south, 1 - row.frac, row.frac, size_t{count} * 3, pixels);
+            rows.SetColumns(columns.data(), count);
+            for (uint32_t r = 0; r < rowCount; ++r) {
+                const RowSample& row = rowSamples[r];
+                uint8_t* pixels = out + (firstRow + r) * rowBytes + size_t{first} * 3;
+                if (row.top < 0) {
+                    std::memset(pixels, 0, size_t{count} * 3);
+                    continue;
+                }
+                if (r + 1 < rowCount && rowSamples[r + 1].top != row.top && rowSamples[r + 1].top >= 0) {
+                    rows.Prefetch(rowSamples[r + 1].top + 1);
+                    if (rowSamples[r + 1].top != row.top + 1) rows.Prefetch(rowSamples[r + 1].top);
+                }
+                const double* north = rows.Row(row.top, row.top + 1);
+                const double* south = rows.Row(row.top + 1, row.top);
+                kernels.vertical(north, south, 1 - row.frac, row.frac, size_t{count} * 3, pixels);
+            }
         }
     }
 }
