@@ -127,7 +127,8 @@ while read -r layer west south east north; do
             if [ $server = zarvo ]; then url=$(getmap "$zarvo_base" /wms "$layer" $format "$west" "$south" "$east" "$north")
             else url=$(getmap "$ms_base" /mapserv "$layer" $format "$west" "$south" "$east" "$north"); fi
             out=$work/images/$server-$index.$format
-            type=$(curl -s -m 60 -o "$out" -w '%{content_type}' "$url") || fail "$server: no answer to $url"
+            type=$(curl -s -m 60 -D "$out.headers" -o "$out" -w '%{content_type}' "$url") ||
+                fail "$server: no answer to $url"
             [ "$type" = "image/$format" ] || fail "$server answered $type to $url: $(head -c 400 "$out")"
         done
     done
