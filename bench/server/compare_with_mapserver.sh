@@ -27,12 +27,14 @@ procs=$((2 * $(nproc 2>/dev/null || echo 1)))
 png_level=1 jpeg_quality=90
 
 fail() { echo "compare_with_mapserver: $*" >&2; exit 1; }
-positive() { [[ $2 =~ ^[0-9]+$ ]] && [ "$2" -ge 1 ] && [ "$2" -le "$3" ] || fail "$1 must be 1 to $3, not '$2'"; }
+positive() {
+    if ! [[ $2 =~ ^[0-9]{1,4}$ ]] || [ "$2" -lt 1 ] || [ "$2" -gt "$3" ]; then fail "$1 must be 1 to $3, not '$2'"; fi
+}
 
 while [ $# -gt 0 ]; do
     [ $# -ge 2 ] || fail "$1 needs a value"
     case $1 in
-        --build) build=$(cd "$2" && pwd) || fail "no build directory $2" ;;
+        --build) build=$(cd "$2" 2>/dev/null && pwd) || fail "no build directory $2" ;;
         --rounds) positive "$1" "$2" 20; rounds=$2 ;;
         --seconds) positive "$1" "$2" 600; seconds=$2 ;;
         --connections) positive "$1" "$2" 256; connections=$2 ;;
