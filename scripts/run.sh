@@ -7,7 +7,7 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
 usage() {
-    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]|serve [PORT]|load [SECONDS]" >&2
+    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]|serve [PORT]|load [SECONDS]|compare-server" >&2
     exit 2
 }
 
@@ -53,6 +53,8 @@ SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator.
 SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl)
+# zarvo-serve against a peer (not part of the tests): MapServer as FastCGI behind lighttpd.
+PEER_PACKAGES=(cgi-mapserver lighttpd wrk curl gdal-bin python3-gdal python3-numpy)
 
 # configure PRESET: configures the build tree of a preset of
 # CMakePresets.json, keeping cmake's chatter in a log unless it fails.
@@ -194,6 +196,15 @@ run_load() {
     tests/serve/load_test.sh build/zarvo-serve build/demo-tiles "$1"
 }
 
+# zarvo-serve against MapServer over the world tile set (bench/server/).
+run_compare_server() {
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${PEER_PACKAGES[@]}"
+    configure native
+    cmake --build build --target zarvo-serve zarvo_world_tiles -j "$jobs"
+    note "zarvo-serve against MapServer"
+    bench/server/compare_with_mapserver.sh --build build
+}
+
 case "${1:-}" in
     demo) run_demo ;;
     test) run_tests ;;
@@ -204,5 +215,6 @@ case "${1:-}" in
         ;;
     serve) run_serve "${2:-8080}" ;;
     load) run_load "${2:-60}" ;;
+    compare-server) run_compare_server ;;
     *) usage ;;
 esac
