@@ -199,6 +199,7 @@ run_load() {
 # zarvo-serve against MapServer over the world tile set (bench/server/).
 run_compare_server() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${PEER_PACKAGES[@]}"
+    ensure_node
     configure native
     cmake --build build --target zarvo-serve zarvo_world_tiles -j "$jobs"
     note "zarvo-serve against MapServer"
