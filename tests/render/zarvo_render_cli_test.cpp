@@ -18,6 +18,7 @@
 #include "projection/zarvo_coord_transform.h"
 #include "tests/host/hostile_tiles.h"
 #include "tests/host/loopback_server.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/tile_fixtures.h"
 
 namespace {
@@ -29,25 +30,6 @@ struct ProgramRun {
     std::string out;
     std::string errors;
 };
-
-fs::path ScratchDirectory() {
-    return fs::temp_directory_path() / ("zarvo-render-cli-test-" + std::to_string(getpid()));
-}
-
-fs::path Scratch(const std::string& name) {
-    fs::create_directories(ScratchDirectory());
-    return ScratchDirectory() / name;
-}
-
-class ScratchCleanup : public ::testing::Environment {
-public:
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(ScratchDirectory(), ignored);
-    }
-};
-
-const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
 
 std::string Slurp(const fs::path& file) {
     std::ifstream in(file);

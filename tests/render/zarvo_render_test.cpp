@@ -18,6 +18,7 @@
 #include "host/image_codec.h"
 #include "projection/zarvo_coord_transform.h"
 #include "tests/host/loopback_server.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/tile_fixtures.h"
 
 namespace {
@@ -34,25 +35,6 @@ struct RenderRun {
     int exitCode;
     std::string errors;
 };
-
-fs::path ScratchDirectory() {
-    return fs::temp_directory_path() / ("zarvo-render-test-" + std::to_string(getpid()));
-}
-
-fs::path Scratch(const std::string& name) {
-    fs::create_directories(ScratchDirectory());
-    return ScratchDirectory() / name;
-}
-
-class ScratchCleanup : public ::testing::Environment {
-public:
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(ScratchDirectory(), ignored);
-    }
-};
-
-const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
 
 RenderRun Render(const std::string& arguments) {
     const fs::path errors = Scratch("stderr.txt");
