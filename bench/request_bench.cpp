@@ -28,10 +28,10 @@ void BM_BuildRequest(benchmark::State& state) {
     request.north = 50.477;
     size_t tiles = 0;
     for (auto _ : state) {
-        std::vector<std::u16string> urls;
+        AddressList urls;
         layer.BuildRequest(request, urls);
-        tiles = urls.size();
-        benchmark::DoNotOptimize(urls.data());
+        tiles = urls.Size();
+        benchmark::DoNotOptimize(urls.Text(0));
     }
     state.counters["tiles"] = static_cast<double>(tiles);
 }
@@ -67,10 +67,10 @@ void BM_BuildLargestRequest(benchmark::State& state) {
     const DataRequestBlock request = LargestRequest();
     size_t tiles = 0;
     for (auto _ : state) {
-        std::vector<std::u16string> urls;
+        AddressList urls;
         layer.BuildRequest(request, urls);
-        tiles = urls.size();
-        benchmark::DoNotOptimize(urls.data());
+        tiles = urls.Size();
+        benchmark::DoNotOptimize(urls.Text(0));
     }
     if (tiles != static_cast<size_t>(kMaxTilesPerRequest)) state.SkipWithError("not the largest request");
     state.counters["tiles"] = static_cast<double>(tiles);

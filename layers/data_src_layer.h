@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "plugin/zarvo_data_plugin.h"
+#include "projection/address_list.h"
 
 // One raster layer as the plug-in manager sees it. A layer is made by a
 // constructor that cannot fail and then named once by Init; after that it
@@ -21,7 +22,7 @@ public:
     // ZARVO_REQUEST_STARTED, ZARVO_REQUEST_UNSERVABLE (no tile covers the
     // request) or ZARVO_REQUEST_NO_LAYER (no transform, or `urls` was not
     // empty); the manager hands it to the host unchanged.
-    virtual int32_t BuildRequest(const DataRequestBlock& request, std::vector<std::u16string>& urls) const = 0;
+    virtual int32_t BuildRequest(const DataRequestBlock& request, AddressList& urls) const = 0;
 
     // Fills `image` (all zero on entry) with the raster of a completed job.
     // Returns a ZarvoEventResult. On ZARVO_EVENT_RASTER_READY the raster

@@ -3,7 +3,7 @@
 #include "projection/tile_range.h"
 #include "raster/mosaic_resampler.h"
 
-int32_t TiledDataSrcLayer::BuildRequest(const DataRequestBlock& request, std::vector<std::u16string>& urls) const {
+int32_t TiledDataSrcLayer::BuildRequest(const DataRequestBlock& request, AddressList& urls) const {
     const CoordTransform* transform = GetTransform();
     if (transform == nullptr) {
         return ZARVO_REQUEST_NO_LAYER;
@@ -17,7 +17,7 @@ int32_t TiledDataSrcLayer::BuildRequest(const DataRequestBlock& request, std::ve
     transform->TilesToUrls(tiles, urls);
     // A list that was not empty on entry also fails here: the host pairs
     // image k with address k, so the list must hold exactly these tiles.
-    return urls.size() == tiles.size() ? ZARVO_REQUEST_STARTED : ZARVO_REQUEST_NO_LAYER;
+    return urls.Size() == tiles.size() ? ZARVO_REQUEST_STARTED : ZARVO_REQUEST_NO_LAYER;
 }
 
 int32_t TiledDataSrcLayer::ProcessDownload(const DownloadJob& job, LayerImage& image) const {

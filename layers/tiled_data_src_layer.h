@@ -12,7 +12,7 @@
 // projection only through GetTransform, so any tiled projection can use it.
 class TiledDataSrcLayer : public DataSrcLayer {
 public:
-    int32_t BuildRequest(const DataRequestBlock& request, std::vector<std::u16string>& urls) const override;
+    int32_t BuildRequest(const DataRequestBlock& request, AddressList& urls) const override;
     int32_t ProcessDownload(const DownloadJob& job, LayerImage& image) const override;
 
     // The layer's transform, lent; null until Init has succeeded.

@@ -19,7 +19,7 @@ bool ZarvoSrcLayer::Init(const std::u16string& name) {
     return true;
 }
 
-int32_t ZarvoSrcLayer::BuildRequest(const DataRequestBlock& request, std::vector<std::u16string>& urls) const {
+int32_t ZarvoSrcLayer::BuildRequest(const DataRequestBlock& request, AddressList& urls) const {
     return TiledDataSrcLayer::BuildRequest(request, urls);
 }
 

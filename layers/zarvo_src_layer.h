@@ -18,7 +18,7 @@ public:
     // Names are compared exactly (case-sensitive): the manager lower-cases
     // them first.
     bool Init(const std::u16string& name) override;
-    int32_t BuildRequest(const DataRequestBlock& request, std::vector<std::u16string>& urls) const override;
+    int32_t BuildRequest(const DataRequestBlock& request, AddressList& urls) const override;
     const CoordTransform* GetTransform() const override;
 
     LayerKind Kind() const { return kind; }

@@ -76,15 +76,15 @@ int32_t PluginManager::StartRequest(const DataRequestBlock* request) {
     job.request = *request;
     job.jobWordA = 1;
     job.jobWordB = 2;
-    std::vector<std::u16string> urls;
+    AddressList urls;
     int32_t result = layer->BuildRequest(job.request, urls);
     if (result != ZARVO_REQUEST_STARTED) {
         return result;
     }
     // The texts stay ours: the host copies what it keeps before it returns.
-    std::vector<const char16_t*> items(urls.size());
-    for (size_t i = 0; i < urls.size(); ++i) {
-        items[i] = urls[i].c_str();
+    std::vector<const char16_t*> items(urls.Size());
+    for (size_t i = 0; i < urls.Size(); ++i) {
+        items[i] = urls.Text(i);
     }
     job.items = items.data();
     job.itemCount = static_cast<int32_t>(items.size());

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "projection/address_list.h"
 #include "projection/geo_types.h"
 #include "projection/tile_range.h"
 
@@ -38,8 +39,12 @@ public:
     // column and one row at a time instead of one pixel at a time.
     virtual bool IsSeparable() const;
 
+    // Appends TileUrl(key) to `out`. A transform that can write its
+    // addresses in place overrides this to spare a string per address.
+    virtual void AppendTileUrl(const TileKey& key, AddressList& out) const;
+
     // Appends TileUrl(key) for each key, in order, after what `urls` holds.
-    void TilesToUrls(const std::vector<TileKey>& keys, std::vector<std::u16string>& urls) const;
+    void TilesToUrls(const std::vector<TileKey>& keys, AddressList& urls) const;
 };
 
 // Bounds the memory one request can claim: a whole-world box at zoom 21

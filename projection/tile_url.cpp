@@ -1,5 +1,4 @@
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "projection/zarvo_coord_transform.h"
@@ -17,8 +16,8 @@ constexpr char16_t kServicePath[] = u"/geowebcache/service/tms1.0.0/";
 // column 0, row 0), so the host always has an image to put there.
 constexpr int64_t kFallbackZoom = 5;
 
-// Text of an integer, written without allocating: an address is built
-// with a single allocation, as hosts ask for tens of thousands at once.
+// Text of an integer, written without allocating: addresses are written
+// straight into their list, as hosts ask for tens of thousands at once.
 class Decimal {
 public:
     explicit Decimal(int64_t value) {
@@ -55,6 +54,12 @@ char16_t* Put(char16_t* out, const char16_t* text, size_t length) {
 }  // namespace
 
 std::u16string ZarvoCoordTransform::TileUrl(const TileKey& key) const {
+    AddressList one;
+    AppendTileUrl(key, one);
+    return one.String(0);
+}
+
+void ZarvoCoordTransform::AppendTileUrl(const TileKey& key, AddressList& out) const {
     int64_t serviceZoom = int64_t{key.zoom} - 1;
     int64_t column = key.x >> 8;
     int64_t row = -1;
@@ -86,24 +91,21 @@ std::u16string ZarvoCoordTransform::TileUrl(const TileKey& key) const {
     const size_t length = Length(kScheme) + Length(kServerPrefix) + 1 + Length(kServerSuffix) + Length(kServicePath) +
                           layerName.size() + 1 + zoomText.Length() + 1 + columnText.Length() + 1 + rowText.Length() +
                           extensionLength;
-    // Written on the stack and copied once into a string of the final
-    // size; a layer name too long for that gets a buffer of its own.
-    char16_t local[160];
-    std::unique_ptr<char16_t[]> large(length > 160 ? new char16_t[length] : nullptr);
-    char16_t* const start = large ? large.get() : local;
-    char16_t* out = start;
-    out = Put(out, kScheme, Length(kScheme));
-    out = Put(out, kServerPrefix, Length(kServerPrefix));
-    out = Put(out, &serverDigit, 1);
-    out = Put(out, kServerSuffix, Length(kServerSuffix));
-    out = Put(out, kServicePath, Length(kServicePath));
-    out = Put(out, layerName.data(), layerName.size());
-    out = Put(out, u"/", 1);
-    out = Put(out, zoomText.Text(), zoomText.Length());
-    out = Put(out, u"/", 1);
-    out = Put(out, columnText.Text(), columnText.Length());
-    out = Put(out, u"/", 1);
-    out = Put(out, rowText.Text(), rowText.Length());
-    Put(out, extension, extensionLength);
-    return std::u16string(start, length);
+    // Written in place, at the end of the list's buffer.
+    out.AppendWritten(length, [&](char16_t* start) {
+        char16_t* at = start;
+        at = Put(at, kScheme, Length(kScheme));
+        at = Put(at, kServerPrefix, Length(kServerPrefix));
+        at = Put(at, &serverDigit, 1);
+        at = Put(at, kServerSuffix, Length(kServerSuffix));
+        at = Put(at, kServicePath, Length(kServicePath));
+        at = Put(at, layerName.data(), layerName.size());
+        at = Put(at, u"/", 1);
+        at = Put(at, zoomText.Text(), zoomText.Length());
+        at = Put(at, u"/", 1);
+        at = Put(at, columnText.Text(), columnText.Length());
+        at = Put(at, u"/", 1);
+        at = Put(at, rowText.Text(), rowText.Length());
+        Put(at, extension, extensionLength);
+    });
 }

@@ -17,6 +17,7 @@ public:
     int32_t TileWidth() const override;
     int32_t TileHeight() const override;
     std::u16string TileUrl(const TileKey& key) const override;
+    void AppendTileUrl(const TileKey& key, AddressList& out) const override;
     bool IsSeparable() const override;
 
     LayerKind Kind() const { return kind; }

@@ -9,7 +9,7 @@
 
 namespace {
 
-using Urls = std::vector<std::u16string>;
+using Urls = AddressList;
 
 struct InitCase {
     const char16_t* name;
@@ -58,32 +58,33 @@ TEST(BuildRequestTest, OneAddressPerTileInEnumerationOrder) {
     ASSERT_EQ(MapLayer().BuildRequest(r, urls), ZARVO_REQUEST_STARTED);
     Urls expected;
     MapLayer().GetTransform()->TilesToUrls(RequestTiles(*MapLayer().GetTransform(), r), expected);
-    EXPECT_EQ(urls.size(), 4u);
-    EXPECT_EQ(urls, expected);
+    EXPECT_EQ(urls.Size(), 4u);
+    EXPECT_EQ(Strings(urls), Strings(expected));
 }
 
 TEST(BuildRequestTest, SwappedEdgesGiveTheSameAddresses) {
     Urls straight, swapped;
     ASSERT_EQ(MapLayer().BuildRequest(MakeRequest(3, 80, 0, 100, 10, 4, 4), straight), ZARVO_REQUEST_STARTED);
     ASSERT_EQ(MapLayer().BuildRequest(MakeRequest(3, 100, 10, 80, 0, 4, 4), swapped), ZARVO_REQUEST_STARTED);
-    EXPECT_EQ(straight, swapped);
+    EXPECT_EQ(Strings(straight), Strings(swapped));
 }
 
 TEST(BuildRequestTest, ResultCodes) {
-    Urls urls{u"already here"};
+    Urls urls;
+    urls.Append(u"already here", 12);
     EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(3, 10, 50, 20, 60, 2, 2), urls), ZARVO_REQUEST_NO_LAYER);
-    EXPECT_EQ(urls.size(), 2u) << "the addresses stay appended";
+    EXPECT_EQ(urls.Size(), 2u) << "the addresses stay appended";
 
     Urls untouched;
     EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(1, -537, 0, -500, 1, 2, 2), untouched), ZARVO_REQUEST_UNSERVABLE);
     EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(22, 10, 50, 20, 60, 2, 2), untouched), ZARVO_REQUEST_UNSERVABLE);
     EXPECT_EQ(MapLayer().BuildRequest(MakeRequest(3, 10, 50, 20, 60, 65536, 32768), untouched),
               ZARVO_REQUEST_UNSERVABLE);
-    EXPECT_TRUE(untouched.empty());
+    EXPECT_TRUE(untouched.Empty());
 
     ZarvoSrcLayer unnamed;
     EXPECT_EQ(unnamed.BuildRequest(MakeRequest(3, 10, 50, 20, 60, 2, 2), untouched), ZARVO_REQUEST_NO_LAYER);
-    EXPECT_TRUE(untouched.empty());
+    EXPECT_TRUE(untouched.Empty());
     DownloadJob job{};
     LayerImage image{};
     EXPECT_EQ(unnamed.ProcessDownload(job, image), ZARVO_EVENT_NO_TRANSFORM);

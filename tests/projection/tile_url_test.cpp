@@ -47,14 +47,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TilesToUrlsTest, AppendsOneAddressPerKeyInOrder) {
     const ZarvoCoordTransform t(LayerKind::Map, u"map");
-    std::vector<std::u16string> urls{u"kept"};
+    AddressList urls;
+    urls.Append(u"kept", 4);
     t.TilesToUrls({{0, 2048, 2}, {0, 2304, 2}}, urls);
-    ASSERT_EQ(urls.size(), 3u);
-    EXPECT_EQ(urls[0], u"kept");
-    EXPECT_EQ(Narrow(urls[1]), ZARVO_SERVER(2) "map/1/0/1.png");
-    EXPECT_EQ(Narrow(urls[2]), ZARVO_SERVER(1) "map/1/0/0.png");
+    ASSERT_EQ(urls.Size(), 3u);
+    EXPECT_EQ(urls.String(0), u"kept");
+    EXPECT_EQ(Narrow(urls.Text(1)), ZARVO_SERVER(2) "map/1/0/1.png");
+    EXPECT_EQ(Narrow(urls.Text(2)), ZARVO_SERVER(1) "map/1/0/0.png");
     t.TilesToUrls({}, urls);
-    EXPECT_EQ(urls.size(), 3u);
+    EXPECT_EQ(urls.Size(), 3u);
 }
 
 }  // namespace

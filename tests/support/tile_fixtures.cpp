@@ -50,6 +50,14 @@ std::vector<TileKey> RequestTiles(const CoordTransform& transform, const DataReq
     return tiles;
 }
 
+std::vector<std::u16string> Strings(const AddressList& list) {
+    std::vector<std::u16string> strings;
+    for (size_t i = 0; i < list.Size(); ++i) {
+        strings.push_back(list.String(i));
+    }
+    return strings;
+}
+
 void PatternFill(size_t k, int a, int b, uint8_t* pixel) {
     pixel[0] = static_cast<uint8_t>(a * 7 + b * 3 + k * 41);
     pixel[1] = static_cast<uint8_t>(a * 5 + b * 11 + k * 17);

@@ -61,3 +61,6 @@ double LongitudeOfWorldX(double x, int32_t zoom);
 double LatitudeOfWorldY(double y, int32_t zoom);
 
 std::string Narrow(const std::u16string& s);
+
+// The addresses of a list, one string each, for comparing.
+std::vector<std::u16string> Strings(const AddressList& list);
