@@ -181,9 +181,9 @@ run_serve() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}"
     ensure_node
     configure native
-    cmake --build build --target zarvo-serve zarvo_demo_tiles -j "$jobs"
-    note "serving the demo tiles: the map page at http://127.0.0.1:$1/, WMS at http://127.0.0.1:$1/wms"
-    exec ./build/zarvo-serve --tiles build/demo-tiles --port "$1"
+    cmake --build build --target zarvo-serve zarvo_world_tiles -j "$jobs"
+    note "serving the world tile set: the map page at http://127.0.0.1:$1/, WMS at http://127.0.0.1:$1/wms"
+    exec ./build/zarvo-serve --tiles build/world-tiles --port "$1"
 }
 
 # A minute (or SECONDS) of GetMaps at 16 connections: errors, latency, memory.
