@@ -75,3 +75,15 @@ BenchScene::BenchScene(const DataRequestBlock& request, int32_t bytesPerPixel) :
     job.items = images.data();
     job.itemCount = static_cast<int32_t>(images.size());
 }
+
+int32_t KVL_CALL CompleteWithScene(DownloadJob* job, DownloadDoneFn done, void* context) {
+    auto* host = static_cast<SceneHost*>(context);
+    DownloadJob completed = host->scene->Job();
+    completed.request = job->request;
+    done(0, &completed);
+    return 1;
+}
+
+void KVL_CALL RecordSceneEvent(int32_t result, DownloadJob*, LayerImage*, void* context) {
+    static_cast<SceneHost*>(context)->result = result;
+}

@@ -55,3 +55,14 @@ public:
 private:
     ZarvoCoordTransform inner{LayerKind::Map, u"map"};
 };
+
+// A host that completes every job at once, inside its download callback,
+// with the scene's tiles, and keeps the event's result: a whole request
+// through the C interface with no fetching or decoding. Register both
+// callbacks with a SceneHost as their context.
+struct SceneHost {
+    const BenchScene* scene;
+    int32_t result;
+};
+int32_t KVL_CALL CompleteWithScene(DownloadJob* job, DownloadDoneFn done, void* context);
+void KVL_CALL RecordSceneEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);

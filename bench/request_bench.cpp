@@ -76,23 +76,6 @@ void BM_BuildLargestRequest(benchmark::State& state) {
     state.counters["tiles"] = static_cast<double>(tiles);
 }
 
-struct EndToEnd {
-    const BenchScene* scene;
-    int32_t result;
-};
-
-int32_t KVL_CALL CompleteAtOnce(DownloadJob* job, DownloadDoneFn done, void* context) {
-    auto* run = static_cast<EndToEnd*>(context);
-    DownloadJob completed = run->scene->Job();
-    completed.request = job->request;
-    done(0, &completed);
-    return 1;
-}
-
-void KVL_CALL RecordEvent(int32_t result, DownloadJob*, LayerImage*, void* context) {
-    static_cast<EndToEnd*>(context)->result = result;
-}
-
 void BM_DataRequestToEvent(benchmark::State& state) {
     std::string error;
     const auto library = PluginLibrary::Open(ZARVO_PLUGIN_PATH, error);
@@ -103,9 +86,9 @@ void BM_DataRequestToEvent(benchmark::State& state) {
     const PluginApi& api = library->Api();
     const DataRequestBlock request = SceneRequest(static_cast<uint32_t>(state.range(0)));
     const BenchScene scene(request, 3);
-    EndToEnd run{&scene, 1};
-    api.setDownloadCallback(CompleteAtOnce, &run);
-    api.setEventCallback(RecordEvent, &run);
+    SceneHost run{&scene, 1};
+    api.setDownloadCallback(CompleteWithScene, &run);
+    api.setEventCallback(RecordSceneEvent, &run);
     api.initLayer(u"map", 1);
     for (auto _ : state) {
         if (api.request(&request) != 1 || run.result != 0) state.SkipWithError("request failed");

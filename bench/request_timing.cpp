@@ -49,23 +49,6 @@ CpuTime ProcessCpuTime() {
 #endif
 }
 
-struct Run {
-    const BenchScene* scene;
-    int32_t result;
-};
-
-int32_t KVL_CALL CompleteAtOnce(DownloadJob* job, DownloadDoneFn done, void* context) {
-    auto* run = static_cast<Run*>(context);
-    DownloadJob completed = run->scene->Job();
-    completed.request = job->request;
-    done(0, &completed);
-    return 1;
-}
-
-void KVL_CALL RecordEvent(int32_t result, DownloadJob*, LayerImage*, void* context) {
-    static_cast<Run*>(context)->result = result;
-}
-
 bool ParseCount(const char* text, long low, long high, long& out) {
     char* end = nullptr;
     const long v = std::strtol(text, &end, 10);
@@ -110,9 +93,9 @@ int main(int argc, char** argv) {
     const PluginApi& api = plugin->Api();
     const DataRequestBlock request = SceneRequest(static_cast<uint32_t>(size));
     const BenchScene scene(request, 3);
-    Run run{&scene, 1};
-    api.setDownloadCallback(CompleteAtOnce, &run);
-    api.setEventCallback(RecordEvent, &run);
+    SceneHost run{&scene, 1};
+    api.setDownloadCallback(CompleteWithScene, &run);
+    api.setEventCallback(RecordSceneEvent, &run);
     if (!api.initLayer(u"map", 1)) {
         std::fprintf(stderr, "zarvo_request_timing: the plug-in refused the layer\n");
         return 1;
