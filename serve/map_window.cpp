@@ -49,6 +49,23 @@ bool CoveredCells(const Axis& axis, double lowest, double highest, uint32_t& fir
 
 }  // namespace
 
+double MercatorLongitude(double x) {
+    return x / kMercatorHalfWorld * 180.0;
+}
+
+double MercatorLatitude(double y) {
+    return std::atan(std::sinh(y / kMercatorHalfWorld * kPi)) * (180.0 / kPi);
+}
+
+int32_t ChooseMercatorZoom(double dx, double dy, int32_t maxZoom) {
+    const int32_t cap = std::max(1, std::min(maxZoom, kTopZoom));
+    for (int32_t zoom = 1; zoom < cap; ++zoom) {
+        const double tilePixel = 2 * kMercatorHalfWorld / (256.0 * std::ldexp(1.0, zoom - 1));
+        if (tilePixel <= dx && tilePixel <= dy) return zoom;
+    }
+    return cap;
+}
+
 int32_t ChooseZoom(double dx, double dy, double latitude, int32_t maxZoom) {
     const int32_t cap = std::max(1, std::min(maxZoom, kTopZoom));
     // Degrees per tile pixel at zoom z: 360 / (256 * 2^(z-1)) across, and
@@ -84,5 +101,30 @@ MapWindow PlanMapWindow(const LonLatBox& box, uint32_t width, uint32_t height, i
     window.south = -down.CentreFromLow(lastRow);
     const double middle = (std::max(box.south, kCoverageSouth) + std::min(box.north, kCoverageNorth)) / 2;
     window.zoom = ChooseZoom(across.Step(), down.Step(), middle, maxZoom);
+    return window;
+}
+
+MercatorWindow PlanMercatorWindow(const LonLatBox& box, uint32_t width, uint32_t height, int32_t maxZoom) {
+    MercatorWindow window;
+    const Axis across{box.west, box.east, width};
+    const Axis down{-box.north, -box.south, height};
+    uint32_t firstColumn = 0, lastColumn = 0, firstRow = 0, lastRow = 0;
+    if (width == 0 || height == 0 ||
+        !CoveredCells(across, -kMercatorHalfWorld, kMercatorHalfWorld, firstColumn, lastColumn) ||
+        !CoveredCells(down, -kMercatorHalfWorld, kMercatorHalfWorld, firstRow, lastRow)) {
+        return window;
+    }
+    window.empty = false;
+    window.column0 = firstColumn;
+    window.columns = lastColumn - firstColumn + 1;
+    window.row0 = firstRow;
+    window.rows = lastRow - firstRow + 1;
+    window.west = MercatorLongitude(across.CentreFromLow(firstColumn));
+    window.east = MercatorLongitude(across.CentreFromLow(lastColumn));
+    window.rowLatitudes.reserve(window.rows);
+    for (uint32_t row = firstRow; row <= lastRow; ++row) {
+        window.rowLatitudes.push_back(MercatorLatitude(-down.CentreFromLow(row)));
+    }
+    window.zoom = ChooseMercatorZoom(across.Step(), down.Step(), maxZoom);
     return window;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "serve/map_window.h"
+#include "serve/mercator_render.h"
 #include "serve/png_encoder.h"
 #include "serve/wms_documents.h"
 
@@ -52,34 +53,59 @@ WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::strin
     if (query.operation == WmsOperation::GetCapabilities) {
         WmsAnswer answer;
         answer.contentType = CapabilitiesContentType(query.version);
-        answer.body = CapabilitiesDocument(query.version, serviceUrl);
+        answer.body = CapabilitiesDocument(query.version, serviceUrl, description);
         return answer;
     }
     return GetMap(query.map, query.version);
 }
 
 WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
-    const MapWindow window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
+    WmsAnswer image;
+    MapFailure failure;
+    if (!Draw(request, image, failure)) return ExceptionAnswer(failure.status, version, failure.code, failure.message);
+    return image;
+}
+
+bool WmsService::Draw(const GetMapRequest& request, WmsAnswer& answer, MapFailure& failure) {
+    // Both grids end in the same placement: a window of covered pixels and
+    // its raster, laid into the background.
+    MapWindow window;
+    MercatorWindow mercator;
+    if (request.crs == MapCrs::WebMercator) {
+        mercator = PlanMercatorWindow(request.box, request.width, request.height, maxZoom);
+        window.empty = mercator.empty;
+        window.column0 = mercator.column0;
+        window.row0 = mercator.row0;
+        window.columns = mercator.columns;
+        window.rows = mercator.rows;
+        window.zoom = mercator.zoom;
+    } else {
+        window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
+    }
     const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
     std::vector<uint8_t> raster;
     if (!window.empty) {
-        RenderResult rendered = renderer.Render(request.layer, window);
+        RenderResult rendered = request.crs == MapCrs::WebMercator
+                                    ? RenderMercatorWindow(renderer, request.layer, mercator)
+                                    : renderer.Render(request.layer, window);
         switch (rendered.status) {
             case RenderStatus::Ok:
                 raster = std::move(rendered.pixels);
                 break;
             case RenderStatus::TooManyTiles:
-                return ExceptionAnswer(400, version, "InvalidParameterValue",
-                                       rendered.message + ": ask for a smaller image or a smaller box");
+                failure = {400, "InvalidParameterValue", rendered.message + ": ask for a smaller image or a smaller box"};
+                return false;
             case RenderStatus::TileUnavailable:
-                return ExceptionAnswer(502, version, nullptr, rendered.message);
+                failure = {502, nullptr, rendered.message};
+                return false;
             case RenderStatus::OutOfMemory:
-                return ExceptionAnswer(503, version, nullptr, rendered.message);
+                failure = {503, nullptr, rendered.message};
+                return false;
             case RenderStatus::Refused:
-                return ExceptionAnswer(500, version, nullptr, rendered.message);
+                failure = {500, nullptr, rendered.message};
+                return false;
         }
     }
-    WmsAnswer answer;
     std::vector<uint8_t> encoded;
     std::string error;
     std::vector<uint8_t> image = Compose(request, window, std::move(raster));
@@ -88,10 +114,12 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
             ? EncodeMapPng(image, request.width, request.height, encoded, error)
             : EncodeJpegRaster(std::move(image), request.width, request.height, encoded, error);
     if (!encodedWell) {
-        return ExceptionAnswer(500, version, nullptr, "cannot encode the image: " + error);
+        failure = {500, nullptr, "cannot encode the image: " + error};
+        return false;
     }
+    answer = WmsAnswer{};
     answer.contentType = request.format == ImageFormat::Png ? "image/png" : "image/jpeg";
     answer.body.assign(encoded.begin(), encoded.end());
     answer.zoom = window.empty ? 0 : window.zoom;
-    return answer;
+    return true;
 }
