@@ -102,6 +102,7 @@ bool WmsService::Draw(const GetMapRequest& request, WmsAnswer& answer, MapFailur
                 failure = {503, nullptr, rendered.message};
                 return false;
             case RenderStatus::Refused:
+            case RenderStatus::Failed:
                 failure = {500, nullptr, rendered.message};
                 return false;
         }
