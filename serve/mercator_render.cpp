@@ -1,6 +1,63 @@
 #include "serve/mercator_render.h"
 
+#include <algorithm>
 #include <cstring>
+#include <exception>
+#include <future>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A window of fewer rows than this is drawn on the calling thread alone:
+// starting a helper would cost more than it saves.
+constexpr uint32_t kRowsPerHelper = 64;
+constexpr unsigned kMaxHelpers = 3;
+
+struct Band {
+    uint32_t row, rows;
+};
+
+// The bands of the window, north first.
+std::vector<Band> PlanBands(const MercatorWindow& window) {
+    std::vector<Band> bands;
+    bands.reserve(window.rows / 2 + 1);
+    for (uint32_t row = 0; row < window.rows;) {
+        const bool pair = row + 1 < window.rows && SecondRowLandsOn(window.rowLatitudes[row], window.rowLatitudes[row + 1]);
+        bands.push_back(Band{row, pair ? 2u : 1u});
+        row += bands.back().rows;
+    }
+    return bands;
+}
+
+// Draws bands [first, end) into `pixels`; the first failure, or Ok.
+RenderResult DrawBands(MapRenderer& renderer, const std::string& layer, const MercatorWindow& window,
+                       const std::vector<Band>& bands, size_t first, size_t end, uint8_t* pixels) {
+    try {
+        const size_t stride = size_t{window.columns} * 3;
+        MapWindow request;
+        request.empty = false;
+        request.columns = window.columns;
+        request.west = window.west;
+        request.east = window.east;
+        request.zoom = window.zoom;
+        for (size_t b = first; b < end; ++b) {
+            request.rows = bands[b].rows;
+            request.north = window.rowLatitudes[bands[b].row];
+            request.south = window.rowLatitudes[bands[b].row + bands[b].rows - 1];
+            RenderResult drawn = renderer.Render(layer, request);
+            if (drawn.status != RenderStatus::Ok) return drawn;
+            std::memcpy(pixels + bands[b].row * stride, drawn.pixels.data(), stride * request.rows);
+        }
+        return RenderResult{RenderStatus::Ok, "", {}};
+    } catch (const std::bad_alloc&) {
+        return RenderResult{RenderStatus::OutOfMemory, "out of memory", {}};
+    } catch (const std::exception& e) {
+        return RenderResult{RenderStatus::Failed, e.what(), {}};
+    }
+}
+
+}  // namespace
 
 bool SecondRowLandsOn(double north, double south) {
     // The plug-in's step for two rows and its latitude of row 1.
@@ -10,29 +67,38 @@ bool SecondRowLandsOn(double north, double south) {
 
 RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& layer, const MercatorWindow& window) {
     RenderResult whole;
-    const size_t stride = size_t{window.columns} * 3;
+    std::vector<Band> bands;
     try {
-        whole.pixels.resize(stride * window.rows);
+        whole.pixels.resize(size_t{window.columns} * 3 * window.rows);
+        bands = PlanBands(window);
     } catch (const std::bad_alloc&) {
         whole.status = RenderStatus::OutOfMemory;
         whole.message = "out of memory";
         return whole;
     }
-    MapWindow band;
-    band.empty = false;
-    band.columns = window.columns;
-    band.west = window.west;
-    band.east = window.east;
-    band.zoom = window.zoom;
-    for (uint32_t row = 0; row < window.rows; row += band.rows) {
-        band.north = window.rowLatitudes[row];
-        const bool pair = row + 1 < window.rows && SecondRowLandsOn(band.north, window.rowLatitudes[row + 1]);
-        band.rows = pair ? 2 : 1;
-        band.south = pair ? window.rowLatitudes[row + 1] : band.north;
-        RenderResult drawn = renderer.Render(layer, band);
-        if (drawn.status != RenderStatus::Ok) return drawn;
-        std::memcpy(&whole.pixels[row * stride], drawn.pixels.data(), stride * band.rows);
+    // Bands are independent requests: tall windows share them out among a
+    // few helpers, each drawing a run of bands into its own rows.
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t parts = std::min<size_t>({cores, kMaxHelpers + 1, window.rows / kRowsPerHelper + 1});
+    std::vector<std::future<RenderResult>> helpers;
+    const size_t share = (bands.size() + parts - 1) / parts;
+    for (size_t part = 1; part < parts; ++part) {
+        const size_t first = std::min(bands.size(), part * share), end = std::min(bands.size(), first + share);
+        try {
+            helpers.push_back(std::async(std::launch::async, DrawBands, std::ref(renderer), std::cref(layer),
+                                         std::cref(window), std::cref(bands), first, end, whole.pixels.data()));
+        } catch (const std::exception&) {
+            // No thread to be had: this thread draws that part too.
+            RenderResult drawn = DrawBands(renderer, layer, window, bands, first, end, whole.pixels.data());
+            if (drawn.status != RenderStatus::Ok) return drawn;
+        }
     }
+    RenderResult mine = DrawBands(renderer, layer, window, bands, 0, std::min(bands.size(), share), whole.pixels.data());
+    for (std::future<RenderResult>& helper : helpers) {
+        RenderResult drawn = helper.get();  // DrawBands throws nothing
+        if (mine.status == RenderStatus::Ok && drawn.status != RenderStatus::Ok) mine = std::move(drawn);
+    }
+    if (mine.status != RenderStatus::Ok) return mine;
     whole.status = RenderStatus::Ok;
     return whole;
 }
