@@ -59,9 +59,13 @@ double MercatorLatitude(double y) {
 
 int32_t ChooseMercatorZoom(double dx, double dy, int32_t maxZoom) {
     const int32_t cap = std::max(1, std::min(maxZoom, kTopZoom));
+    // A box on the tiles' own grid (a WMTS tile) has pixels exactly a tile
+    // pixel wide, less the rounding of its edges: that rounding must not
+    // send it a zoom deeper, where every other tile row would be skipped.
+    constexpr double kRounding = 1e-9;
     for (int32_t zoom = 1; zoom < cap; ++zoom) {
         const double tilePixel = 2 * kMercatorHalfWorld / (256.0 * std::ldexp(1.0, zoom - 1));
-        if (tilePixel <= dx && tilePixel <= dy) return zoom;
+        if (tilePixel <= dx * (1 + kRounding) && tilePixel <= dy * (1 + kRounding)) return zoom;
     }
     return cap;
 }
