@@ -36,14 +36,12 @@ int32_t ChooseZoom(double dx, double dy, double latitude, int32_t maxZoom);
 
 // The part of an EPSG:3857 image that the tiles cover. Its columns are
 // evenly spaced in longitude, its rows are not evenly spaced in latitude:
-// each row has its own.
+// each row has its own. `window` places it in the image and gives the
+// zoom, the first and last columns' longitudes and the first and last
+// rows' latitudes.
 struct MercatorWindow {
-    bool empty = true;
-    uint32_t column0 = 0, row0 = 0;
-    uint32_t columns = 0, rows = 0;
-    double west = 0, east = 0;          // longitudes of the first and last column's centres
-    std::vector<double> rowLatitudes;   // the latitude of each row's centre, north first
-    int32_t zoom = 0;
+    MapWindow window;
+    std::vector<double> rowLatitudes;  // the latitude of each row's centre, north first
 };
 
 // Lays an image of `width` x `height` over `box` (metres, EPSG:3857) and

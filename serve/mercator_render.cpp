@@ -19,11 +19,11 @@ struct Band {
 };
 
 // The bands of the window, north first.
-std::vector<Band> PlanBands(const MercatorWindow& window) {
+std::vector<Band> PlanBands(const std::vector<double>& latitudes) {
     std::vector<Band> bands;
-    bands.reserve(window.rows / 2 + 1);
-    for (uint32_t row = 0; row < window.rows;) {
-        const bool pair = row + 1 < window.rows && SecondRowLandsOn(window.rowLatitudes[row], window.rowLatitudes[row + 1]);
+    bands.reserve(latitudes.size() / 2 + 1);
+    for (uint32_t row = 0; row < latitudes.size();) {
+        const bool pair = row + 1 < latitudes.size() && SecondRowLandsOn(latitudes[row], latitudes[row + 1]);
         bands.push_back(Band{row, pair ? 2u : 1u});
         row += bands.back().rows;
     }
@@ -31,20 +31,15 @@ std::vector<Band> PlanBands(const MercatorWindow& window) {
 }
 
 // Draws bands [first, end) into `pixels`; the first failure, or Ok.
-RenderResult DrawBands(MapRenderer& renderer, const std::string& layer, const MercatorWindow& window,
+RenderResult DrawBands(MapRenderer& renderer, const std::string& layer, const MercatorWindow& mercator,
                        const std::vector<Band>& bands, size_t first, size_t end, uint8_t* pixels) {
     try {
-        const size_t stride = size_t{window.columns} * 3;
-        MapWindow request;
-        request.empty = false;
-        request.columns = window.columns;
-        request.west = window.west;
-        request.east = window.east;
-        request.zoom = window.zoom;
+        const size_t stride = size_t{mercator.window.columns} * 3;
+        MapWindow request = mercator.window;
         for (size_t b = first; b < end; ++b) {
             request.rows = bands[b].rows;
-            request.north = window.rowLatitudes[bands[b].row];
-            request.south = window.rowLatitudes[bands[b].row + bands[b].rows - 1];
+            request.north = mercator.rowLatitudes[bands[b].row];
+            request.south = mercator.rowLatitudes[bands[b].row + bands[b].rows - 1];
             RenderResult drawn = renderer.Render(layer, request);
             if (drawn.status != RenderStatus::Ok) return drawn;
             std::memcpy(pixels + bands[b].row * stride, drawn.pixels.data(), stride * request.rows);
@@ -69,8 +64,8 @@ RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& laye
     RenderResult whole;
     std::vector<Band> bands;
     try {
-        whole.pixels.resize(size_t{window.columns} * 3 * window.rows);
-        bands = PlanBands(window);
+        whole.pixels.resize(size_t{window.window.columns} * 3 * window.window.rows);
+        bands = PlanBands(window.rowLatitudes);
     } catch (const std::bad_alloc&) {
         whole.status = RenderStatus::OutOfMemory;
         whole.message = "out of memory";
@@ -79,7 +74,7 @@ RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& laye
     // Bands are independent requests: tall windows share them out among a
     // few helpers, each drawing a run of bands into its own rows.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t parts = std::min<size_t>({cores, kMaxHelpers + 1, window.rows / kRowsPerHelper + 1});
+    const size_t parts = std::min<size_t>({cores, kMaxHelpers + 1, window.window.rows / kRowsPerHelper + 1});
     std::vector<std::future<RenderResult>> helpers;
     const size_t share = (bands.size() + parts - 1) / parts;
     for (size_t part = 1; part < parts; ++part) {

@@ -10,32 +10,12 @@ char LowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
-
-// The value of the first parameter of that name, or null.
 const std::string* Find(const QueryParameters& parameters, const char* name) {
-    for (const auto& parameter : parameters) {
-        if (EqualsIgnoringCase(parameter.first, name)) return &parameter.second;
-    }
-    return nullptr;
+    return FindParameter(parameters, name);
 }
 
 std::vector<std::string> SplitCommas(const std::string& text) {
-    std::vector<std::string> parts(1);
-    for (char c : text) {
-        if (c == ',') {
-            parts.emplace_back();
-        } else {
-            parts.back() += c;
-        }
-    }
-    return parts;
+    return SplitAt(text, ',');
 }
 
 // A decimal number in plain notation; strtod alone would also take hex,
@@ -50,17 +30,6 @@ bool ParseCoordinate(const std::string& text, double limit, double& value) {
     errno = 0;
     value = std::strtod(text.c_str(), &end);
     return errno == 0 && *end == '\0' && std::isfinite(value) && std::fabs(value) <= limit;
-}
-
-bool ParseWholeNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
-    if (text.empty() || text.size() > 9) return false;
-    uint32_t number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<uint32_t>(c - '0');
-    }
-    value = number;
-    return number >= low && number <= high;
 }
 
 bool ParseColour(const std::string& text, uint32_t& colour) {
@@ -309,6 +278,44 @@ private:
 };
 
 }  // namespace
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+const std::string* FindParameter(const QueryParameters& parameters, const char* name) {
+    for (const auto& parameter : parameters) {
+        if (EqualsIgnoringCase(parameter.first, name)) return &parameter.second;
+    }
+    return nullptr;
+}
+
+bool ParseWholeNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
+    if (text.empty() || text.size() > 9) return false;
+    uint32_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + static_cast<uint32_t>(c - '0');
+    }
+    value = number;
+    return number >= low && number <= high;
+}
+
+std::vector<std::string> SplitAt(const std::string& text, char separator) {
+    std::vector<std::string> parts(1);
+    for (char c : text) {
+        if (c == separator) {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
 
 const std::vector<std::string>& ServedLayers() {
     static const std::vector<std::string> layers = {"map", "aerial", "hybrid"};

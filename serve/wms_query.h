@@ -71,5 +71,17 @@ const std::vector<std::string>& ServedLayers();
 // Pure: no allocation beyond the strings it copies, bounded by the input.
 bool ParseWmsQuery(const QueryParameters& parameters, WmsQuery& query, WmsError& error);
 
+// Parameter names and keyword values are matched without regard to case
+// (ASCII only). The value of the first parameter of that name, or null.
+bool EqualsIgnoringCase(const std::string& a, const char* b);
+const std::string* FindParameter(const QueryParameters& parameters, const char* name);
+
+// The parts of `text` between separators; one part for text without any.
+std::vector<std::string> SplitAt(const std::string& text, char separator);
+
+// A whole number of at most nine decimal digits and nothing else; false
+// when it is not one or lies outside [low, high].
+bool ParseWholeNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t& value);
+
 // The code as the exception document names it in the given version.
 const char* WmsErrorCodeName(WmsErrorCode code, WmsVersion version);

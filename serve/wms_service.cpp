@@ -73,12 +73,7 @@ bool WmsService::Draw(const GetMapRequest& request, WmsAnswer& answer, MapFailur
     MercatorWindow mercator;
     if (request.crs == MapCrs::WebMercator) {
         mercator = PlanMercatorWindow(request.box, request.width, request.height, maxZoom);
-        window.empty = mercator.empty;
-        window.column0 = mercator.column0;
-        window.row0 = mercator.row0;
-        window.columns = mercator.columns;
-        window.rows = mercator.rows;
-        window.zoom = mercator.zoom;
+        window = mercator.window;
     } else {
         window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
     }

@@ -4,23 +4,8 @@
 
 namespace {
 
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
-
 const std::string* Find(const QueryParameters& parameters, const char* name) {
-    for (const auto& parameter : parameters) {
-        if (EqualsIgnoringCase(parameter.first, name)) return &parameter.second;
-    }
-    return nullptr;
+    return FindParameter(parameters, name);
 }
 
 bool Fail(WmtsError& error, const char* code, const char* locator, std::string message, int status = 400) {
@@ -32,14 +17,7 @@ bool Fail(WmtsError& error, const char* code, const char* locator, std::string m
 }
 
 bool ParseIndex(const std::string& text, uint32_t& value) {
-    if (text.empty() || text.size() > 9) return false;
-    uint32_t number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<uint32_t>(c - '0');
-    }
-    value = number;
-    return true;
+    return ParseWholeNumber(text, 0, 999999999, value);
 }
 
 bool KnownLayer(const std::string& name) {
@@ -95,18 +73,6 @@ bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, Wm
     return true;
 }
 
-std::vector<std::string> SplitSlashes(const std::string& text) {
-    std::vector<std::string> parts(1);
-    for (char c : text) {
-        if (c == '/') {
-            parts.emplace_back();
-        } else {
-            parts.back() += c;
-        }
-    }
-    return parts;
-}
-
 }  // namespace
 
 bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, WmtsRequest& request, WmtsError& error) {
@@ -156,7 +122,7 @@ bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& r
         request.operation = WmtsOperation::GetCapabilities;
         return true;
     }
-    std::vector<std::string> parts = SplitSlashes(path);
+    std::vector<std::string> parts = SplitAt(path, '/');
     if (path.size() > 512 || parts.size() != 6) {
         return Fail(error, "InvalidParameterValue", "path",
                     "a tile's address is /wmts/1.0.0/{layer}/default/{TileMatrixSet}/{z}/{y}/{x}.png or .jpeg", 404);

@@ -126,7 +126,7 @@ TEST(MercatorWindow, DrawsEachWmtsTileAtTheTilesOwnZoom) {
     for (int32_t level = 0; level <= 20; ++level) {
         const uint32_t last = MatrixWidth(set, level) - 1;
         for (uint32_t index : {0u, last / 3, last}) {
-            const MercatorWindow window = PlanMercatorWindow(TileBox(set, level, index, last - index), 256, 256, 21);
+            const MapWindow window = PlanMercatorWindow(TileBox(set, level, index, last - index), 256, 256, 21).window;
             ASSERT_FALSE(window.empty);
             EXPECT_EQ(window.zoom, level + 1) << "level " << level << " tile " << index;
             EXPECT_EQ(window.rows, 256u);
@@ -142,11 +142,11 @@ TEST(MercatorWindow, SamplesEachRowAtItsOwnLatitudeAndTheColumnsEvenly) {
     ASSERT_EQ(window.rowLatitudes.size(), 4u);
     EXPECT_NEAR(window.rowLatitudes[0], MercatorLatitude(3500), 1e-15);
     EXPECT_NEAR(window.rowLatitudes[3], MercatorLatitude(500), 1e-15);
-    EXPECT_EQ(window.west, MercatorLongitude(50));
-    EXPECT_EQ(window.east, MercatorLongitude(950));
+    EXPECT_EQ(window.window.west, MercatorLongitude(50));
+    EXPECT_EQ(window.window.east, MercatorLongitude(950));
     // Beyond the world's edges: only the rows whose centres are on it.
     const MercatorWindow north = PlanMercatorWindow(LonLatBox{-1e6, 1.9e7, 1e6, 2.1e7}, 8, 8, 21);
-    EXPECT_EQ(north.rows, 4u);
-    EXPECT_EQ(north.row0, 4u);
+    EXPECT_EQ(north.window.rows, 4u);
+    EXPECT_EQ(north.window.row0, 4u);
     EXPECT_EQ(north.rowLatitudes.front(), MercatorLatitude(1.9875e7));
 }

@@ -75,10 +75,11 @@ TEST_F(MercatorRender, EveryPixelIsThePlugInsOwnSampleAtItsCentre) {
         {{-2.0037508342789244e7, 1.5e7, -1.9e7, 2.0037508342789244e7}, 16, 16, 6},  // the north-west corner
     };
     for (const Case& c : cases) {
-        const MercatorWindow window = PlanMercatorWindow(c.box, c.width, c.height, c.maxZoom);
+        const MercatorWindow mercator = PlanMercatorWindow(c.box, c.width, c.height, c.maxZoom);
+        const MapWindow& window = mercator.window;
         ASSERT_FALSE(window.empty);
         const uint64_t before = renderer->DataRequests();
-        const RenderResult drawn = RenderMercatorWindow(*renderer, "aerial", window);
+        const RenderResult drawn = RenderMercatorWindow(*renderer, "aerial", mercator);
         ASSERT_EQ(drawn.status, RenderStatus::Ok) << drawn.message;
         // Bands of two rows, one row only where the pair's arithmetic
         // would miss the second row.
@@ -89,7 +90,7 @@ TEST_F(MercatorRender, EveryPixelIsThePlugInsOwnSampleAtItsCentre) {
         for (uint32_t row = 0; row < window.rows; ++row) {
             for (uint32_t column = 0; column < window.columns; ++column) {
                 const double lon = window.west + column * step;
-                const std::vector<uint8_t> alone = Alone(lon, window.rowLatitudes[row], window.zoom);
+                const std::vector<uint8_t> alone = Alone(lon, mercator.rowLatitudes[row], window.zoom);
                 differing += std::memcmp(alone.data(), &drawn.pixels[(size_t{row} * window.columns + column) * 3], 3) != 0;
             }
         }
