@@ -52,9 +52,10 @@ BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # npm to bundle its map page.
 SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config nlohmann-json3-dev)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin)
-# zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator, and the OGC
-# schemas (shipped with MapProxy's package) with xmllint to validate the capabilities.
-SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl libxml2-utils python3-mapproxy)
+# zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, QGIS (offscreen), a load generator,
+# and the OGC schemas (shipped with MapProxy's package) with xmllint to validate the capabilities.
+SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl libxml2-utils python3-mapproxy
+    python3-qgis qgis-providers)
 # zarvo-serve against a peer (not part of the tests): MapServer as FastCGI behind lighttpd.
 PEER_PACKAGES=(cgi-mapserver lighttpd wrk curl gdal-bin python3-gdal python3-numpy)
 
