@@ -209,7 +209,11 @@ try {
     window.zarvoMap.getView().setZoom(3.5);
     window.zarvoMap.getView().setCenter([-60.5, -12.25]);
   });
-  await page.waitForFunction(() => /lon=-60\.5/.test(window.location.hash), null, {timeout: 10000});
+  await rendered(page);
+  const kept = await page
+    .waitForFunction(() => /layer=aerial&.*lon=-60\.50000&lat=-12\.25000/.test(window.location.hash), null, {timeout: 20000})
+    .then(() => true, () => false);
+  check(kept, `the address keeps the view (${await page.evaluate(() => window.location.hash)})`);
   const reloaded = getMapResponse(page, 'aerial');
   await page.reload({waitUntil: 'load', timeout: 20000});
   await reloaded;
