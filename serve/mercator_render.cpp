@@ -1,6 +1,7 @@
 #include "serve/mercator_render.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <future>
@@ -13,6 +14,24 @@ namespace {
 // starting a helper would cost more than it saves.
 constexpr uint32_t kRowsPerHelper = 64;
 constexpr unsigned kMaxHelpers = 3;
+
+// The tiles under the whole window at its zoom, as one request over its box
+// would list them (with the plug-in's margin of two world pixels): the
+// bands together fetch no more, so an image may not need more than one
+// request may hold, as in EPSG:4326.
+double WindowTiles(const MercatorWindow& mercator) {
+    const MapWindow& w = mercator.window;
+    const double size = std::ldexp(256.0, w.zoom - 1);  // world pixels across at the zoom
+    auto tileOf = [](double pixel) { return std::floor(pixel / 256.0); };
+    const double x0 = (w.west / 360.0 + 0.5) * size, x1 = (w.east / 360.0 + 0.5) * size;
+    auto y = [size](double lat) {
+        const double s = std::sin(lat * (3.14159265358979323846 / 180.0));
+        return (0.5 - std::log((1 + s) / (1 - s)) / (4 * 3.14159265358979323846)) * size;
+    };
+    const double columns = tileOf(x1 + 2) - tileOf(x0 - 2) + 1;
+    const double rows = tileOf(y(w.south) + 2) - tileOf(y(w.north) - 2) + 1;
+    return columns * rows;
+}
 
 struct Band {
     uint32_t row, rows;
@@ -62,6 +81,13 @@ bool SecondRowLandsOn(double north, double south) {
 
 RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& layer, const MercatorWindow& window) {
     RenderResult whole;
+    const double tiles = WindowTiles(window);
+    if (!(tiles <= static_cast<double>(renderer.TileBudget()))) {
+        whole.status = RenderStatus::TooManyTiles;
+        whole.message = "the image needs about " + std::to_string(static_cast<long long>(std::min(tiles, 1e15))) +
+                        " tiles, more than the " + std::to_string(renderer.TileBudget()) + " one image may use";
+        return whole;
+    }
     std::vector<Band> bands;
     try {
         whole.pixels.resize(size_t{window.window.columns} * 3 * window.window.rows);

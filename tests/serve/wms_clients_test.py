@@ -384,16 +384,19 @@ class WmsClients(unittest.TestCase):
     def test_images_needing_too_many_tiles_are_refused_before_fetching(self):
         # Two pixels across and 2048 down: drawn at the zoom its rows need,
         # where the two columns' centres lie thousands of tile columns apart.
+        # In EPSG:3857 the bands of two rows would each need few tiles, but
+        # together as many as one request over the whole box.
         cases = [
-            ("0,0,1,0.01", "more than the 1024 one image may use"),
-            ("-180,0,180,0.01", "more tiles than the plug-in lists for one request"),
+            ("CRS:84", "0,0,1,0.01", "more than the 1024 one image may use"),
+            ("CRS:84", "-180,0,180,0.01", "more tiles than the plug-in lists for one request"),
+            ("EPSG:3857", "-20037508,0,0,700000", "more than the 1024 one image may use"),
         ]
         with ZarvoServe(SERVE, TILES, "--max-zoom", "21") as server:
-            for bbox, words in cases:
+            for crs, bbox, words in cases:
                 with self.subTest(bbox=bbox):
                     status, _, _, body = server.get(
                         "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png"
-                        f"&CRS=CRS:84&BBOX={bbox}&WIDTH=2&HEIGHT=2048")
+                        f"&CRS={crs}&BBOX={bbox}&WIDTH=2&HEIGHT=2048")
                     self.assertEqual(status, 400)
                     self.assertIn(b'code="InvalidParameterValue"', body)
                     self.assertIn(words.encode(), body)
