@@ -28,6 +28,8 @@ except ImportError as error:
 SERVE = os.environ.get("ZARVO_SERVE", "")
 WORLD_TILES = os.environ.get("ZARVO_WORLD_TILES", "")
 SCREENSHOT = sys.argv.pop(1) if len(sys.argv) > 1 else None
+if QGIS is None and not os.path.isdir(WORLD_TILES):
+    QGIS = "the world tile set was not built"
 # The map layer's colours (geodata/map_style.py).
 LAND = (238, 232, 212)
 WATER = (164, 201, 234)
