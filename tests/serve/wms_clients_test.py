@@ -30,6 +30,9 @@ from owslib.wms import WebMapService  # noqa: E402
 from owslib.wmts import WebMapTileService  # noqa: E402
 
 gdal.UseExceptions()
+# GDAL's WMS and WMTS drivers would keep the tiles they read in a cache
+# beside the working directory, and read them back from there next time.
+gdal.SetConfigOption("GDAL_ENABLE_WMS_CACHE", "NO")
 SERVE = os.environ["ZARVO_SERVE"]
 RENDER = os.environ["ZARVO_RENDER"]
 PLUGIN = os.environ["ZARVO_PLUGIN"]
