@@ -19,7 +19,14 @@ std::shared_ptr<const DecodedTile> ToShared(RgbImage&& image) {
 // One grey tile for every address the source does not have, as zarvo-render
 // draws them: a map view does not fail because one tile is missing.
 std::shared_ptr<const DecodedTile> SharedBlankTile() {
-    static const std::shared_ptr<const DecodedTile> blank = ToShared(RgbImage(BlankTile()));
+    static const std::shared_ptr<const DecodedTile> blank = [] {
+        auto tile = std::make_shared<DecodedTile>();
+        tile->width = BlankTile().width;
+        tile->height = BlankTile().height;
+        tile->pixels = BlankTile().pixels;
+        tile->shared = true;
+        return std::shared_ptr<const DecodedTile>(std::move(tile));
+    }();
     return blank;
 }
 
