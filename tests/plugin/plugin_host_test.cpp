@@ -33,7 +33,8 @@ TEST_F(PluginHostTest, EveryProviderFailureEndsTheJobWithItsOwnReason) {
         RenderFailure failure;
         const char* message;
     } cases[] = {
-        {"failure", [](const std::vector<std::string>&) { return ProvidedTiles::Failed(RenderFailure::TileMissing, "gone"); },
+        {"failure",
+         [](const std::vector<std::string>&) { return ProvidedTiles::Failed(RenderFailure::TileMissing, "gone"); },
          RenderFailure::TileMissing, "gone"},
         {"too few tiles", [](const std::vector<std::string>&) { return ProvidedTiles{}; }, RenderFailure::HostFailure,
          "the host failed: 0 tiles for 4 addresses"},
