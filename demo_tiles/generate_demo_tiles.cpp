@@ -13,11 +13,11 @@
 #include "host/jpeg_encoder.h"
 #include "host/png_encoder.h"
 #include "host/write_file.h"
+#include "projection/tile_service.h"
 
 namespace {
 
 constexpr int kMaxServiceZoom = 5;
-const char* const kLayers[] = {"map", "aerial", "hybrid"};
 
 struct TilePosition {
     int zoom;
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
         for (size_t i = next++; i < positions.size() && !failed; i = next++) {
             const TilePosition& p = positions[i];
             const TileTerrain terrain = ComputeTileTerrain(p.zoom, p.column, p.row);
-            for (const char* layer : kLayers) {
+            for (const char* layer : kServiceLayers) {
                 if (!WriteTile(root, DemoStyleOf(layer), terrain)) failed = true;
             }
         }

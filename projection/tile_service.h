@@ -13,6 +13,9 @@
 
 #include "projection/address_list.h"
 
+// The service's layers, as the plug-in binds them and the hosts list them.
+constexpr const char* kServiceLayers[] = {"map", "aerial", "hybrid"};
+
 // One tile as the service addresses it.
 struct TileAddress {
     std::string layer;
