@@ -10,21 +10,14 @@
 
 #include "host/plugin_host.h"
 #include "host/utf16.h"
+#include "tests/support/loaded_plugin.h"
 #include "tests/support/tile_fixtures.h"
 
 namespace {
 
 const DataRequestBlock kFourTiles = MakeRequest(3, 80, 0, 100, 10, 300, 200, 1);
 
-class PluginHostTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string error;
-        library = PluginLibrary::Open(ZARVO_PLUGIN_PATH, error);
-        ASSERT_TRUE(library) << error;
-    }
-    std::unique_ptr<PluginLibrary> library;
-};
+using PluginHostTest = LoadedPluginTest;
 
 TEST_F(PluginHostTest, EveryProviderFailureEndsTheJobWithItsOwnReason) {
     struct Case {
