@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
+
+#include "projection/tile_service.h"
 
 namespace {
 
@@ -318,7 +321,7 @@ std::vector<std::string> SplitAt(const std::string& text, char separator) {
 }
 
 const std::vector<std::string>& ServedLayers() {
-    static const std::vector<std::string> layers = {"map", "aerial", "hybrid"};
+    static const std::vector<std::string> layers(std::begin(kServiceLayers), std::end(kServiceLayers));
     return layers;
 }
 

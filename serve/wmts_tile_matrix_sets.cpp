@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "projection/zoom.h"
 #include "serve/map_window.h"
 
 namespace {
@@ -30,7 +31,7 @@ const TileMatrixSet* FindTileMatrixSet(const std::string& identifier) {
 
 int32_t HighestTileMatrix(int32_t maxPluginZoom) {
     // Plug-in zoom z is the service's zoom z - 1.
-    return std::max(0, std::min(maxPluginZoom, 21) - 1);
+    return std::max(0, std::min(maxPluginZoom, kMaxZoom) - 1);
 }
 
 uint32_t MatrixWidth(const TileMatrixSet& set, int32_t level) {
