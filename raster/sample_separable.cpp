@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "raster/raster_sampling.h"
@@ -36,22 +37,30 @@ struct RowSample {
     double frac;
 };
 
+// Tables the sampler fills before it reads them, left unfilled when they
+// are made: a raster of a few rows would otherwise spend more time clearing
+// them than sampling.
+template <typename T>
+std::unique_ptr<T[]> Unfilled(size_t n) {
+    return std::unique_ptr<T[]>(new T[n]);
+}
+
 // A row of doubles that starts on a cache line, so that the kernels' wide
 // loads and stores do not straddle lines.
 class AlignedRow {
 public:
     void Resize(size_t n) {
-        storage.assign(n + kLineDoubles, 0.0);
-        const auto address = reinterpret_cast<uintptr_t>(storage.data());
+        storage = Unfilled<double>(n + kLineDoubles);
+        const auto address = reinterpret_cast<uintptr_t>(storage.get());
         const size_t skip = (kLineBytes - address % kLineBytes) % kLineBytes / sizeof(double);
-        start = storage.data() + skip;
+        start = storage.get() + skip;
     }
     double* Data() { return start; }
 
 private:
     static constexpr size_t kLineBytes = 64;
     static constexpr size_t kLineDoubles = kLineBytes / sizeof(double);
-    std::vector<double> storage;
+    std::unique_ptr<double[]> storage;
     double* start = nullptr;
 };
 
@@ -64,12 +73,12 @@ public:
     HorizontalRows(const TileGrid& grid, const SeparableKernels& kernels, size_t maxColumns)
         : grid(grid),
           kernels(kernels),
-          pixel(maxColumns),
-          tile(maxColumns),
-          offset3(maxColumns),
-          offset4(maxColumns),
-          wx0(3 * maxColumns),
-          fx(3 * maxColumns) {
+          pixel(Unfilled<int32_t>(maxColumns)),
+          tile(Unfilled<int32_t>(maxColumns)),
+          offset3(Unfilled<int32_t>(maxColumns)),
+          offset4(Unfilled<int32_t>(maxColumns)),
+          wx0(Unfilled<double>(3 * maxColumns)),
+          fx(Unfilled<double>(3 * maxColumns)) {
         for (AlignedRow& slot : slots) slot.Resize(3 * maxColumns + 1);
     }
 
@@ -150,9 +159,9 @@ private:
                 case RunKind::Wide: {
                     const TileImage& image = grid.Image(tileRow, run.tileColumn);
                     const size_t depth = static_cast<size_t>(image.bytesPerPixel);
-                    const int32_t* offset = depth == 3 ? offset3.data() : offset4.data();
+                    const int32_t* offset = depth == 3 ? offset3.get() : offset4.get();
                     kernels.horizontal(grid.Pixel(tileRow, run.tileColumn, 0, dy), offset + run.first, depth,
-                                       wx0.data() + 3 * run.first, fx.data() + 3 * run.first, run.end - run.first,
+                                       wx0.get() + 3 * run.first, fx.get() + 3 * run.first, run.end - run.first,
                                        out + 3 * run.first);
                     break;
                 }
@@ -177,12 +186,12 @@ private:
 
     const TileGrid& grid;
     const SeparableKernels& kernels;
-    std::vector<int32_t> pixel;
-    std::vector<int32_t> tile;
-    std::vector<int32_t> offset3;
-    std::vector<int32_t> offset4;
-    std::vector<double> wx0;
-    std::vector<double> fx;
+    std::unique_ptr<int32_t[]> pixel;
+    std::unique_ptr<int32_t[]> tile;
+    std::unique_ptr<int32_t[]> offset3;
+    std::unique_ptr<int32_t[]> offset4;
+    std::unique_ptr<double[]> wx0;
+    std::unique_ptr<double[]> fx;
     std::vector<ColumnRun> runs;
     AlignedRow slots[2];
     int64_t slotRow[2] = {-1, -1};
@@ -204,15 +213,15 @@ void SampleSeparableWith(const CoordTransform& transform, const TileGrid& grid, 
     // projection per column and one per row give every sample's world pixel.
     const uint32_t block = std::min(raster.width, kColumnBlock);
     const uint32_t chunk = std::min(raster.height, kRowChunk);
-    std::vector<AxisSample> columns(block);
-    std::vector<RowSample> rowSamples(chunk);
+    const std::unique_ptr<AxisSample[]> columns = Unfilled<AxisSample>(block);
+    const std::unique_ptr<RowSample[]> rowSamples = Unfilled<RowSample>(chunk);
     HorizontalRows rows(grid, kernels, block);
     const size_t rowBytes = size_t{raster.width} * 3;
     for (uint32_t firstRow = 0; firstRow < raster.height; firstRow += kRowChunk) {
         const uint32_t rowCount = std::min(kRowChunk, raster.height - firstRow);
         for (uint32_t r = 0; r < rowCount; ++r) {
             const double lat = raster.north + (firstRow + r) * raster.stepY;
-            const AxisSample s = grid.LocateRow(transform.ToWorldPixel(raster.west, lat, raster.zoom).y);
+            const AxisSample s = grid.LocateRow(transform.ToWorldY(raster.west, lat, raster.zoom));
             rowSamples[r] = s.inside ? RowSample{int64_t{s.tile} * grid.TileHeight() + s.pixel, s.frac}
                                      : RowSample{-1, 0.0};
         }
@@ -220,9 +229,9 @@ void SampleSeparableWith(const CoordTransform& transform, const TileGrid& grid, 
             const uint32_t count = std::min(kColumnBlock, raster.width - first);
             for (uint32_t c = 0; c < count; ++c) {
                 const double lon = raster.west + (first + c) * raster.stepX;
-                columns[c] = grid.LocateColumn(transform.ToWorldPixel(lon, raster.north, raster.zoom).x);
+                columns[c] = grid.LocateColumn(transform.ToWorldX(lon, raster.north, raster.zoom));
             }
-            rows.SetColumns(columns.data(), count);
+            rows.SetColumns(columns.get(), count);
             for (uint32_t r = 0; r < rowCount; ++r) {
                 const RowSample& row = rowSamples[r];
                 uint8_t* pixels = out + (firstRow + r) * rowBytes + size_t{first} * 3;
