@@ -36,6 +36,7 @@ struct MapRenderer::Job {
     int32_t eventResult = 0;
     std::string failure;  // set by the download callback
     std::vector<uint8_t> raster;
+    std::chrono::steady_clock::duration tileTime{};
 };
 
 MapRenderer::MapRenderer(const PluginApi& plugin, TileCache& cache, RenderLimits limits)
@@ -87,7 +88,9 @@ int32_t KVL_CALL MapRenderer::OnDownload(DownloadJob* job, DownloadDoneFn done, 
             std::vector<std::string> urls(static_cast<size_t>(job->itemCount));
             const auto* const* texts = static_cast<const char16_t* const*>(job->items);
             for (size_t i = 0; i < urls.size(); ++i) urls[i] = WrapTileColumn(ToUtf8(texts[i]));
+            const auto asked = std::chrono::steady_clock::now();
             outcomes = renderer->cache.GetAll(urls);
+            mine->tileTime += std::chrono::steady_clock::now() - asked;
             // Name the tile that failed, not one skipped because of it.
             for (int pass = 0; pass < 2 && status == 0; ++pass) {
                 for (size_t i = 0; status == 0 && i < outcomes.size(); ++i) {
@@ -152,6 +155,7 @@ RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& wind
     ++dataRequests;
     const int32_t started = plugin.request(&request);
     RenderResult result;
+    result.tileTime = job.tileTime;
     if (started == ZARVO_REQUEST_UNSERVABLE) {
         // The window is finite and inside the world, so what the plug-in
         // cannot serve is its tile count: more than it lists for one request.
