@@ -1,0 +1,189 @@
+#include "host/png_writer.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr uint32_t kMaxSide = 0x7FFFFFFFu;     // PNG's largest width and height
+constexpr size_t kMaxChunkData = 0x7FFFFFFFu;  // PNG's largest chunk
+constexpr int kMaxLevel = 12;
+constexpr size_t kPixelBytes = 3;
+constexpr size_t kChunkFrame = 12;  // length, type and CRC
+constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+struct FreeCompressor {
+    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
+};
+using Compressor = std::unique_ptr<libdeflate_compressor, FreeCompressor>;
+
+// A compressor's match-finder tables are large and their pages fault in
+// when first touched, so each thread keeps one for each level it used.
+libdeflate_compressor* CompressorFor(int level) {
+    thread_local std::array<Compressor, kMaxLevel + 1> compressors;
+    Compressor& kept = compressors[static_cast<size_t>(level)];
+    if (!kept) kept.reset(libdeflate_alloc_compressor(level));
+    return kept.get();
+}
+
+uint8_t Paeth(int left, int above, int aboveLeft) {
+    const int estimate = left + above - aboveLeft;
+    const int toLeft = std::abs(estimate - left);
+    const int toAbove = std::abs(estimate - above);
+    const int toAboveLeft = std::abs(estimate - aboveLeft);
+    if (toLeft <= toAbove && toLeft <= toAboveLeft) return static_cast<uint8_t>(left);
+    return static_cast<uint8_t>(toAbove <= toAboveLeft ? above : aboveLeft);
+}
+
+// One row through one of the five filters; `prior` is the row above, zeros
+// above the first.
+void FilterRow(PngFilter filter, const uint8_t* row, const uint8_t* prior, size_t length, uint8_t* out) {
+    const size_t left = kPixelBytes;
+    switch (filter) {
+        case PngFilter::Sub:
+            for (size_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>(row[i] - (i < left ? 0 : row[i - left]));
+            break;
+        case PngFilter::Up:
+            for (size_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>(row[i] - prior[i]);
+            break;
+        case PngFilter::Average:
+            for (size_t i = 0; i < length; ++i) {
+                const int before = i < left ? 0 : row[i - left];
+                out[i] = static_cast<uint8_t>(row[i] - ((before + prior[i]) >> 1));
+            }
+            break;
+        case PngFilter::Paeth:
+            for (size_t i = 0; i < length; ++i) {
+                const uint8_t predicted =
+                    i < left ? prior[i] : Paeth(row[i - left], prior[i], prior[i - left]);
+                out[i] = static_cast<uint8_t>(row[i] - predicted);
+            }
+            break;
+        case PngFilter::None:
+        case PngFilter::Adaptive:
+            std::memcpy(out, row, length);
+            break;
+    }
+}
+
+uint64_t SignedMagnitude(const uint8_t* bytes, size_t length) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < length; ++i) sum += static_cast<uint64_t>(std::abs(static_cast<int8_t>(bytes[i])));
+    return sum;
+}
+
+// Writes the filter type byte and the filtered row at `out`.
+void FilterRowInto(PngFilter filter, const uint8_t* row, const uint8_t* prior, size_t length, uint8_t* out,
+                   uint8_t* scratch) {
+    if (filter != PngFilter::Adaptive) {
+        out[0] = static_cast<uint8_t>(filter);
+        FilterRow(filter, row, prior, length, out + 1);
+        return;
+    }
+    uint64_t best = UINT64_MAX;
+    for (PngFilter candidate : {PngFilter::None, PngFilter::Sub, PngFilter::Up, PngFilter::Average, PngFilter::Paeth}) {
+        FilterRow(candidate, row, prior, length, scratch);
+        const uint64_t cost = SignedMagnitude(scratch, length);
+        if (cost < best) {
+            best = cost;
+            out[0] = static_cast<uint8_t>(candidate);
+            std::memcpy(out + 1, scratch, length);
+        }
+    }
+}
+
+void PutUint32(uint8_t* at, size_t value) {
+    at[0] = static_cast<uint8_t>(value >> 24);
+    at[1] = static_cast<uint8_t>(value >> 16);
+    at[2] = static_cast<uint8_t>(value >> 8);
+    at[3] = static_cast<uint8_t>(value);
+}
+
+// Appends a chunk of `type` holding `length` bytes of `data`.
+void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t length) {
+    const size_t at = out.size();
+    out.resize(at + kChunkFrame + length);
+    uint8_t* chunk = &out[at];
+    PutUint32(chunk, length);
+    std::memcpy(chunk + 4, type, 4);
+    if (length > 0) std::memcpy(chunk + 8, data, length);
+    PutUint32(chunk + 8 + length, libdeflate_crc32(0, chunk + 4, length + 4));
+}
+
+}  // namespace
+
+void FilterPngRows(const uint8_t* rgb, uint32_t width, uint32_t height, PngFilter filter, uint8_t* out) {
+    const size_t rowBytes = size_t{width} * kPixelBytes;
+    const std::vector<uint8_t> zeros(rowBytes, 0);
+    std::vector<uint8_t> scratch(filter == PngFilter::Adaptive ? rowBytes : 0);
+    for (size_t row = 0; row < height; ++row) {
+        const uint8_t* pixels = rgb + row * rowBytes;
+        FilterRowInto(filter, pixels, row == 0 ? zeros.data() : pixels - rowBytes, rowBytes,
+                      out + row * (rowBytes + 1), scratch.data());
+    }
+}
+
+bool WritePng(const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height, PngSettings settings,
+              std::vector<uint8_t>& encoded, std::string& error) {
+    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
+        error = "a PNG is 1 to " + std::to_string(kMaxSide) + " pixels a side, not " + std::to_string(width) +
+                " x " + std::to_string(height);
+        return false;
+    }
+    const size_t rowBytes = size_t{width} * kPixelBytes;
+    if (rgb.size() % rowBytes != 0 || rgb.size() / rowBytes != height) {
+        error = "the raster does not match its size";
+        return false;
+    }
+    if (settings.level < 0 || settings.level > kMaxLevel || settings.filter > PngFilter::Adaptive) {
+        error = "no PNG compression level " + std::to_string(settings.level) + " or filter " +
+                std::to_string(static_cast<int>(settings.filter));
+        return false;
+    }
+    try {
+        const size_t filteredBytes = size_t{height} * (rowBytes + 1);
+        // Every byte is written before it is read: no need to clear them.
+        const std::unique_ptr<uint8_t[]> filtered(new uint8_t[filteredBytes]);
+        FilterPngRows(rgb.data(), width, height, settings.filter, filtered.get());
+
+        libdeflate_compressor* compressor = CompressorFor(settings.level);
+        if (compressor == nullptr) throw std::bad_alloc();
+        const size_t bound = libdeflate_zlib_compress_bound(compressor, filteredBytes);
+        const std::unique_ptr<uint8_t[]> stream(new uint8_t[bound]);
+        const size_t streamBytes = libdeflate_zlib_compress(compressor, filtered.get(), filteredBytes, stream.get(), bound);
+        if (streamBytes == 0) {
+            error = "PNG encoder: the compressed rows exceed their bound";
+            return false;
+        }
+
+        uint8_t header[13];
+        PutUint32(header, width);
+        PutUint32(header + 4, height);
+        header[8] = 8;   // bits a sample
+        header[9] = 2;   // RGB
+        header[10] = 0;  // deflate
+        header[11] = 0;  // the five row filters
+        header[12] = 0;  // not interlaced
+        const size_t chunks = (streamBytes + kMaxChunkData - 1) / kMaxChunkData;
+        encoded.clear();
+        encoded.reserve(sizeof kSignature + kChunkFrame + sizeof header + chunks * kChunkFrame + streamBytes +
+                        kChunkFrame);
+        encoded.insert(encoded.end(), kSignature, kSignature + sizeof kSignature);
+        AppendChunk(encoded, "IHDR", header, sizeof header);
+        for (size_t at = 0; at < streamBytes; at += kMaxChunkData) {
+            AppendChunk(encoded, "IDAT", stream.get() + at, std::min(kMaxChunkData, streamBytes - at));
+        }
+        AppendChunk(encoded, "IEND", nullptr, 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        encoded.clear();
+        error = "PNG encoder: out of memory";
+        return false;
+    }
+}
