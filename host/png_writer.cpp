@@ -32,37 +32,40 @@ libdeflate_compressor* CompressorFor(int level) {
     return kept.get();
 }
 
-uint8_t Paeth(int left, int above, int aboveLeft) {
-    const int estimate = left + above - aboveLeft;
-    const int toLeft = std::abs(estimate - left);
-    const int toAbove = std::abs(estimate - above);
-    const int toAboveLeft = std::abs(estimate - aboveLeft);
-    if (toLeft <= toAbove && toLeft <= toAboveLeft) return static_cast<uint8_t>(left);
-    return static_cast<uint8_t>(toAbove <= toAboveLeft ? above : aboveLeft);
+// The Paeth predictor without branches, so that the compiler can run it
+// over many bytes at once: the neighbour nearest to left + above -
+// aboveLeft, ties to left, then above.
+inline uint8_t Paeth(int left, int above, int aboveLeft) {
+    const int toLeft = std::abs(above - aboveLeft);
+    const int toAbove = std::abs(left - aboveLeft);
+    const int toAboveLeft = std::abs(left + above - 2 * aboveLeft);
+    const int nearer = toAbove <= toAboveLeft ? above : aboveLeft;
+    return static_cast<uint8_t>(toLeft <= toAbove && toLeft <= toAboveLeft ? left : nearer);
 }
 
 // One row through one of the five filters; `prior` is the row above, zeros
-// above the first.
+// above the first. The first pixel has no left neighbour (zeros stand in),
+// so it is done apart and the loops over the rest have no branch.
 void FilterRow(PngFilter filter, const uint8_t* row, const uint8_t* prior, size_t length, uint8_t* out) {
-    const size_t left = kPixelBytes;
+    const size_t left = kPixelBytes;  // length is a whole number of pixels, at least one
     switch (filter) {
         case PngFilter::Sub:
-            for (size_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>(row[i] - (i < left ? 0 : row[i - left]));
+            std::memcpy(out, row, left);
+            for (size_t i = left; i < length; ++i) out[i] = static_cast<uint8_t>(row[i] - row[i - left]);
             break;
         case PngFilter::Up:
             for (size_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>(row[i] - prior[i]);
             break;
         case PngFilter::Average:
-            for (size_t i = 0; i < length; ++i) {
-                const int before = i < left ? 0 : row[i - left];
-                out[i] = static_cast<uint8_t>(row[i] - ((before + prior[i]) >> 1));
+            for (size_t i = 0; i < left; ++i) out[i] = static_cast<uint8_t>(row[i] - (prior[i] >> 1));
+            for (size_t i = left; i < length; ++i) {
+                out[i] = static_cast<uint8_t>(row[i] - ((row[i - left] + prior[i]) >> 1));
             }
             break;
         case PngFilter::Paeth:
-            for (size_t i = 0; i < length; ++i) {
-                const uint8_t predicted =
-                    i < left ? prior[i] : Paeth(row[i - left], prior[i], prior[i - left]);
-                out[i] = static_cast<uint8_t>(row[i] - predicted);
+            for (size_t i = 0; i < left; ++i) out[i] = static_cast<uint8_t>(row[i] - prior[i]);
+            for (size_t i = left; i < length; ++i) {
+                out[i] = static_cast<uint8_t>(row[i] - Paeth(row[i - left], prior[i], prior[i - left]));
             }
             break;
         case PngFilter::None:

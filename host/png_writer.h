@@ -13,6 +13,14 @@ struct PngSettings {
     PngFilter filter;
 };
 
+// The settings of map answers, where the time to encode counts as much as
+// the bytes: libdeflate's fastest level on rows less the row above. Chosen
+// by zarvo_png_bench over real map images (the README's table): the "up"
+// filter turns imagery's smooth columns into small numbers and leaves flat
+// map areas zeros; Paeth or a filter chosen per row gain little size for
+// their time, and the next levels cost more time than they save bytes.
+constexpr PngSettings kAnswerPngSettings{1, PngFilter::Up};
+
 // The rows as PNG stores them before compression, at `out`: each row its
 // filter's type byte and the filtered bytes, height x (3 x width + 1) bytes.
 void FilterPngRows(const uint8_t* rgb, uint32_t width, uint32_t height, PngFilter filter, uint8_t* out);
