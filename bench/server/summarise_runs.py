@@ -52,11 +52,16 @@ def spread(runs, key, form="%.1f"):
     return text
 
 
+def table_head(columns, text_columns):
+    """A Markdown table's head: the first text_columns left-aligned, the figures right."""
+    print("| " + " | ".join(columns) + " |")
+    print("|" + "---|" * text_columns + "---:|" * (len(columns) - text_columns))
+
+
 def throughput(runs):
     print("Throughput: 512 x 512 GetMaps over the boxes, many connections (median of the rounds, lowest-highest)")
-    print("| format | server | requests/s | p50 ms | p99 ms | CPU ms per request | RSS MB | PSS MB | errors |"
-          " zarvo-serve / server |")
-    print("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+    table_head(("format", "server", "requests/s", "p50 ms", "p99 ms", "CPU ms per request", "RSS MB", "PSS MB",
+                "errors", "zarvo-serve / server"), 2)
     for fmt in FORMATS:
         ours = select(runs, kind="load", server="zarvo", format=fmt)
         for server in SERVERS:
@@ -74,8 +79,7 @@ def throughput(runs):
 
 def latency(runs):
     print("\nOne connection: GetMaps one after another (median of the rounds, lowest-highest)")
-    print("| size | format | server | p50 ms | p90 ms | mean ms | CPU ms per request |")
-    print("|---|---|---|---:|---:|---:|---:|")
+    table_head(("size", "format", "server", "p50 ms", "p90 ms", "mean ms", "CPU ms per request"), 3)
     for side in sorted({r["side"] for r in runs if r["kind"] == "one"}):
         for fmt in FORMATS:
             for server in SERVERS:
@@ -89,9 +93,8 @@ def latency(runs):
 
 def time_split(runs):
     print("\nWhere zarvo-serve's time goes: 512 x 512 at one connection, means over the requests, median of the rounds")
-    print("| format | answer ms (client) | plug-in's raster | encoding | tiles from the cache |"
-          " parse, compose, copies | HTTP and the rest |")
-    print("|---|---:|---:|---:|---:|---:|---:|")
+    table_head(("format", "answer ms (client)", "plug-in's raster", "encoding", "tiles from the cache",
+                "parse, compose, copies", "HTTP and the rest"), 1)
     for fmt in FORMATS:
         mine = select(runs, kind="split", server="zarvo", format=fmt)
         if not mine or "t_wms" not in mine[0]:
