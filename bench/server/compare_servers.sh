@@ -274,4 +274,4 @@ echo "== how the images agree (the warm-up images, 512 x 512)"
 
 echo
 echo "== the PNG encoder's settings on zarvo-serve's PNG images"
-"$build/zarvo_png_bench" --repetitions 3 "$work"/images/zarvo-*.png
+"$build/zarvo_png_bench" --repetitions 3 --levels 1,2,4,6,9 "$work"/images/zarvo-*.png
