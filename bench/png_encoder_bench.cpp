@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "host/image_codec.h"
-#include "host/png_writer.h"
+#include "host/image_decoding.h"
+#include "host/png_encoder.h"
 
 namespace {
 
 struct Setting {
-    bool zlib;  // zlib as libpng drives it, else libdeflate through WritePng
+    bool zlib;  // zlib as libpng drives it, else libdeflate through EncodePng
     int level;
     PngFilter filter;
 };
@@ -41,7 +41,7 @@ double CpuMilliseconds() {
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-// The rows filtered as WritePng filters them, compressed by zlib with the
+// The rows filtered as EncodePng filters them, compressed by zlib with the
 // strategy libpng picks for filtered rows; the stream's length.
 size_t ZlibBytes(const RgbImage& image, int level, PngFilter filter) {
     const uint32_t width = static_cast<uint32_t>(image.width), height = static_cast<uint32_t>(image.height);
@@ -145,9 +145,7 @@ int main(int argc, char** argv) {
                 size_t length = 0;
                 if (setting.zlib) {
                     length = ZlibBytes(image, setting.level, setting.filter);
-                } else if (WritePng(image.pixels, static_cast<uint32_t>(image.width),
-                                    static_cast<uint32_t>(image.height), {setting.level, setting.filter}, encoded,
-                                    error)) {
+                } else if (EncodePng(image, PngSettings{setting.level, setting.filter}, encoded, error)) {
                     length = encoded.size();
                 }
                 times[s][i].push_back(CpuMilliseconds() - started);

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/jpeg_encoder.h"
+#include "host/png_encoder.h"
 #include "serve/map_window.h"
-#include "serve/png_encoder.h"
 #include "serve/wms_documents.h"
 
 namespace {
+
+constexpr int kJpegQuality = 90;
 
 double Milliseconds(std::chrono::steady_clock::duration time) {
     return std::chrono::duration<double, std::milli>(time).count();
@@ -104,12 +107,14 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, M
     WmsAnswer answer;
     std::vector<uint8_t> encoded;
     std::string error;
-    std::vector<uint8_t> image = Compose(request, window, std::move(raster));
+    RgbImage image;
+    image.width = static_cast<int32_t>(request.width);
+    image.height = static_cast<int32_t>(request.height);
+    image.pixels = Compose(request, window, std::move(raster));
     const Clock::time_point encoding = Clock::now();
-    const bool encodedWell =
-        request.format == ImageFormat::Png
-            ? EncodeMapPng(image, request.width, request.height, encoded, error)
-            : EncodeJpegRaster(std::move(image), request.width, request.height, encoded, error);
+    const bool encodedWell = request.format == ImageFormat::Png
+                                 ? EncodePng(image, PngCompression::Fast, encoded, error)
+                                 : EncodeJpeg(image, kJpegQuality, encoded, error);
     times.encode = Clock::now() - encoding;
     if (!encodedWell) {
         return ExceptionAnswer(500, version, nullptr, "cannot encode the image: " + error);

@@ -1,4 +1,4 @@
-#include "host/png_writer.h"
+#include "host/png_encoder.h"
 
 #include <libdeflate.h>
 
@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kMaxSide = 0x7FFFFFFFu;     // PNG's largest width and height
 constexpr size_t kMaxChunkData = 0x7FFFFFFFu;  // PNG's largest chunk
 constexpr int kMaxLevel = 12;
 constexpr size_t kPixelBytes = 3;
@@ -132,15 +131,18 @@ void FilterPngRows(const uint8_t* rgb, uint32_t width, uint32_t height, PngFilte
     }
 }
 
-bool WritePng(const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height, PngSettings settings,
-              std::vector<uint8_t>& encoded, std::string& error) {
-    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
-        error = "a PNG is 1 to " + std::to_string(kMaxSide) + " pixels a side, not " + std::to_string(width) +
-                " x " + std::to_string(height);
-        return false;
-    }
-    const size_t rowBytes = size_t{width} * kPixelBytes;
-    if (rgb.size() % rowBytes != 0 || rgb.size() / rowBytes != height) {
+PngSettings SettingsOf(PngCompression compression) {
+    return compression == PngCompression::Fast ? PngSettings{1, PngFilter::Up} : PngSettings{7, PngFilter::Paeth};
+}
+
+bool EncodePng(const RgbImage& image, PngCompression compression, std::vector<uint8_t>& encoded, std::string& error) {
+    return EncodePng(image, SettingsOf(compression), encoded, error);
+}
+
+bool EncodePng(const RgbImage& image, PngSettings settings, std::vector<uint8_t>& encoded, std::string& error) {
+    // A positive int32_t side is within PNG's largest, 2^31 - 1.
+    if (image.width <= 0 || image.height <= 0 ||
+        image.pixels.size() != size_t{static_cast<uint32_t>(image.width)} * static_cast<uint32_t>(image.height) * 3) {
         error = "the raster does not match its size";
         return false;
     }
@@ -149,11 +151,14 @@ bool WritePng(const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height, 
                 std::to_string(static_cast<int>(settings.filter));
         return false;
     }
+    const uint32_t width = static_cast<uint32_t>(image.width);
+    const uint32_t height = static_cast<uint32_t>(image.height);
+    const size_t rowBytes = size_t{width} * kPixelBytes;
     try {
         const size_t filteredBytes = size_t{height} * (rowBytes + 1);
         // Every byte is written before it is read: no need to clear them.
         const std::unique_ptr<uint8_t[]> filtered(new uint8_t[filteredBytes]);
-        FilterPngRows(rgb.data(), width, height, settings.filter, filtered.get());
+        FilterPngRows(image.pixels.data(), width, height, settings.filter, filtered.get());
 
         libdeflate_compressor* compressor = CompressorFor(settings.level);
         if (compressor == nullptr) throw std::bad_alloc();
