@@ -1,6 +1,7 @@
 #include "serve/mercator_render.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -55,15 +56,19 @@ RenderResult DrawBands(MapRenderer& renderer, const std::string& layer, const Me
     try {
         const size_t stride = size_t{mercator.window.columns} * 3;
         MapWindow request = mercator.window;
+        std::chrono::steady_clock::duration tileTime{};
         for (size_t b = first; b < end; ++b) {
             request.rows = bands[b].rows;
             request.north = mercator.rowLatitudes[bands[b].row];
             request.south = mercator.rowLatitudes[bands[b].row + bands[b].rows - 1];
             RenderResult drawn = renderer.Render(layer, request);
             if (drawn.status != RenderStatus::Ok) return drawn;
+            tileTime += drawn.tileTime;
             std::memcpy(pixels + bands[b].row * stride, drawn.pixels.data(), stride * request.rows);
         }
-        return RenderResult{RenderStatus::Ok, "", {}};
+        RenderResult done{RenderStatus::Ok, "", {}};
+        done.tileTime = tileTime;
+        return done;
     } catch (const std::bad_alloc&) {
         return RenderResult{RenderStatus::OutOfMemory, "out of memory", {}};
     } catch (const std::exception& e) {
@@ -112,11 +117,14 @@ RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& laye
             // No thread to be had: this thread draws that part too.
             RenderResult drawn = DrawBands(renderer, layer, window, bands, first, end, whole.pixels.data());
             if (drawn.status != RenderStatus::Ok) return drawn;
+            whole.tileTime += drawn.tileTime;
         }
     }
     RenderResult mine = DrawBands(renderer, layer, window, bands, 0, std::min(bands.size(), share), whole.pixels.data());
+    whole.tileTime += mine.tileTime;
     for (std::future<RenderResult>& helper : helpers) {
         RenderResult drawn = helper.get();  // DrawBands throws nothing
+        whole.tileTime += drawn.tileTime;
         if (mine.status == RenderStatus::Ok && drawn.status != RenderStatus::Ok) mine = std::move(drawn);
     }
     if (mine.status != RenderStatus::Ok) return mine;

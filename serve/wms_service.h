@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,11 @@ struct WmsAnswer {
     std::string contentType;
     std::string body;
     int32_t zoom = 0;  // the plug-in zoom a GetMap was drawn at; 0 when none
+    // Where a drawn GetMap's time went, as the value of a Server-Timing
+    // header (milliseconds): the tiles taken from the cache, the plug-in's
+    // raster besides them, the encoding, and the whole answer from the
+    // query's parsing on. Empty for everything else.
+    std::string serverTiming;
 };
 
 // Why a map could not be drawn: the HTTP status, the exception code (null
@@ -43,14 +49,24 @@ public:
     // `serviceUrl` is the address the capabilities tell clients to use.
     WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl);
 
+    using Clock = std::chrono::steady_clock;
+    struct MapTimes {
+        Clock::duration tiles{};   // taking the tiles from the cache
+        Clock::duration raster{};  // in the plug-in, besides the tiles
+        Clock::duration encode{};
+    };
+
     // Draws and encodes one map in either grid: the path of every GetMap and
     // every WMTS tile. False, with `failure` filled, when it cannot.
-    bool Draw(const GetMapRequest& request, WmsAnswer& image, MapFailure& failure);
+    bool Draw(const GetMapRequest& request, WmsAnswer& image, MapFailure& failure, MapTimes& times);
+
+    // The Server-Timing header's value for a drawn map.
+    static std::string ServerTiming(const MapTimes& times, Clock::duration whole);
 
     int32_t MaxZoom() const { return maxZoom; }
 
 private:
-    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version);
+    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times);
 
     MapRenderer& renderer;
     const ServiceDescription& description;

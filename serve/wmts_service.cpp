@@ -49,8 +49,11 @@ WmsAnswer WmtsService::Answer(bool parsed, const WmtsRequest& request, const Wmt
     map.format = tile.format;
     WmsAnswer image;
     MapFailure failure;
-    if (!maps.Draw(map, image, failure)) {
+    WmsService::MapTimes times;
+    const WmsService::Clock::time_point received = WmsService::Clock::now();
+    if (!maps.Draw(map, image, failure, times)) {
         return OwsException(failure.status, failure.code != nullptr ? failure.code : "NoApplicableCode", "", failure.message);
     }
+    image.serverTiming = WmsService::ServerTiming(times, WmsService::Clock::now() - received);
     return image;
 }
