@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "host/plugin_library.h"
 #include "serve/map_renderer.h"
 #include "serve/map_window.h"
 #include "serve/mercator_render.h"
 #include "serve/tile_cache.h"
+#include "tests/support/loaded_plugin.h"
 
 namespace {
 
@@ -33,12 +33,12 @@ void PaintTiles(const std::vector<std::string>& urls, std::vector<TileResult>& o
     }
 }
 
-class MercatorRender : public ::testing::Test {
+class MercatorRender : public LoadedPluginTest {
 protected:
     void SetUp() override {
+        LoadedPluginTest::SetUp();
+        if (HasFatalFailure()) return;
         std::string error;
-        library = PluginLibrary::Open(ZARVO_PLUGIN_PATH, error);
-        ASSERT_TRUE(library) << error;
         cache = std::make_unique<TileCache>(size_t{64} << 20, PaintTiles);
         renderer = std::make_unique<MapRenderer>(library->Api(), *cache, RenderLimits{});
         ASSERT_TRUE(renderer->BindLayers(error)) << error;
@@ -58,7 +58,6 @@ protected:
         return result.pixels;
     }
 
-    std::unique_ptr<PluginLibrary> library;
     std::unique_ptr<TileCache> cache;
     std::unique_ptr<MapRenderer> renderer;
 };
