@@ -41,6 +41,7 @@ public:
     }
 
     int32_t Columns() const { return columns; }
+    int64_t West() const { return x0; }  // world x of the grid's first column
     int32_t TileWidth() const { return tileWidth; }
     int32_t TileHeight() const { return tileHeight; }
 

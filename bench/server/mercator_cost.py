@@ -16,8 +16,15 @@ over the bands (0 to 255): "tiles" with each tile pixel's value at its
 centre, as GIS tools place it; "corner" at its north-west corner, as the
 plug-in places it.
 
+Instructions (with --instructions): the same GetMaps, once each, from a
+zarvo-serve run under valgrind's callgrind, its counters zeroed before and
+dumped after each grid's answers (tiles cached): the instructions each grid
+costs the server and their ratio, a measure the machine's load does not
+sway.
+
 Usage: mercator_cost.py --serve build/zarvo-serve --tiles build/world-tiles
                         [--boxes bench/server/boxes.txt] [--rounds 15] [--faithfulness]
+                        [--instructions]
 """
 import argparse
 import math
@@ -25,6 +32,7 @@ import os
 import re
 import statistics
 import subprocess
+import tempfile
 import time
 import urllib.request
 
@@ -87,6 +95,49 @@ def timed_get(url):
     return time.perf_counter() - start
 
 
+def grid_urls(base, boxes):
+    """The GetMap of each box in both grids."""
+    urls = {"3857": [], "4326": []}
+    for layer, west, south, east, north in read_boxes(boxes):
+        (x0, y0), (x1, y1) = mercator(west, south), mercator(east, north)
+        urls["3857"].append(f"{base}&LAYERS={layer}&CRS=EPSG:3857&BBOX={x0!r},{y0!r},{x1!r},{y1!r}")
+        urls["4326"].append(f"{base}&LAYERS={layer}&CRS=CRS:84&BBOX={west!r},{south!r},{east!r},{north!r}")
+    return urls
+
+
+def instructions(args):
+    """Instructions the server executes for each grid's GetMaps, counted by callgrind."""
+    with tempfile.TemporaryDirectory() as directory:
+        out = os.path.join(directory, "callgrind.out")
+        server = subprocess.Popen(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, args.serve,
+                                   "--tiles", args.tiles, "--port", "0"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            found = re.search(r"listening on (http://[0-9.]+:\d+)/", server.stdout.readline())
+            if not found:
+                raise SystemExit("mercator_cost: zarvo-serve did not start under valgrind")
+            urls = grid_urls(found.group(1) + "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&STYLES="
+                             f"&FORMAT=image/png&WIDTH={SIZE}&HEIGHT={SIZE}", args.boxes)
+            for url in urls["3857"] + urls["4326"]:
+                timed_get(url)  # the tiles into the cache
+            counts = {}
+            for part, grid in enumerate(("3857", "4326"), start=1):
+                subprocess.run(["callgrind_control", "--zero", str(server.pid)], check=True,
+                               stdout=subprocess.DEVNULL)
+                for url in urls[grid]:
+                    timed_get(url)
+                subprocess.run(["callgrind_control", "--dump=" + grid, str(server.pid)], check=True,
+                               stdout=subprocess.DEVNULL)
+                for line in open("%s.%d" % (out, part)):
+                    if line.startswith("summary:"):
+                        counts[grid] = int(line.split()[1])
+        finally:
+            server.terminate()
+            server.wait(timeout=120)
+    print("Instructions of the server (callgrind, each box once): EPSG:3857 %d, EPSG:4326 %d, ratio %.2f."
+          % (counts["3857"], counts["4326"], counts["3857"] / counts["4326"]))
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser()
@@ -95,7 +146,11 @@ def main():
     parser.add_argument("--boxes", default=os.path.join(here, "boxes.txt"))
     parser.add_argument("--rounds", type=int, default=15)
     parser.add_argument("--faithfulness", action="store_true")
+    parser.add_argument("--instructions", action="store_true")
     args = parser.parse_args()
+    if args.instructions:
+        instructions(args)
+        return
 
     server = subprocess.Popen([args.serve, "--tiles", args.tiles, "--port", "0"], stdout=subprocess.PIPE, text=True)
     try:
