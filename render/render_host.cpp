@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "host/world_edges.h"
+
 RenderHost::RenderHost(const PluginApi& api, std::unique_ptr<TileSource> source, RenderSettings settings)
     : api(api), source(std::move(source)), settings(std::move(settings)) {
     api.setDownloadCallback(&RenderHost::OnDownload, this);
@@ -41,10 +43,19 @@ int32_t RenderHost::Accept(const DownloadJob& offered, DownloadDoneFn done) {
     }
     // The addresses are the plug-in's and vanish when we return: copy them.
     job = offered;
-    urls.clear();
+    std::vector<std::string> listed;
     const auto* const* texts = static_cast<const char16_t* const*>(offered.items);
     for (int32_t i = 0; i < offered.itemCount; ++i) {
-        urls.push_back(ToUtf8(texts[i]));
+        listed.push_back(ToUtf8(texts[i]));
+    }
+    // Rows beyond the world are not fetched; columns past the last wrap.
+    if (!PlanTileSlots(offered.request, listed, slots)) {
+        outcome.refusal = "the plug-in's tile list does not match the request";
+        return 0;
+    }
+    urls.clear();
+    for (const TileSlot& slot : slots) {
+        if (!slot.outsideWorld) urls.push_back(slot.url);
     }
     worker = std::thread(&RenderHost::FetchAndComplete, this, done);
     return 1;
@@ -67,8 +78,10 @@ int32_t RenderHost::TakeInTiles() {
         return intake.problem.undecodable ? kTileUndecodable : kTileMissing;
     }
     images.clear();
-    images.reserve(total);
-    for (const RgbImage& decoded : intake.images) {
+    images.reserve(slots.size());
+    size_t fetched = 0;
+    for (const TileSlot& slot : slots) {
+        const RgbImage& decoded = slot.outsideWorld ? BlankTile() : intake.images[fetched++];
         // Every blank tile shows the one shared background; the plug-in only reads it.
         const RgbImage& image = decoded.pixels.empty() ? BlankTile() : decoded;
         images.push_back(TileImage{const_cast<uint8_t*>(image.pixels.data()), static_cast<int32_t>(image.pixels.size()),

@@ -12,6 +12,7 @@
 #include "host/plugin_library.h"
 #include "host/tile_intake.h"
 #include "host/tile_source.h"
+#include "host/world_edges.h"
 #include "render/progress.h"
 
 // Host statuses for DownloadDone, beside the plug-in's own result codes.
@@ -64,7 +65,8 @@ private:
 
     // The job of the one request in flight, as the host keeps it.
     DownloadJob job{};
-    std::vector<std::string> urls;
+    std::vector<TileSlot> slots;    // every tile of the job
+    std::vector<std::string> urls;  // those fetched
     TileIntake intake;
     std::vector<TileImage> images;
     std::thread worker;

@@ -2,8 +2,10 @@
 // one raster, fetches and decodes the tiles it names, and writes the raster
 // it delivers, georeferenced.
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -11,7 +13,10 @@
 #include <vector>
 
 #include "host/plugin_library.h"
-#include "render/georeferenced_output.h"
+#include "host/world_edges.h"
+#include "host/zoom_choice.h"
+#include "render/chunked_render.h"
+#include "render/raster_output.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
 
@@ -45,16 +50,39 @@ std::string PluginNextToProgram() {
     return (slash == std::string::npos ? std::string(".") : program.substr(0, slash)) + "/" + kPluginFileName;
 }
 
+// The zoom zarvo-serve would draw this grid at: by the pixel size at the
+// middle latitude of the part that lies on the tiles.
+int32_t AutoZoom(const PixelGrid& grid) {
+    const double north = std::min(grid.North(), kWorldNorth);
+    const double south = std::max(grid.North() - grid.height * grid.dy, kWorldSouth);
+    return ChooseZoom(grid.dx, grid.dy, north > south ? (north + south) / 2 : 0, 21);
+}
+
 int Run(const RenderOptions& options) {
     std::string error;
-    OutputFormat format;
-    if (!OutputFormatFor(options.out, format, error)) {
-        return FailUsage(error);
-    }
     std::unique_ptr<TileSource> source = MakeTileSource(options.tiles, error);
     if (!source) {
         return FailUsage("--tiles: " + error);
     }
+    PixelGrid grid = options.Grid();
+    if (options.chunkCount > 0) {
+        const uint64_t first = uint64_t{grid.height} * (options.chunkIndex - 1) / options.chunkCount;
+        const uint64_t end = uint64_t{grid.height} * options.chunkIndex / options.chunkCount;
+        grid = grid.Rows(static_cast<uint32_t>(first), static_cast<uint32_t>(end - first));
+    }
+    PlacementPolicy policy;
+    policy.zoom = options.zoom > 0 ? options.zoom : AutoZoom(options.Grid());
+    policy.pluginGrid = options.pluginGrid;
+    // Two requests' tiles at most are held at once; each request's share of
+    // the budget bounds its tiles.
+    SegmentLimits limits;
+    limits.maxTiles = static_cast<size_t>(
+        std::max<uint64_t>(16, std::min<uint64_t>(4096, options.memoryBudgetBytes / 2 / kDecodedTileBytes)));
+    const RenderPlan plan = PlanRender(grid, policy, limits);
+    if (!plan.error.empty()) {
+        return FailUsage(plan.error);
+    }
+
     const auto started = std::chrono::steady_clock::now();
     const std::string pluginPath = options.plugin.empty() ? PluginNextToProgram() : options.plugin;
     const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(pluginPath, error);
@@ -71,46 +99,41 @@ int Run(const RenderOptions& options) {
     settings.intake.missing = options.missing;
     settings.intake.limits = options.limits;
     settings.memoryBudgetBytes = options.memoryBudgetBytes;
-    settings.progress = ProgressStyleFor(stderr, options.quiet);
     RenderHost host(api, std::move(source), settings);
     if (!host.Bind(ToUtf16(options.layer), options.layerId)) {
-        return Fail("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
+        return FailUsage("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
     }
-    DataRequestBlock request{};
-    request.zoom = options.zoom;
-    request.layerId = options.layerId;
-    request.width = options.width;
-    request.height = options.height;
-    request.west = options.west;
-    request.south = options.south;
-    request.east = options.east;
-    request.north = options.north;
-    const RenderOutcome outcome = host.Render(request);
-    if (!outcome.refusal.empty()) {
-        return Fail(outcome.refusal);
+    OutputSettings output = options.output;
+    output.cacheBytes = std::min<uint64_t>(output.cacheBytes, options.memoryBudgetBytes / 8);
+    const std::unique_ptr<RasterOutput> out = RasterOutput::Create(grid, output, error);
+    if (!out) {
+        return Fail(error);
     }
-    if (outcome.requestResult != ZARVO_REQUEST_STARTED) {
-        return Fail("request refused (" + std::to_string(outcome.requestResult) +
-                    "): " + DescribeRequestResult(outcome.requestResult));
+    RenderTotals totals;
+    if (!DrawPlan(host, plan, options.layerId, *out, ProgressStyleFor(stderr, options.quiet), totals, error)) {
+        return Fail(error);
     }
-    if (outcome.eventResult != ZARVO_EVENT_RASTER_READY) {
-        return Fail(DescribeEventResult(outcome.eventResult, outcome.problem));
+    if (totals.tiles > 0 && totals.missing == totals.tiles) {
+        return Fail("every tile is missing (" + std::to_string(totals.tiles) + "; the first: " + totals.firstMissing +
+                    "); is the source's layout right ({y} counts rows from the north, {-y} from the south) and does "
+                    "it hold zoom " + std::to_string(policy.zoom - 1) + " (--zoom " + std::to_string(policy.zoom) +
+                    ")?");
     }
-    const SampledBox box{options.west, options.south, options.east, options.north};
-    if (!WriteGeoreferenced(outcome.raster, box, options.out, format, error)) {
+    if (!out->Commit(error)) {
         return Fail(error);
     }
     if (options.quiet) {
         return 0;
     }
-    if (outcome.missing > 0) {
-        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", outcome.missing,
-                     outcome.tiles, outcome.firstMissing.c_str());
+    if (totals.missing > 0) {
+        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", totals.missing,
+                     totals.tiles, totals.firstMissing.c_str());
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%s: %zu tiles (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
-                options.layer.c_str(), outcome.tiles, outcome.missing, static_cast<double>(outcome.tileBytes) / 1024.0,
-                options.width, options.height, seconds, options.out.c_str());
+    std::printf("%s: zoom %d, %zu requests, %zu tiles (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
+                options.layer.c_str(), policy.zoom, totals.requests, totals.tiles, totals.missing,
+                static_cast<double>(totals.tileBytes) / 1024.0, grid.width, grid.height, seconds,
+                options.output.path.c_str());
     return 0;
 }
 
@@ -130,6 +153,9 @@ int main(int argc, char** argv) {
         std::printf("zarvo-render %s\n", ZARVO_VERSION);
         return 0;
     }
+    // A file-size limit makes a write fail (and the output be removed)
+    // instead of killing the program with its temporary file left behind.
+    signal(SIGXFSZ, SIG_IGN);
     // Nothing thrown gets past here as an abort: one line and a failure.
     try {
         return Run(options);
