@@ -134,6 +134,27 @@ std::string DriverForPath(const std::string& path) {
     return "";
 }
 
+bool CheckOutputSettings(OutputSettings& settings, std::string& error) {
+    GDALAllRegister();
+    if (settings.driver.empty()) settings.driver = DriverForPath(settings.path);
+    if (settings.driver.empty()) {
+        error = "--out " + settings.path + ": the extension names no format; -of names one (GTiff, PNG, COG, ...)";
+        return false;
+    }
+    GDALDriverH driver = GDALGetDriverByName(settings.driver.c_str());
+    if (driver == nullptr || GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr) == nullptr ||
+        (GDALGetMetadataItem(driver, GDAL_DCAP_CREATE, nullptr) == nullptr &&
+         GDALGetMetadataItem(driver, GDAL_DCAP_CREATECOPY, nullptr) == nullptr)) {
+        error = "-of " + settings.driver + ": GDAL has no raster driver of that name that writes files";
+        return false;
+    }
+    if (Exists(settings.path) && !settings.overwrite) {
+        error = settings.path + " exists; --overwrite replaces it";
+        return false;
+    }
+    return true;
+}
+
 RasterOutput::RasterOutput(std::unique_ptr<State> state) : state(std::move(state)) {}
 RasterOutput::~RasterOutput() = default;
 
@@ -144,22 +165,13 @@ std::unique_ptr<RasterOutput> RasterOutput::Create(const PixelGrid& grid, const 
     auto state = std::make_unique<State>();
     state->grid = grid;
     state->settings = settings;
-    state->driver = settings.driver.empty() ? DriverForPath(settings.path) : settings.driver;
-    if (state->driver.empty()) {
-        error = "--out " + settings.path + ": the extension names no format; -of names one (GTiff, PNG, COG, ...)";
+    std::string problem;
+    state->driver = settings.driver;
+    if (!CheckOutputSettings(state->settings, problem)) {
+        error = problem;
         return nullptr;
     }
-    GDALDriverH driver = GDALGetDriverByName(state->driver.c_str());
-    if (driver == nullptr || GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr) == nullptr ||
-        (GDALGetMetadataItem(driver, GDAL_DCAP_CREATE, nullptr) == nullptr &&
-         GDALGetMetadataItem(driver, GDAL_DCAP_CREATECOPY, nullptr) == nullptr)) {
-        error = "-of " + state->driver + ": GDAL has no raster driver of that name that writes files";
-        return nullptr;
-    }
-    if (Exists(settings.path) && !settings.overwrite) {
-        error = settings.path + " exists; --overwrite replaces it";
-        return nullptr;
-    }
+    state->driver = state->settings.driver;
     const bool direct = state->driver == "GTiff";
     const size_t slash = settings.path.find_last_of('/');
     const std::string directory = slash == std::string::npos ? "." : settings.path.substr(0, slash);

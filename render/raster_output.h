@@ -25,6 +25,11 @@ struct OutputSettings {
 // .png, and so on; empty when the extension names none.
 std::string DriverForPath(const std::string& path);
 
+// Settles the driver (from the extension when -of gave none) and checks
+// that GDAL can write it and that no file would be replaced unasked. False,
+// with one line in `error`, otherwise.
+bool CheckOutputSettings(OutputSettings& settings, std::string& error);
+
 // A georeferenced raster in EPSG:4326, written piece by piece and put in
 // place only when complete. The pixels go into a tiled GeoTIFF beside the
 // target (BigTIFF when large); GeoTIFF output is that file, any other format

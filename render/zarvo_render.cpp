@@ -64,6 +64,10 @@ int Run(const RenderOptions& options) {
     if (!source) {
         return FailUsage("--tiles: " + error);
     }
+    OutputSettings output = options.output;
+    if (!CheckOutputSettings(output, error)) {
+        return FailUsage(error);
+    }
     PixelGrid grid = options.Grid();
     if (options.chunkCount > 0) {
         const uint64_t first = uint64_t{grid.height} * (options.chunkIndex - 1) / options.chunkCount;
@@ -103,7 +107,6 @@ int Run(const RenderOptions& options) {
     if (!host.Bind(ToUtf16(options.layer), options.layerId)) {
         return FailUsage("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
     }
-    OutputSettings output = options.output;
     output.cacheBytes = std::min<uint64_t>(output.cacheBytes, options.memoryBudgetBytes / 8);
     const std::unique_ptr<RasterOutput> out = RasterOutput::Create(grid, output, error);
     if (!out) {
