@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 
 // An output raster on a regular longitude/latitude grid (EPSG:4326), placed
 // on a lattice of its own step: lattice column c spans

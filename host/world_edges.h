@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 
 // What the tiles cover: the spherical-Mercator world, whose north and south
 // edges lie at atan(sinh(pi)) degrees. A pixel whose centre lies beyond them

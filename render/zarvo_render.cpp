@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin_host.h"
 #include "host/plugin_library.h"
+#include "host/utf16.h"
 #include "host/world_edges.h"
 #include "host/zoom_choice.h"
 #include "render/chunked_render.h"
@@ -23,6 +25,8 @@
 namespace {
 
 constexpr char kPluginFileName[] = "libzarvo_data_plugin.so";
+// Both cores busy: one request resamples while the other takes in its tiles.
+constexpr unsigned kRequestsInFlight = 2;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "zarvo-render: %s\n", message.c_str());
@@ -77,11 +81,10 @@ int Run(const RenderOptions& options) {
     PlacementPolicy policy;
     policy.zoom = options.zoom > 0 ? options.zoom : AutoZoom(options.Grid());
     policy.pluginGrid = options.pluginGrid;
-    // Two requests' tiles at most are held at once; each request's share of
-    // the budget bounds its tiles.
+    // The requests in flight share the budget; each one's share bounds its tiles.
     SegmentLimits limits;
-    limits.maxTiles = static_cast<size_t>(
-        std::max<uint64_t>(16, std::min<uint64_t>(4096, options.memoryBudgetBytes / 2 / kDecodedTileBytes)));
+    limits.maxTiles = static_cast<size_t>(std::max<uint64_t>(
+        4, std::min<uint64_t>(4096, options.memoryBudgetBytes / kRequestsInFlight / kDecodedTileBytes)));
     const RenderPlan plan = PlanRender(grid, policy, limits);
     if (!plan.error.empty()) {
         return FailUsage(plan.error);
@@ -99,21 +102,27 @@ int Run(const RenderOptions& options) {
         std::fflush(stdout);
     }
 
-    RenderSettings settings;
-    settings.intake.missing = options.missing;
-    settings.intake.limits = options.limits;
-    settings.memoryBudgetBytes = options.memoryBudgetBytes;
-    RenderHost host(api, std::move(source), settings);
-    if (!host.Bind(ToUtf16(options.layer), options.layerId)) {
+    // As the map application does: the tiles are fetched and decoded on a
+    // worker thread, which completes the job; two requests are in flight.
+    PluginHost host(api, CompleteOn::WorkerThread);
+    if (!host.Bind(options.layer, options.layerId)) {
         return FailUsage("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
     }
+    DrawSettings draw;
+    draw.threads = kRequestsInFlight;
+    draw.layerId = options.layerId;
+    draw.progress = ProgressStyleFor(stderr, options.quiet);
+    draw.render.intake.missing = options.missing;
+    draw.render.intake.limits = options.limits;
+    draw.render.memoryBudgetBytes = options.memoryBudgetBytes / kRequestsInFlight;
     output.cacheBytes = std::min<uint64_t>(output.cacheBytes, options.memoryBudgetBytes / 8);
     const std::unique_ptr<RasterOutput> out = RasterOutput::Create(grid, output, error);
     if (!out) {
         return Fail(error);
     }
     RenderTotals totals;
-    if (!DrawPlan(host, plan, options.layerId, *out, ProgressStyleFor(stderr, options.quiet), totals, error)) {
+    const TileSourceFactory sources = [&options](std::string& problem) { return MakeTileSource(options.tiles, problem); };
+    if (!DrawPlan(host, plan, sources, draw, *out, totals, error)) {
         return Fail(error);
     }
     if (totals.tiles > 0 && totals.missing == totals.tiles) {
