@@ -16,15 +16,15 @@ constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr double kPixelsPerRadian = 40.743665431525;
 
 // Request positions are multiples of 2^-kFraction degrees, small enough that
-// every position the plug-in steps to (first + i * step, |value| < 2^11)
+// every position the plug-in steps to (first + i * step, |value| < 2^10)
 // is exact: cutting a request into parts then changes no position.
-constexpr int kFraction = 40;
+constexpr int kFraction = 42;
 
 // Lattice blocks: a request never spans two, so its positions depend on the
 // block alone. Rows: at most this many degrees, over which a linear step in
-// latitude follows the shifted positions to within a hundredth of a pixel.
+// latitude follows the shifted positions to within 0.04 pixel.
 constexpr uint32_t kBlockCells = 4096;
-constexpr double kMaxBlockDegreesDown = 20;
+constexpr double kMaxBlockDegreesDown = 40;
 constexpr double kMaxBlockDegreesAcross = 360;
 
 double OnFraction(double value) {

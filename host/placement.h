@@ -74,8 +74,8 @@ struct RenderPlan {
 // a pixel whose centre lies outside the world, and never let a tile row
 // beyond the world's edges weigh in (rows nearer the edge than half a tile
 // pixel take the edge row's values). Each request's positions are exact to
-// a few ulps at its first and last rows and within a hundredth of a tile
-// pixel between them, and are the same for a pixel whatever part of the
+// a few ulps at its first and last rows and within 0.04 tile pixel between
+// them, and are the same for a pixel whatever part of the
 // lattice is drawn and however it is cut.
 RenderPlan PlanRender(const PixelGrid& grid, const PlacementPolicy& policy, const SegmentLimits& limits);
 
