@@ -85,7 +85,7 @@ def main():
                      *box, "-ts", str(width), str(height), "--tiles",
                      f"http://127.0.0.1:{port}/{{z}}/{{x}}/{{-y}}.png", "--out", ours]
             warp = ["gdalwarp", "-q", "-overwrite", "-t_srs", "EPSG:4326", "-te", *box, "-ts", str(width), str(height),
-                    "-r", "bilinear", "-multi", "-wo", "NUM_THREADS=2", "-wm", "256", "-co", "TILED=YES", "-co",
+                    "-r", "bilinear", "-ovr", "NONE", "-multi", "-wo", "NUM_THREADS=2", "-wm", "256", "-co", "TILED=YES", "-co",
                     "COMPRESS=DEFLATE", "-co", "PREDICTOR=2", "-co", "BIGTIFF=IF_SAFER", description, theirs]
             results = {"zarvo-render": [], "gdalwarp": []}
             for _ in range(rounds):

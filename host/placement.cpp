@@ -5,6 +5,7 @@
 
 #include "host/world_edges.h"
 #include "projection/mercator.h"
+#include "projection/power_of_two.h"
 #include "projection/tile_range.h"
 #include "projection/zarvo_coord_transform.h"
 #include "projection/zoom.h"

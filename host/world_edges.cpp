@@ -1,13 +1,7 @@
 #include "host/world_edges.h"
 
-#include "host/tile_address.h"
+#include "projection/tile_service.h"
 #include "projection/zarvo_coord_transform.h"
-
-namespace {
-
-constexpr char kServicePath[] = "/geowebcache/service/tms1.0.0/";
-
-}  // namespace
 
 bool PlanTileSlots(const DataRequestBlock& request, const std::vector<std::string>& urls,
                    std::vector<TileSlot>& slots) {
@@ -33,12 +27,11 @@ bool PlanTileSlots(const DataRequestBlock& request, const std::vector<std::strin
             continue;
         }
         TileAddress address;
-        const size_t service = urls[k].find(kServicePath);
-        if (service == std::string::npos || !ParseTileAddress(urls[k], address)) {
+        if (!ParseTileAddress(urls[k], address)) {
             return false;
         }
         address.x = column % worldTiles;
-        slots[k].url = urls[k].substr(0, service + sizeof kServicePath - 1) + RelativeTilePath(address);
+        slots[k].url = ServiceAddress(address);
     }
     return true;
 }

@@ -1,10 +1,9 @@
 #include "render/render_options.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <sstream>
 
+#include "host/number_parsing.h"
 #include "projection/zoom.h"
 
 const char kRenderUsage[] =
@@ -67,33 +66,17 @@ namespace {
 
 constexpr long long kMaxSide = 1 << 20;
 
-bool ParseDouble(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && std::isfinite(value);
-}
-
-bool ParseLong(const std::string& text, long long low, long long high, long long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return errno == 0 && *end == '\0' && value >= low && value <= high;
-}
-
 bool ParseBox(const std::string& text, RenderOptions& o) {
     std::vector<std::string> parts;
     std::stringstream in(text);
     for (std::string part; std::getline(in, part, ',');) parts.push_back(part);
-    return parts.size() == 4 && ParseDouble(parts[0], o.west) && ParseDouble(parts[1], o.south) &&
-           ParseDouble(parts[2], o.east) && ParseDouble(parts[3], o.north);
+    return parts.size() == 4 && ParseFiniteNumber(parts[0], o.west) && ParseFiniteNumber(parts[1], o.south) &&
+           ParseFiniteNumber(parts[2], o.east) && ParseFiniteNumber(parts[3], o.north);
 }
 
 bool ParseSize(const std::string& w, const std::string& h, long long low, RenderOptions& o) {
     long long width = 0, height = 0;
-    if (!ParseLong(w, low, kMaxSide, width) || !ParseLong(h, low, kMaxSide, height)) return false;
+    if (!ParseWholeNumber(w, low, kMaxSide, width) || !ParseWholeNumber(h, low, kMaxSide, height)) return false;
     o.width = static_cast<uint32_t>(width);
     o.height = static_cast<uint32_t>(height);
     return true;
@@ -194,7 +177,7 @@ bool ParseRenderOptions(const std::vector<std::string>& given, RenderOptions& o,
         } else if (flag == "--zoom") {
             if (value == "auto") {
                 o.zoom = 0;
-            } else if (ParseLong(value, kMinZoom, kMaxZoom, number)) {
+            } else if (ParseWholeNumber(value, kMinZoom, kMaxZoom, number)) {
                 o.zoom = static_cast<int32_t>(number);
             } else {
                 return bad("1 to 21 or auto");
@@ -204,8 +187,8 @@ bool ParseRenderOptions(const std::vector<std::string>& given, RenderOptions& o,
             if (!ParseBox(value, o)) return bad("four finite numbers WEST,SOUTH,EAST,NORTH in degrees");
             haveBbox = true;
         } else if (flag == "-te") {
-            if (!ParseDouble(values[0], o.west) || !ParseDouble(values[1], o.south) ||
-                !ParseDouble(values[2], o.east) || !ParseDouble(values[3], o.north)) {
+            if (!ParseFiniteNumber(values[0], o.west) || !ParseFiniteNumber(values[1], o.south) ||
+                !ParseFiniteNumber(values[2], o.east) || !ParseFiniteNumber(values[3], o.north)) {
                 return bad("four finite numbers XMIN YMIN XMAX YMAX in degrees");
             }
             haveTe = true;
@@ -219,7 +202,7 @@ bool ParseRenderOptions(const std::vector<std::string>& given, RenderOptions& o,
             if (!ParseSize(values[0], values[1], 1, o)) return bad("WIDTH HEIGHT, each 1 to 1048576");
             haveSize = true;
         } else if (flag == "-tr") {
-            if (!ParseDouble(values[0], xres) || !ParseDouble(values[1], yres) || xres <= 0 || yres <= 0) {
+            if (!ParseFiniteNumber(values[0], xres) || !ParseFiniteNumber(values[1], yres) || xres <= 0 || yres <= 0) {
                 return bad("two positive pixel sizes in degrees");
             }
             haveRes = true;
@@ -238,8 +221,8 @@ bool ParseRenderOptions(const std::vector<std::string>& given, RenderOptions& o,
         } else if (flag == "--chunk") {
             long long k = 0, n = 0;
             const size_t slash = value.find('/');
-            if (slash == std::string::npos || !ParseLong(value.substr(slash + 1), 1, kMaxSide, n) ||
-                !ParseLong(value.substr(0, slash), 1, n, k)) {
+            if (slash == std::string::npos || !ParseWholeNumber(value.substr(slash + 1), 1, kMaxSide, n) ||
+                !ParseWholeNumber(value.substr(0, slash), 1, n, k)) {
                 return bad("K/N with 1 <= K <= N");
             }
             o.chunkIndex = static_cast<uint32_t>(k);
@@ -247,20 +230,20 @@ bool ParseRenderOptions(const std::vector<std::string>& given, RenderOptions& o,
         } else if (flag == "--plugin") {
             o.plugin = value;
         } else if (flag == "--layer-id") {
-            if (!ParseLong(value, INT32_MIN, INT32_MAX, number)) return bad("a 32-bit whole number");
+            if (!ParseWholeNumber(value, INT32_MIN, INT32_MAX, number)) return bad("a 32-bit whole number");
             o.layerId = static_cast<int32_t>(number);
         } else if (flag == "--missing") {
             if (value != "blank" && value != "fail") return bad("blank or fail");
             o.missing = value == "fail" ? MissingTiles::Fail : MissingTiles::Blank;
         } else if (flag == "--max-memory") {
-            if (!ParseLong(value, 1, int64_t{1} << 30, number)) return bad("megabytes, 1 or more");
+            if (!ParseWholeNumber(value, 1, int64_t{1} << 30, number)) return bad("megabytes, 1 or more");
             o.memoryBudgetBytes = static_cast<uint64_t>(number) << 20;
         } else if (flag == "--tile-timeout" || flag == "--fetch-deadline") {
-            if (!ParseLong(value, 1, 86400, number)) return bad("seconds, 1 to 86400");
+            if (!ParseWholeNumber(value, 1, 86400, number)) return bad("seconds, 1 to 86400");
             (flag == "--tile-timeout" ? o.limits.transferTimeout : o.limits.deadline) =
                 std::chrono::seconds(number);
         } else if (flag == "--max-tile-bytes") {
-            if (!ParseLong(value, 1, int64_t{1} << 30, number)) return bad("bytes, 1 to 2^30");
+            if (!ParseWholeNumber(value, 1, int64_t{1} << 30, number)) return bad("bytes, 1 to 2^30");
             o.limits.maxBodyBytes = static_cast<size_t>(number);
         } else {
             error = "unknown option '" + flag + "'";

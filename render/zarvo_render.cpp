@@ -14,9 +14,11 @@
 
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
+#include "host/program_directory.h"
 #include "host/utf16.h"
 #include "host/world_edges.h"
 #include "host/zoom_choice.h"
+#include "projection/tile_service.h"
 #include "render/chunked_render.h"
 #include "render/raster_output.h"
 #include "render/render_host.h"
@@ -24,7 +26,6 @@
 
 namespace {
 
-constexpr char kPluginFileName[] = "libzarvo_data_plugin.so";
 // Both cores busy: one request resamples while the other takes in its tiles.
 constexpr unsigned kRequestsInFlight = 2;
 
@@ -42,16 +43,6 @@ int FailUsage(const std::string& message) {
 void PrintDescriptor(const PluginDescriptor& d) {
     std::printf("plug-in: %s (%s), %s, %s\n", ToUtf8(d.name).c_str(), ToUtf8(d.type).c_str(),
                 ToUtf8(d.description).c_str(), ToUtf8(d.vendor).c_str());
-}
-
-// The plug-in installed beside this program, so that it runs from any directory.
-std::string PluginNextToProgram() {
-    std::vector<char> path(4096);
-    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (n <= 0) return kPluginFileName;
-    const std::string program(path.data(), static_cast<size_t>(n));
-    const size_t slash = program.find_last_of('/');
-    return (slash == std::string::npos ? std::string(".") : program.substr(0, slash)) + "/" + kPluginFileName;
 }
 
 // The zoom zarvo-serve would draw this grid at: by the pixel size at the
@@ -91,7 +82,7 @@ int Run(const RenderOptions& options) {
     }
 
     const auto started = std::chrono::steady_clock::now();
-    const std::string pluginPath = options.plugin.empty() ? PluginNextToProgram() : options.plugin;
+    const std::string pluginPath = options.plugin.empty() ? PluginBesideProgram() : options.plugin;
     const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(pluginPath, error);
     if (!library) {
         return Fail("cannot load the plug-in " + pluginPath + ": " + error);
@@ -106,7 +97,8 @@ int Run(const RenderOptions& options) {
     // worker thread, which completes the job; two requests are in flight.
     PluginHost host(api, CompleteOn::WorkerThread);
     if (!host.Bind(options.layer, options.layerId)) {
-        return FailUsage("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
+        return FailUsage("unknown layer '" + options.layer + "': the plug-in serves " + kServiceLayers[0] + ", " +
+                         kServiceLayers[1] + " and " + kServiceLayers[2]);
     }
     DrawSettings draw;
     draw.threads = kRequestsInFlight;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "projection/zoom.h"
+
 namespace {
 
 // A WMS BBOX gives the outer edges of the image, so pixel i spans

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "host/plugin_library.h"
+#include "host/program_directory.h"
+#include "projection/zoom.h"
 #include "serve/host_adapter.h"
 #include "serve/map_renderer.h"
 #include "serve/serve_options.h"
@@ -38,12 +40,6 @@ constexpr time_t kKeepAliveSeconds = 2;
 int Fail(const std::string& message, int code = 1) {
     std::fprintf(stderr, "zarvo-serve: %s\n", message.c_str());
     return code;
-}
-
-std::string ExecutableDirectory() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
 }
 
 // The Host header names the address the client used; it goes into the
@@ -118,10 +114,10 @@ int main(int argc, char** argv) {
     }
     int32_t maxZoom = options.maxZoom;
     if (maxZoom == 0) {
-        maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : 21;
+        maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : kMaxZoom;
         if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
     }
-    if (options.plugin.empty()) options.plugin = ExecutableDirectory() + "/libzarvo_data_plugin.so";
+    if (options.plugin.empty()) options.plugin = PluginBesideProgram();
     if (options.web.empty()) options.web = ZARVO_WEB_DIR;
 
     const std::unique_ptr<PluginLibrary> plugin = PluginLibrary::Open(options.plugin, error);

@@ -11,6 +11,7 @@
 #include "host/placement.h"
 #include "host/world_edges.h"
 #include "projection/mercator.h"
+#include "projection/power_of_two.h"
 #include "projection/zarvo_coord_transform.h"
 #include "projection/zoom.h"
 
