@@ -22,20 +22,8 @@ from osgeo import gdal
 gdal.UseExceptions()
 HERE = os.path.dirname(os.path.abspath(__file__))
 EDGE = 85.0511287798066
-HALF_WORLD = 20037508.342789244
-TMS = """<GDAL_WMS>
-  <Service name="TMS"><ServerUrl>http://127.0.0.1:{port}/${{z}}/${{x}}/${{y}}.png</ServerUrl></Service>
-  <DataWindow>
-    <UpperLeftX>-{half}</UpperLeftX><UpperLeftY>{half}</UpperLeftY>
-    <LowerRightX>{half}</LowerRightX><LowerRightY>-{half}</LowerRightY>
-    <TileLevel>{level}</TileLevel><TileCountX>1</TileCountX><TileCountY>1</TileCountY>
-    <YOrigin>bottom</YOrigin>
-  </DataWindow>
-  <Projection>EPSG:3857</Projection>
-  <BlockSizeX>256</BlockSizeX><BlockSizeY>256</BlockSizeY><BandsCount>3</BandsCount>
-  <MaxConnections>8</MaxConnections>
-</GDAL_WMS>
-"""
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "render"))
+from peer_cross_check import HALF_WORLD, TMS_DESCRIPTION  # noqa: E402  the same GDAL view of a TMS tile set
 
 
 def timed(command, scratch):
@@ -80,7 +68,7 @@ def main():
             zoom = int(probe.stdout.split("zoom ")[1].split(",")[0])
             description = os.path.join(scratch, "tiles.xml")
             with open(description, "w") as f:
-                f.write(TMS.format(port=port, half=HALF_WORLD, level=zoom - 1))
+                f.write(TMS_DESCRIPTION.format(url=f"http://127.0.0.1:{port}", half=HALF_WORLD, level=zoom - 1))
             zarvo = [program, "-q", "--overwrite", "--max-memory", "1024", "--layer", "map", "--zoom", str(zoom), "-te",
                      *box, "-ts", str(width), str(height), "--tiles",
                      f"http://127.0.0.1:{port}/{{z}}/{{x}}/{{-y}}.png", "--out", ours]

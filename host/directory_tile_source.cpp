@@ -27,14 +27,7 @@ private:
         TileFetch fetch;
         TileAddress address;
         // The parsed address has no "..": a path from outside stays inside the directory.
-        if (!ParseTileAddress(url, address)) {
-            fetch.reason = "not a tile service address";
-            return fetch;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            fetch.reason = "the fetch deadline passed";
-            return fetch;
-        }
+        if (!StartLocalFetch(url, deadline, address, fetch)) return fetch;
         const std::string path = pathTemplate.empty() ? directory + "/" + RelativeTilePath(address)
                                                       : ExpandTileTemplate(pathTemplate, address);
         switch (ReadBoundedFile(path, limits.maxBodyBytes, fetch.body, fetch.reason)) {

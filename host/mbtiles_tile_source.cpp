@@ -34,14 +34,7 @@ private:
                        std::chrono::steady_clock::time_point deadline) {
         TileFetch fetch;
         TileAddress address;
-        if (!ParseTileAddress(url, address)) {
-            fetch.reason = "not a tile service address";
-            return fetch;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            fetch.reason = "the fetch deadline passed";
-            return fetch;
-        }
+        if (!StartLocalFetch(url, deadline, address, fetch)) return fetch;
         const std::lock_guard<std::mutex> lock(mutex);
         sqlite3_stmt* q = query.get();
         sqlite3_reset(q);

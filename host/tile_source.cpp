@@ -12,6 +12,19 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 
 }  // namespace
 
+bool StartLocalFetch(const std::string& url, std::chrono::steady_clock::time_point deadline, TileAddress& address,
+                     TileFetch& fetch) {
+    if (!ParseTileAddress(url, address)) {
+        fetch.reason = "not a tile service address";
+        return false;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+        fetch.reason = "the fetch deadline passed";
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<TileSource> MakeTileSource(const std::string& description, std::string& error) {
     for (const std::string scheme : {"http://", "https://"}) {
         if (!StartsWith(description, scheme)) continue;

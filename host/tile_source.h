@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "projection/tile_service.h"
+
 // What became of one tile address.
 enum class TileOutcome {
     Body,     // the tile's file is in `body`
@@ -56,6 +58,11 @@ public:
 //   http[s]://HOST:PORT            every address requested as it is, from HOST:PORT
 //   http[s]://HOST/.../{z}/{x}/{y} a URL template (see ExpandTileTemplate)
 std::unique_ptr<TileSource> MakeTileSource(const std::string& description, std::string& error);
+
+// For sources on this machine: false, with `fetch` failed, when `url` is no
+// tile service address or the deadline has passed; else its parts.
+bool StartLocalFetch(const std::string& url, std::chrono::steady_clock::time_point deadline, TileAddress& address,
+                     TileFetch& fetch);
 
 std::unique_ptr<TileSource> MakeDirectoryTileSource(const std::string& directory);
 std::unique_ptr<TileSource> MakePathTemplateTileSource(const std::string& pathTemplate);

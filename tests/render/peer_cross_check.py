@@ -33,7 +33,7 @@ BOXES = [
 ]
 
 TMS_DESCRIPTION = """<GDAL_WMS>
-  <Service name="TMS"><ServerUrl>file://{tiles}/map/${{z}}/${{x}}/${{y}}.png</ServerUrl></Service>
+  <Service name="TMS"><ServerUrl>{url}/${{z}}/${{x}}/${{y}}.png</ServerUrl></Service>
   <DataWindow>
     <UpperLeftX>-{half}</UpperLeftX><UpperLeftY>{half}</UpperLeftY>
     <LowerRightX>{half}</LowerRightX><LowerRightY>-{half}</LowerRightY>
@@ -62,7 +62,7 @@ def main():
             name, zoom, west, south, east, north, width, height = box
             description = os.path.join(scratch, "tiles.xml")
             with open(description, "w") as f:
-                f.write(TMS_DESCRIPTION.format(tiles=tiles, half=HALF_WORLD, level=zoom - 1))
+                f.write(TMS_DESCRIPTION.format(url=f"file://{tiles}/map", half=HALF_WORLD, level=zoom - 1))
             peer = os.path.join(scratch, "peer.tif")
             gdal.Warp(peer, description, dstSRS="EPSG:4326", width=width, height=height, resampleAlg="bilinear",
                       outputBounds=(west, south, east, north), errorThreshold=0, overviewLevel="NONE")
