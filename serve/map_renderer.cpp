@@ -72,10 +72,16 @@ ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresse
 RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& window) {
     ++dataRequests;
     const SampledBox box{window.west, window.south, window.east, window.north};
-    RenderOutcome outcome =
-        host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
-                    [this](const std::vector<std::string>& addresses) { return ProvideTiles(addresses); });
+    std::chrono::steady_clock::duration tileTime{};
+    RenderOutcome outcome = host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
+                                        [this, &tileTime](const std::vector<std::string>& addresses) {
+                                            const auto asked = std::chrono::steady_clock::now();
+                                            ProvidedTiles tiles = ProvideTiles(addresses);
+                                            tileTime += std::chrono::steady_clock::now() - asked;
+                                            return tiles;
+                                        });
     RenderResult result;
+    result.tileTime = tileTime;
     result.message = std::move(outcome.message);
     switch (outcome.failure) {
         case RenderFailure::None:
