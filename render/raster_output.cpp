@@ -179,7 +179,7 @@ std::unique_ptr<RasterOutput> RasterOutput::Create(const PixelGrid& grid, const 
     const std::string part = directory + "/." + name + ".part" + std::to_string(getpid());
     state->finished = part;
     state->working = direct ? part : part + ".tif";
-    state->leftovers = {state->working, state->finished, state->finished + ".aux.xml"};
+    state->leftovers = {state->working, state->finished, state->finished + ".aux.xml", state->working + ".msk"};
 
     // The pixels' file: tiled, so that a piece written touches only its own
     // blocks, and BigTIFF when the raster could pass 4 GB.
@@ -203,6 +203,8 @@ std::unique_ptr<RasterOutput> RasterOutput::Create(const PixelGrid& grid, const 
         set("ZLEVEL", "1");
     }
     GDALSetCacheMax64(static_cast<GIntBig>(settings.cacheBytes));
+    // A mask inside the file, not a side file under the temporary name.
+    CPLSetConfigOption("GDAL_TIFF_INTERNAL_MASK", "YES");
     const int bandCount = settings.nodata == NodataStyle::Alpha ? 4 : 3;
     state->dataset = GDALCreate(GDALGetDriverByName("GTiff"), state->working.c_str(), static_cast<int>(grid.width),
                                 static_cast<int>(grid.height), bandCount, GDT_Byte, options.get());
