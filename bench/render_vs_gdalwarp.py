@@ -22,6 +22,7 @@ from osgeo import gdal
 gdal.UseExceptions()
 HERE = os.path.dirname(os.path.abspath(__file__))
 EDGE = 85.0511287798066
+sys.dont_write_bytecode = True  # no cache files in the source tree
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "render"))
 from peer_cross_check import HALF_WORLD, TMS_DESCRIPTION  # noqa: E402  the same GDAL view of a TMS tile set
 
