@@ -8,7 +8,6 @@
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int32_t kTopZoom = kMaxZoom;
 
 // A WMS BBOX gives the outer edges of the image, so pixel i spans
 // [min + i*d, min + (i+1)*d] and is seen at its centre. The plug-in samples
@@ -60,7 +59,7 @@ double MercatorLatitude(double y) {
 }
 
 int32_t ChooseMercatorZoom(double dx, double dy, int32_t maxZoom) {
-    const int32_t cap = std::max(1, std::min(maxZoom, kTopZoom));
+    const int32_t cap = std::max(1, std::min(maxZoom, kMaxZoom));
     // A box on the tiles' own grid (a WMTS tile) has pixels exactly a tile
     // pixel wide, less the rounding of its edges: that rounding must not
     // send it a zoom deeper, where every other tile row would be skipped.
@@ -68,18 +67,6 @@ int32_t ChooseMercatorZoom(double dx, double dy, int32_t maxZoom) {
     for (int32_t zoom = 1; zoom < cap; ++zoom) {
         const double tilePixel = 2 * kMercatorHalfWorld / (256.0 * std::ldexp(1.0, zoom - 1));
         if (tilePixel <= dx * (1 + kRounding) && tilePixel <= dy * (1 + kRounding)) return zoom;
-    }
-    return cap;
-}
-
-int32_t ChooseZoom(double dx, double dy, double latitude, int32_t maxZoom) {
-    const int32_t cap = std::max(1, std::min(maxZoom, kTopZoom));
-    // Degrees per tile pixel at zoom z: 360 / (256 * 2^(z-1)) across, and
-    // that times cos(latitude) up and down (Mercator stretches by sec).
-    const double shrink = std::cos(latitude * (kPi / 180.0));
-    for (int32_t zoom = 1; zoom < cap; ++zoom) {
-        const double tilePixel = 360.0 / (256.0 * std::ldexp(1.0, zoom - 1));
-        if (tilePixel <= dx && tilePixel * shrink <= dy) return zoom;
     }
     return cap;
 }
