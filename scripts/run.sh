@@ -45,11 +45,11 @@ ensure_node() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
-    libcurl4-openssl-dev python3 libgdal-dev)
+    libcurl4-openssl-dev python3 libgdal-dev libboost-dev)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
-# zarvo-serve: its HTTP library, and node with npm to bundle its map page.
-SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config)
+# zarvo-serve: jemalloc, which returns freed memory; node with npm bundles its map page.
+SERVE_BUILD_PACKAGES=(pkg-config libjemalloc-dev)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator.
 SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl)
@@ -143,7 +143,7 @@ valgrind_suite() {
 
 # The release archives: build/packages/*.tar.gz and build-win32/packages/*.zip.
 run_package() {
-    ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
     configure native && cmake --build --preset native -j "$jobs" && cmake --build build --target package
     configure win32 && cmake --build --preset win32 -j "$jobs" && cmake --build build-win32 --target package
     echo

@@ -5,7 +5,8 @@
 
 const char kServeUsage[] =
     "usage: zarvo-serve --tiles DIR|http://HOST:PORT [--port N] [--bind ADDRESS] [--cache-mb N]\n"
-    "                   [--max-zoom Z] [--threads N] [--plugin LIBRARY] [--web DIR]\n";
+    "                   [--max-zoom Z] [--threads N] [--max-connections N]\n"
+    "                   [--plugin LIBRARY] [--web DIR]\n";
 
 namespace {
 
@@ -54,6 +55,9 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
         } else if (flag == "--threads") {
             if (!numeric(1, 256)) return false;
             o.threads = static_cast<size_t>(number);
+        } else if (flag == "--max-connections") {
+            if (!numeric(1, 100000)) return false;
+            o.connections = static_cast<size_t>(number);
         } else {
             error = "unknown option '" + flag + "'";
             return false;

@@ -5,8 +5,12 @@
 #include "serve/map_window.h"
 #include "serve/png_encoder.h"
 #include "serve/wms_documents.h"
+#include "serve/xml_text.h"
 
 namespace {
+
+// An error message is one line of text; whatever it quotes stops here.
+constexpr size_t kMaxMessageBytes = 1024;
 
 int HttpStatusOf(WmsErrorCode code) {
     return code == WmsErrorCode::OperationNotSupported ? 501 : 400;
@@ -38,7 +42,7 @@ WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, cons
     WmsAnswer answer;
     answer.status = status;
     answer.contentType = ExceptionContentType(version);
-    answer.body = ExceptionDocument(version, code, message);
+    answer.body = ExceptionDocument(version, code, XmlCharacters(message, kMaxMessageBytes));
     return answer;
 }
 

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "serve/http_exchange.h"
+#include "serve/wms_query.h"
+
+class MapRenderer;
+class TileCache;
+class WmsService;
+
+// zarvo-serve's routes, free of any transport: the WMS at /wms (GetMap on
+// a worker, everything else on the event loop), the counters at /stats,
+// the map page's files everywhere else.
+struct ServeRoutes {
+    WmsService& service;
+    const TileCache& cache;
+    const MapRenderer& renderer;
+    std::string webRoot;       // empty: no map page
+    std::string fallbackHost;  // for the capabilities when Host is unusable
+
+    HttpHandler Handler() const;
+};
+
+// A query string split into its parameters and percent-decoded ('+' is a
+// space); a broken escape is kept as it came.
+QueryParameters ParseQueryString(std::string_view query);
