@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@ struct HttpRequest {
     std::string method;  // as sent: GET, HEAD, ...
     std::string target;  // path and query, still percent-encoded
     std::vector<std::pair<std::string, std::string>> headers;
+    std::chrono::steady_clock::time_point arrived;  // when its headers were complete
 
     // The first header of that name (any case), or null.
     const std::string* Header(std::string_view name) const;

@@ -99,6 +99,7 @@ void HttpSession::OnHead(beast::error_code error) {
     HttpRequest request;
     request.method = std::string(message.method_string());
     request.target = std::string(message.target());
+    request.arrived = std::chrono::steady_clock::now();
     head = request.method == "HEAD";
     keepAlive = message.keep_alive();
     size_t count = 0;

@@ -11,6 +11,10 @@
 
 namespace {
 
+// A GetMap is answered within this of its arrival, 504 when its tiles are
+// not there by then; longer than a batch of tile fetches may take.
+constexpr std::chrono::seconds kMapDeadline(15);
+
 // The Host header names the address the client used; it goes into the
 // capabilities only when it looks like one.
 std::string ServiceUrl(const HttpRequest& request, const std::string& fallback) {
@@ -73,7 +77,8 @@ HttpHandler ServeRoutes::Handler() const {
     handler.answer = [this](const HttpRequest& request) {
         const std::string_view path = request.Path();
         if (path == "/wms") {
-            WmsAnswer wms = service.Answer(ParseQueryString(request.Query()), ServiceUrl(request, fallbackHost));
+            WmsAnswer wms = service.Answer(ParseQueryString(request.Query()), ServiceUrl(request, fallbackHost),
+                                           request.arrived + kMapDeadline);
             HttpAnswer answer;
             answer.status = wms.status;
             answer.headers.emplace_back("Content-Type", wms.contentType);

@@ -11,10 +11,12 @@ size_t Footprint(const TileResult& outcome) {
 
 }  // namespace
 
-TileCache::TileCache(size_t capacityBytes, TileBatchFetcher fetcher)
-    : capacityBytes(capacityBytes), fetcher(std::move(fetcher)) {}
+TileCache::TileCache(size_t capacityBytes, TileBatchFetcher fetcher, FetchPoolLimits pool)
+    : capacityBytes(capacityBytes), fetcher(std::move(fetcher)), fetchers(pool.threads, pool.queued) {}
 
-std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) {
+TileCache::~TileCache() = default;
+
+std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, Clock::time_point deadline) {
     std::vector<std::shared_ptr<Entry>> wanted(urls.size());
     std::vector<std::string> toFetch;
     std::vector<std::shared_ptr<Entry>> claimed;
@@ -50,31 +52,63 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) 
     }
 
     if (!toFetch.empty()) {
-        std::vector<TileResult> outcomes;
+        // The fetch runs on the fetch pool and publishes when it ends,
+        // whoever is still waiting for it.
+        bool submitted = false;
         try {
-            fetcher(toFetch, outcomes);
-            if (outcomes.size() != toFetch.size()) {
-                outcomes.assign(toFetch.size(), TileResult{nullptr, "the fetcher lost track of its tiles"});
-            }
-        } catch (const std::exception& e) {
-            outcomes.clear();
-            outcomes.resize(toFetch.size());
-            for (TileResult& outcome : outcomes) outcome.error = std::string("fetch failed: ") + e.what();
+            auto batch = std::make_shared<std::pair<std::vector<std::string>, std::vector<std::shared_ptr<Entry>>>>(
+                toFetch, claimed);
+            submitted = fetchers.TrySubmit([this, batch] { Fetch(batch->first, batch->second); });
+        } catch (const std::bad_alloc&) {
         }
-        // Others may be waiting for these: publish before waiting ourselves.
-        Publish(toFetch, claimed, outcomes);
+        if (!submitted) {
+            std::vector<TileResult> busy(toFetch.size());
+            for (TileResult& outcome : busy) {
+                outcome.error = "every tile fetcher is busy";
+                outcome.late = true;
+            }
+            Publish(toFetch, claimed, busy);
+        }
     }
 
     std::unique_lock<std::mutex> lock(mutex);
-    published.wait(lock, [&] {
+    const auto allReady = [&] {
         for (const auto& entry : wanted) {
             if (!entry->ready) return false;
         }
         return true;
-    });
+    };
+    if (deadline == Clock::time_point::max()) {
+        published.wait(lock, allReady);
+    } else {
+        published.wait_until(lock, deadline, allReady);
+    }
     std::vector<TileResult> result(urls.size());
-    for (size_t i = 0; i < urls.size(); ++i) result[i] = wanted[i]->outcome;
+    for (size_t i = 0; i < urls.size(); ++i) {
+        if (wanted[i]->ready) {
+            result[i] = wanted[i]->outcome;
+        } else {
+            result[i].error = "not there by the request's deadline";
+            result[i].late = true;
+        }
+    }
     return result;
+}
+
+// On a fetch thread: never throws, always publishes.
+void TileCache::Fetch(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed) {
+    std::vector<TileResult> outcomes;
+    try {
+        fetcher(urls, outcomes);
+        if (outcomes.size() != urls.size()) {
+            outcomes.assign(urls.size(), TileResult{nullptr, "the fetcher lost track of its tiles"});
+        }
+    } catch (const std::exception& e) {
+        outcomes.clear();
+        outcomes.resize(urls.size());
+        for (TileResult& outcome : outcomes) outcome.error = std::string("fetch failed: ") + e.what();
+    }
+    Publish(urls, claimed, outcomes);
 }
 
 void TileCache::Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,

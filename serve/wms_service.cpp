@@ -46,7 +46,8 @@ WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, cons
     return answer;
 }
 
-WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::string& serviceUrl) {
+WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::string& serviceUrl,
+                             TileCache::Clock::time_point deadline) {
     WmsQuery query;
     WmsError error;
     if (!ParseWmsQuery(parameters, query, error)) {
@@ -59,15 +60,18 @@ WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::strin
         answer.body = CapabilitiesDocument(query.version, serviceUrl);
         return answer;
     }
-    return GetMap(query.map, query.version);
+    return GetMap(query.map, query.version, deadline);
 }
 
-WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
+WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, TileCache::Clock::time_point deadline) {
+    if (TileCache::Clock::now() >= deadline) {
+        return ExceptionAnswer(504, version, nullptr, "the request waited past its deadline for a worker");
+    }
     const MapWindow window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
     const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
     std::vector<uint8_t> raster;
     if (!window.empty) {
-        RenderResult rendered = renderer.Render(request.layer, window);
+        RenderResult rendered = renderer.Render(request.layer, window, deadline);
         switch (rendered.status) {
             case RenderStatus::Ok:
                 raster = std::move(rendered.pixels);
@@ -77,6 +81,8 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
                                        rendered.message + ": ask for a smaller image or a smaller box");
             case RenderStatus::TileUnavailable:
                 return ExceptionAnswer(502, version, nullptr, rendered.message);
+            case RenderStatus::TileLate:
+                return ExceptionAnswer(504, version, nullptr, rendered.message);
             case RenderStatus::OutOfMemory:
                 return ExceptionAnswer(503, version, nullptr, rendered.message);
             case RenderStatus::Refused:

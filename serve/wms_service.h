@@ -28,11 +28,13 @@ public:
     // answer is ready.
     static constexpr size_t kImageBytesHeld = 256u << 20;
 
-    // `serviceUrl` is the address the capabilities tell clients to use.
-    WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl);
+    // `serviceUrl` is the address the capabilities tell clients to use; a
+    // GetMap whose tiles are not there by `deadline` gets 504.
+    WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl,
+                     TileCache::Clock::time_point deadline = TileCache::Clock::time_point::max());
 
 private:
-    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version);
+    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, TileCache::Clock::time_point deadline);
 
     MapRenderer& renderer;
     const int32_t maxZoom;
