@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "serve/wms_query.h"
+
 // One HTTP request as the service sees it, whatever carried it: the
 // transport has already bounded and parsed it.
 struct HttpRequest {
@@ -41,3 +43,7 @@ struct HttpHandler {
     std::function<bool(const HttpRequest&)> heavy;
     std::function<HttpAnswer(const HttpRequest&)> answer;
 };
+
+// A query string split into its parameters and percent-decoded ('+' is a
+// space); a broken escape is kept as it came.
+QueryParameters ParseQueryString(std::string_view query);

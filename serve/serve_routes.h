@@ -21,7 +21,3 @@ struct ServeRoutes {
 
     HttpHandler Handler() const;
 };
-
-// A query string split into its parameters and percent-decoded ('+' is a
-// space); a broken escape is kept as it came.
-QueryParameters ParseQueryString(std::string_view query);
