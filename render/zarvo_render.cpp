@@ -12,14 +12,14 @@
 
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
+#include "host/program_directory.h"
+#include "projection/tile_service.h"
 #include "host/utf16.h"
 #include "render/georeferenced_output.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
 
 namespace {
-
-constexpr char kPluginFileName[] = "libzarvo_data_plugin.so";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "zarvo-render: %s\n", message.c_str());
@@ -37,16 +37,6 @@ void PrintDescriptor(const PluginDescriptor& d) {
                 ToUtf8(d.description).c_str(), ToUtf8(d.vendor).c_str());
 }
 
-// The plug-in installed beside this program, so that it runs from any directory.
-std::string PluginNextToProgram() {
-    std::vector<char> path(4096);
-    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (n <= 0) return kPluginFileName;
-    const std::string program(path.data(), static_cast<size_t>(n));
-    const size_t slash = program.find_last_of('/');
-    return (slash == std::string::npos ? std::string(".") : program.substr(0, slash)) + "/" + kPluginFileName;
-}
-
 int Run(const RenderOptions& options) {
     std::string error;
     OutputFormat format;
@@ -58,7 +48,7 @@ int Run(const RenderOptions& options) {
         return FailUsage("--tiles: " + error);
     }
     const auto started = std::chrono::steady_clock::now();
-    const std::string pluginPath = options.plugin.empty() ? PluginNextToProgram() : options.plugin;
+    const std::string pluginPath = options.plugin.empty() ? PluginBesideProgram() : options.plugin;
     const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(pluginPath, error);
     if (!library) {
         return Fail("cannot load the plug-in " + pluginPath + ": " + error);
@@ -78,7 +68,8 @@ int Run(const RenderOptions& options) {
     // worker thread, which completes the job.
     PluginHost host(api, CompleteOn::WorkerThread);
     if (!host.Bind(options.layer, options.layerId)) {
-        return Fail("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
+        return Fail("unknown layer '" + options.layer + "': the plug-in serves " + kServiceLayers[0] + ", " +
+                    kServiceLayers[1] + " and " + kServiceLayers[2]);
     }
     const SampledBox box{options.west, options.south, options.east, options.north};
     IntakeReport report;

@@ -1,24 +1,12 @@
 #include "serve/serve_options.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include "host/number_parsing.h"
+#include "projection/zoom.h"
 
 const char kServeUsage[] =
     "usage: zarvo-serve --tiles DIR|http://HOST:PORT [--port N] [--bind ADDRESS] [--cache-mb N]\n"
     "                   [--max-zoom Z] [--threads N] [--max-connections N]\n"
     "                   [--plugin LIBRARY] [--web DIR]\n";
-
-namespace {
-
-bool ParseNumber(const std::string& text, long long low, long long high, long long& value) {
-    if (text.empty() || text.size() > 12) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return errno == 0 && *end == '\0' && value >= low && value <= high;
-}
-
-}  // namespace
 
 bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -30,7 +18,7 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
         const std::string& value = args[++i];
         long long number = 0;
         auto numeric = [&](long long low, long long high) {
-            if (ParseNumber(value, low, high, number)) return true;
+            if (ParseWholeNumber(value, low, high, number)) return true;
             error = flag + " wants a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
                     ", not '" + value + "'";
             return false;
@@ -50,7 +38,7 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
             if (!numeric(1, 65536)) return false;
             o.cacheMegabytes = static_cast<size_t>(number);
         } else if (flag == "--max-zoom") {
-            if (!numeric(1, 21)) return false;
+            if (!numeric(kMinZoom, kMaxZoom)) return false;
             o.maxZoom = static_cast<int32_t>(number);
         } else if (flag == "--threads") {
             if (!numeric(1, 256)) return false;

@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
+
+#include "projection/tile_service.h"
 
 namespace {
 
@@ -314,7 +317,7 @@ private:
 }  // namespace
 
 const std::vector<std::string>& ServedLayers() {
-    static const std::vector<std::string> layers = {"map", "aerial", "hybrid"};
+    static const std::vector<std::string> layers(std::begin(kServiceLayers), std::end(kServiceLayers));
     return layers;
 }
 

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "host/plugin_library.h"
+#include "host/program_directory.h"
+#include "projection/zoom.h"
 #include "serve/host_adapter.h"
 #include "serve/http_server.h"
 #include "serve/map_renderer.h"
@@ -47,12 +49,6 @@ constexpr rlim_t kSpareDescriptors = 128;
 int Fail(const std::string& message, int code = 1) {
     std::fprintf(stderr, "zarvo-serve: %s\n", message.c_str());
     return code;
-}
-
-std::string ExecutableDirectory() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
 }
 
 // Raises the descriptor limit as far as allowed, and takes no more
@@ -110,10 +106,10 @@ int main(int argc, char** argv) {
     }
     int32_t maxZoom = options.maxZoom;
     if (maxZoom == 0) {
-        maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : 21;
+        maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : kMaxZoom;
         if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
     }
-    if (options.plugin.empty()) options.plugin = ExecutableDirectory() + "/libzarvo_data_plugin.so";
+    if (options.plugin.empty()) options.plugin = PluginBesideProgram();
     if (options.web.empty()) options.web = ZARVO_WEB_DIR;
     if (!options.web.empty() && !std::filesystem::is_directory(options.web)) options.web.clear();
 

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+// The directory this program's executable lies in, so that what is
+// installed beside it (the plug-in, the map page) is found from any working
+// directory; "." when the system does not say.
+std::string ProgramDirectory();
+
+// The plug-in library installed beside this program.
+std::string PluginBesideProgram();
