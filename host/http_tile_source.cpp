@@ -61,12 +61,15 @@ public:
             connectTo.reset(curl_slist_append(nullptr, ("::" + hostAndPort).c_str()));
         }
     }
-    ~HttpTileSource() override { curl_global_cleanup(); }
+    ~HttpTileSource() override {
+        multi.reset();
+        curl_global_cleanup();
+    }
 
     void Fetch(const std::vector<std::string>& urls, const FetchLimits& limits, const TileSink& sink) override {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point deadline = Clock::now() + limits.deadline;
-        std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+        if (!multi) multi.reset(curl_multi_init());
         std::vector<Transfer> transfers(urls.size());
         std::vector<std::string> requested(urls.size());
         size_t started = 0, inFlight = 0;
@@ -199,6 +202,8 @@ private:
 
     std::string urlTemplate;
     std::unique_ptr<curl_slist, ListDeleter> connectTo;
+    // Kept from one list to the next: its connections serve the next list's tiles.
+    std::unique_ptr<CURLM, MultiDeleter> multi;
 };
 
 }  // namespace

@@ -82,11 +82,16 @@ RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& wind
     const SampledBox box{window.west, window.south, window.east, window.north};
     const size_t allowed = std::min(limits.maxTilesPerRender, TilesAllowedFor(window.columns, window.rows));
     bool late = false;
+    std::chrono::steady_clock::duration tileTime{};
     RenderOutcome outcome = host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
                                         [&](const std::vector<std::string>& addresses) {
-                                            return ProvideTiles(addresses, allowed, deadline, late);
+                                            const auto asked = std::chrono::steady_clock::now();
+                                            ProvidedTiles tiles = ProvideTiles(addresses, allowed, deadline, late);
+                                            tileTime += std::chrono::steady_clock::now() - asked;
+                                            return tiles;
                                         });
     RenderResult result;
+    result.tileTime = tileTime;
     result.message = std::move(outcome.message);
     switch (outcome.failure) {
         case RenderFailure::None:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct RenderResult {
     RenderStatus status = RenderStatus::Refused;
     std::string message;           // why, when not Ok
     std::vector<uint8_t> pixels;   // the window's raster, 3 bytes per pixel
+    std::chrono::steady_clock::duration tileTime{};  // spent taking the tiles from the cache
 };
 
 // Every tile a render holds is decoded in memory (192 kB) until its raster

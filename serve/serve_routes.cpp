@@ -64,6 +64,7 @@ HttpHandler ServeRoutes::Handler() const {
             answer.status = wms.status;
             answer.headers.emplace_back("Content-Type", wms.contentType);
             if (wms.zoom > 0) answer.headers.emplace_back("X-Zarvo-Zoom", std::to_string(wms.zoom));
+            if (!wms.serverTiming.empty()) answer.headers.emplace_back("Server-Timing", wms.serverTiming);
             answer.body = std::move(wms.body);
             return answer;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,11 @@ struct WmsAnswer {
     std::string contentType;
     std::string body;
     int32_t zoom = 0;  // the plug-in zoom a GetMap was drawn at; 0 when none
+    // Where a drawn GetMap's time went, as the value of a Server-Timing
+    // header (milliseconds): the tiles taken from the cache, the plug-in's
+    // raster besides them, the encoding, and the whole answer from the
+    // query's parsing on. Empty for everything else.
+    std::string serverTiming;
 };
 
 // Answers WMS requests: capabilities, maps, and exception reports for
@@ -34,7 +40,14 @@ public:
                      TileCache::Clock::time_point deadline = TileCache::Clock::time_point::max());
 
 private:
-    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, TileCache::Clock::time_point deadline);
+    using Clock = std::chrono::steady_clock;
+    struct MapTimes {
+        Clock::duration tiles{};   // taking the tiles from the cache
+        Clock::duration raster{};  // in the plug-in, besides the tiles
+        Clock::duration encode{};
+    };
+    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, Clock::time_point deadline, MapTimes& times);
+    static std::string ServerTiming(const MapTimes& times, Clock::duration whole);
 
     MapRenderer& renderer;
     const int32_t maxZoom;
