@@ -52,7 +52,8 @@ std::vector<Band> PlanBands(const std::vector<double>& latitudes) {
 
 // Draws bands [first, end) into `pixels`; the first failure, or Ok.
 RenderResult DrawBands(MapRenderer& renderer, const std::string& layer, const MercatorWindow& mercator,
-                       const std::vector<Band>& bands, size_t first, size_t end, uint8_t* pixels) {
+                       const std::vector<Band>& bands, size_t first, size_t end,
+                       TileCache::Clock::time_point deadline, uint8_t* pixels) {
     try {
         const size_t stride = size_t{mercator.window.columns} * 3;
         MapWindow request = mercator.window;
@@ -61,7 +62,7 @@ RenderResult DrawBands(MapRenderer& renderer, const std::string& layer, const Me
             request.rows = bands[b].rows;
             request.north = mercator.rowLatitudes[bands[b].row];
             request.south = mercator.rowLatitudes[bands[b].row + bands[b].rows - 1];
-            RenderResult drawn = renderer.Render(layer, request);
+            RenderResult drawn = renderer.Render(layer, request, deadline);
             if (drawn.status != RenderStatus::Ok) return drawn;
             tileTime += drawn.tileTime;
             std::memcpy(pixels + bands[b].row * stride, drawn.pixels.data(), stride * request.rows);
@@ -84,13 +85,15 @@ bool SecondRowLandsOn(double north, double south) {
     return north + static_cast<double>(1u) * step == south;
 }
 
-RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& layer, const MercatorWindow& window) {
+RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& layer, const MercatorWindow& window,
+                                  TileCache::Clock::time_point deadline) {
     RenderResult whole;
     const double tiles = WindowTiles(window);
-    if (!(tiles <= static_cast<double>(renderer.TileBudget()))) {
+    const size_t budget = renderer.TileBudget(window.window.columns, window.window.rows);
+    if (!(tiles <= static_cast<double>(budget))) {
         whole.status = RenderStatus::TooManyTiles;
         whole.message = "the image needs about " + std::to_string(static_cast<long long>(std::min(tiles, 1e15))) +
-                        " tiles, more than the " + std::to_string(renderer.TileBudget()) + " one image may use";
+                        " tiles, more than the " + std::to_string(budget) + " an image of its size may use";
         return whole;
     }
     std::vector<Band> bands;
@@ -112,15 +115,17 @@ RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& laye
         const size_t first = std::min(bands.size(), part * share), end = std::min(bands.size(), first + share);
         try {
             helpers.push_back(std::async(std::launch::async, DrawBands, std::ref(renderer), std::cref(layer),
-                                         std::cref(window), std::cref(bands), first, end, whole.pixels.data()));
+                                         std::cref(window), std::cref(bands), first, end, deadline,
+                                         whole.pixels.data()));
         } catch (const std::exception&) {
             // No thread to be had: this thread draws that part too.
-            RenderResult drawn = DrawBands(renderer, layer, window, bands, first, end, whole.pixels.data());
+            RenderResult drawn = DrawBands(renderer, layer, window, bands, first, end, deadline, whole.pixels.data());
             if (drawn.status != RenderStatus::Ok) return drawn;
             whole.tileTime += drawn.tileTime;
         }
     }
-    RenderResult mine = DrawBands(renderer, layer, window, bands, 0, std::min(bands.size(), share), whole.pixels.data());
+    RenderResult mine = DrawBands(renderer, layer, window, bands, 0, std::min(bands.size(), share), deadline,
+                                  whole.pixels.data());
     whole.tileTime += mine.tileTime;
     for (std::future<RenderResult>& helper : helpers) {
         RenderResult drawn = helper.get();  // DrawBands throws nothing

@@ -15,7 +15,9 @@
 // north + (south - north) does not give the second latitude back to the bit
 // (rows of opposite sign near the equator), the band is one row, which the
 // plug-in samples at `north`. Every band shares the window's columns.
-RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& layer, const MercatorWindow& window);
+// Tiles not there by `deadline` end the render as TileLate.
+RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& layer, const MercatorWindow& window,
+                                  TileCache::Clock::time_point deadline = TileCache::Clock::time_point::max());
 
 // True when a request of two rows from `north` to `south` samples its
 // second row at `south` exactly, in the plug-in's own arithmetic.

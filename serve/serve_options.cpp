@@ -5,8 +5,8 @@
 
 const char kServeUsage[] =
     "usage: zarvo-serve --tiles DIR|http://HOST:PORT [--port N] [--bind ADDRESS] [--cache-mb N]\n"
-    "                   [--max-zoom Z] [--threads N] [--plugin LIBRARY] [--web DIR]\n"
-    "                   [--service-metadata FILE]\n";
+    "                   [--max-zoom Z] [--threads N] [--max-connections N]\n"
+    "                   [--plugin LIBRARY] [--web DIR] [--service-metadata FILE]\n";
 
 bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -45,6 +45,9 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
         } else if (flag == "--threads") {
             if (!numeric(1, 256)) return false;
             o.threads = static_cast<size_t>(number);
+        } else if (flag == "--max-connections") {
+            if (!numeric(1, 100000)) return false;
+            o.connections = static_cast<size_t>(number);
         } else {
             error = "unknown option '" + flag + "'";
             return false;

@@ -10,9 +10,12 @@
 #include "serve/map_window.h"
 #include "serve/mercator_render.h"
 #include "serve/wms_documents.h"
+#include "serve/xml_text.h"
 
 namespace {
 
+// An error message is one line of text; whatever it quotes stops here.
+constexpr size_t kMaxMessageBytes = 1024;
 constexpr int kJpegQuality = 90;
 
 double Milliseconds(std::chrono::steady_clock::duration time) {
@@ -57,11 +60,12 @@ WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, cons
     WmsAnswer answer;
     answer.status = status;
     answer.contentType = ExceptionContentType(version);
-    answer.body = ExceptionDocument(version, code, message);
+    answer.body = ExceptionDocument(version, code, XmlCharacters(message, kMaxMessageBytes));
     return answer;
 }
 
-WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::string& serviceUrl) {
+WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::string& serviceUrl,
+                             Clock::time_point deadline) {
     const Clock::time_point received = Clock::now();
     WmsQuery query;
     WmsError error;
@@ -76,21 +80,27 @@ WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::strin
         return answer;
     }
     MapTimes times;
-    WmsAnswer answer = GetMap(query.map, query.version, times);
+    WmsAnswer answer = GetMap(query.map, query.version, deadline, times);
     if (answer.status == 200) answer.serverTiming = ServerTiming(times, Clock::now() - received);
     return answer;
 }
 
-WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times) {
+WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, Clock::time_point deadline,
+                             MapTimes& times) {
     WmsAnswer image;
     MapFailure failure;
-    if (!Draw(request, image, failure, times)) {
+    if (!Draw(request, deadline, image, failure, times)) {
         return ExceptionAnswer(failure.status, version, failure.code, failure.message);
     }
     return image;
 }
 
-bool WmsService::Draw(const GetMapRequest& request, WmsAnswer& answer, MapFailure& failure, MapTimes& times) {
+bool WmsService::Draw(const GetMapRequest& request, Clock::time_point deadline, WmsAnswer& answer,
+                      MapFailure& failure, MapTimes& times) {
+    if (Clock::now() >= deadline) {
+        failure = {504, nullptr, "the request waited past its deadline for a worker"};
+        return false;
+    }
     // Both grids end in the same placement: a window of covered pixels and
     // its raster, laid into the background.
     MapWindow window;
@@ -106,8 +116,8 @@ bool WmsService::Draw(const GetMapRequest& request, WmsAnswer& answer, MapFailur
     if (!window.empty) {
         const Clock::time_point asked = Clock::now();
         RenderResult rendered = request.crs == MapCrs::WebMercator
-                                    ? RenderMercatorWindow(renderer, request.layer, mercator)
-                                    : renderer.Render(request.layer, window);
+                                    ? RenderMercatorWindow(renderer, request.layer, mercator, deadline)
+                                    : renderer.Render(request.layer, window, deadline);
         // A Mercator window's bands take their tiles on several threads at
         // once: their sum may exceed the time of the whole.
         times.tiles = rendered.tileTime;
@@ -121,6 +131,9 @@ bool WmsService::Draw(const GetMapRequest& request, WmsAnswer& answer, MapFailur
                 return false;
             case RenderStatus::TileUnavailable:
                 failure = {502, nullptr, rendered.message};
+                return false;
+            case RenderStatus::TileLate:
+                failure = {504, nullptr, rendered.message};
                 return false;
             case RenderStatus::OutOfMemory:
                 failure = {503, nullptr, rendered.message};

@@ -46,8 +46,10 @@ public:
     // answer is ready.
     static constexpr size_t kImageBytesHeld = 256u << 20;
 
-    // `serviceUrl` is the address the capabilities tell clients to use.
-    WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl);
+    // `serviceUrl` is the address the capabilities tell clients to use; a
+    // GetMap whose tiles are not there by `deadline` gets 504.
+    WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl,
+                     TileCache::Clock::time_point deadline = TileCache::Clock::time_point::max());
 
     using Clock = std::chrono::steady_clock;
     struct MapTimes {
@@ -57,8 +59,10 @@ public:
     };
 
     // Draws and encodes one map in either grid: the path of every GetMap and
-    // every WMTS tile. False, with `failure` filled, when it cannot.
-    bool Draw(const GetMapRequest& request, WmsAnswer& image, MapFailure& failure, MapTimes& times);
+    // every WMTS tile. False, with `failure` filled, when it cannot; a map
+    // whose tiles are not there by `deadline` fails with 504.
+    bool Draw(const GetMapRequest& request, Clock::time_point deadline, WmsAnswer& image, MapFailure& failure,
+              MapTimes& times);
 
     // The Server-Timing header's value for a drawn map.
     static std::string ServerTiming(const MapTimes& times, Clock::duration whole);
@@ -66,7 +70,7 @@ public:
     int32_t MaxZoom() const { return maxZoom; }
 
 private:
-    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times);
+    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, Clock::time_point deadline, MapTimes& times);
 
     MapRenderer& renderer;
     const ServiceDescription& description;

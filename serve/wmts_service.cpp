@@ -16,22 +16,24 @@ WmsAnswer OwsException(int status, const char* code, const std::string& locator,
 
 }  // namespace
 
-WmsAnswer WmtsService::AnswerQuery(const QueryParameters& parameters, const std::string& serviceBase) {
+WmsAnswer WmtsService::AnswerQuery(const QueryParameters& parameters, const std::string& serviceBase,
+                                   WmsService::Clock::time_point deadline) {
     WmtsRequest request;
     WmtsError error;
     const bool parsed = ParseWmtsQuery(parameters, HighestTileMatrix(maps.MaxZoom()), request, error);
-    return Answer(parsed, request, error, serviceBase);
+    return Answer(parsed, request, error, serviceBase, deadline);
 }
 
-WmsAnswer WmtsService::AnswerPath(const std::string& path, const std::string& serviceBase) {
+WmsAnswer WmtsService::AnswerPath(const std::string& path, const std::string& serviceBase,
+                                  WmsService::Clock::time_point deadline) {
     WmtsRequest request;
     WmtsError error;
     const bool parsed = ParseWmtsPath(path, HighestTileMatrix(maps.MaxZoom()), request, error);
-    return Answer(parsed, request, error, serviceBase);
+    return Answer(parsed, request, error, serviceBase, deadline);
 }
 
 WmsAnswer WmtsService::Answer(bool parsed, const WmtsRequest& request, const WmtsError& error,
-                              const std::string& serviceBase) {
+                              const std::string& serviceBase, WmsService::Clock::time_point deadline) {
     if (!parsed) return OwsException(error.status, error.code, error.locator, error.message);
     if (request.operation == WmtsOperation::GetCapabilities) {
         WmsAnswer answer;
@@ -51,7 +53,7 @@ WmsAnswer WmtsService::Answer(bool parsed, const WmtsRequest& request, const Wmt
     MapFailure failure;
     WmsService::MapTimes times;
     const WmsService::Clock::time_point received = WmsService::Clock::now();
-    if (!maps.Draw(map, image, failure, times)) {
+    if (!maps.Draw(map, deadline, image, failure, times)) {
         return OwsException(failure.status, failure.code != nullptr ? failure.code : "NoApplicableCode", "", failure.message);
     }
     image.serverTiming = WmsService::ServerTiming(times, WmsService::Clock::now() - received);

@@ -14,13 +14,17 @@ public:
 
     // `serviceBase` is the address clients reach the service at, without a
     // trailing slash (e.g. http://HOST:PORT or https://HOST/prefix).
+    // A tile whose map tiles are not there by `deadline` gets 504.
     // Key-value requests, at /wmts.
-    WmsAnswer AnswerQuery(const QueryParameters& parameters, const std::string& serviceBase);
+    WmsAnswer AnswerQuery(const QueryParameters& parameters, const std::string& serviceBase,
+                          WmsService::Clock::time_point deadline = WmsService::Clock::time_point::max());
     // RESTful requests: `path` is what follows /wmts/1.0.0/.
-    WmsAnswer AnswerPath(const std::string& path, const std::string& serviceBase);
+    WmsAnswer AnswerPath(const std::string& path, const std::string& serviceBase,
+                         WmsService::Clock::time_point deadline = WmsService::Clock::time_point::max());
 
 private:
-    WmsAnswer Answer(bool parsed, const WmtsRequest& request, const WmtsError& error, const std::string& serviceBase);
+    WmsAnswer Answer(bool parsed, const WmtsRequest& request, const WmtsError& error, const std::string& serviceBase,
+                     WmsService::Clock::time_point deadline);
 
     WmsService& maps;
     const ServiceDescription& description;

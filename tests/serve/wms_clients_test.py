@@ -398,21 +398,23 @@ class WmsClients(unittest.TestCase):
         self.assertEqual(self.server.stats()["dataRequests"], before, "a refused request reaches no plug-in")
 
     def test_images_needing_too_many_tiles_are_refused_before_fetching(self):
-        # Two pixels across and 2048 down: drawn at the zoom its rows need,
-        # where the two columns' centres lie thousands of tile columns apart.
-        # In EPSG:3857 the bands of two rows would each need few tiles, but
+        # Two pixels across and 2048 (or four) down: drawn at the zoom
+        # its rows need, where the columns' centres lie thousands of tile
+        # columns apart. The allowance follows the pixels, up to 1024. In
+        # EPSG:3857 the bands of two rows would each need few tiles, but
         # together as many as one request over the whole box.
         cases = [
-            ("CRS:84", "0,0,1,0.01", "more than the 1024 one image may use"),
-            ("CRS:84", "-180,0,180,0.01", "more tiles than the plug-in lists for one request"),
-            ("EPSG:3857", "-20037508,0,0,700000", "more than the 1024 one image may use"),
+            ("CRS:84", "0,0,1,0.01", 2, 2048, "more than the 288 an image of its size may use"),
+            ("CRS:84", "0,0,18,0.0008", 2, 4, "more than the 64 an image of its size may use"),
+            ("CRS:84", "-180,0,180,0.01", 2, 2048, "more tiles than the plug-in lists for one request"),
+            ("EPSG:3857", "-20037508,0,0,700000", 2, 2048, "more than the 288 an image of its size may use"),
         ]
         with ZarvoServe(SERVE, TILES, "--max-zoom", "21") as server:
-            for crs, bbox, words in cases:
-                with self.subTest(bbox=bbox):
+            for crs, bbox, width, height, words in cases:
+                with self.subTest(crs=crs, bbox=bbox):
                     status, _, _, body = server.get(
                         "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png"
-                        f"&CRS={crs}&BBOX={bbox}&WIDTH=2&HEIGHT=2048")
+                        f"&CRS={crs}&BBOX={bbox}&WIDTH={width}&HEIGHT={height}")
                     self.assertEqual(status, 400)
                     self.assertIn(b'code="InvalidParameterValue"', body)
                     self.assertIn(words.encode(), body)

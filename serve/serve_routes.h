@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "serve/http_exchange.h"
+#include "serve/wms_query.h"
+
+class MapRenderer;
+class TileCache;
+class WmsService;
+class WmtsService;
+
+// zarvo-serve's routes, free of any transport: the WMS at /wms and the
+// WMTS at /wmts (key-value) and /wmts/1.0.0/ (RESTful), maps and tiles on
+// a worker, everything else on the event loop; the counters at /stats;
+// the map page's files everywhere else.
+struct ServeRoutes {
+    WmsService& service;
+    WmtsService& tiles;
+    const TileCache& cache;
+    const MapRenderer& renderer;
+    std::string webRoot;       // empty: no map page
+    std::string fallbackHost;  // for the capabilities when Host is unusable
+
+    HttpHandler Handler() const;
+};
