@@ -11,13 +11,12 @@
 #include <vector>
 
 #include "host/plugin_library.h"
+#include "host/program_files.h"
 #include "render/georeferenced_output.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
 
 namespace {
-
-constexpr char kPluginFileName[] = "libzarvo_data_plugin.so";
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "zarvo-render: %s\n", message.c_str());
@@ -35,16 +34,6 @@ void PrintDescriptor(const PluginDescriptor& d) {
                 ToUtf8(d.description).c_str(), ToUtf8(d.vendor).c_str());
 }
 
-// The plug-in installed beside this program, so that it runs from any directory.
-std::string PluginNextToProgram() {
-    std::vector<char> path(4096);
-    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (n <= 0) return kPluginFileName;
-    const std::string program(path.data(), static_cast<size_t>(n));
-    const size_t slash = program.find_last_of('/');
-    return (slash == std::string::npos ? std::string(".") : program.substr(0, slash)) + "/" + kPluginFileName;
-}
-
 int Run(const RenderOptions& options) {
     std::string error;
     OutputFormat format;
@@ -56,7 +45,7 @@ int Run(const RenderOptions& options) {
         return FailUsage("--tiles: " + error);
     }
     const auto started = std::chrono::steady_clock::now();
-    const std::string pluginPath = options.plugin.empty() ? PluginNextToProgram() : options.plugin;
+    const std::string pluginPath = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(pluginPath, error);
     if (!library) {
         return Fail("cannot load the plug-in " + pluginPath + ": " + error);

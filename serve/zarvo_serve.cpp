@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/plugin_library.h"
+#include "host/program_files.h"
 #include "serve/host_adapter.h"
 #include "serve/map_renderer.h"
 #include "serve/serve_options.h"
@@ -25,6 +26,9 @@
 
 #ifndef ZARVO_WEB_DIR
 #define ZARVO_WEB_DIR ""
+#endif
+#ifndef ZARVO_BIN_TO_WEB
+#define ZARVO_BIN_TO_WEB "../share/zarvo-data-plugin/web"
 #endif
 
 namespace {
@@ -40,10 +44,12 @@ int Fail(const std::string& message, int code = 1) {
     return code;
 }
 
-std::string ExecutableDirectory() {
+// The map page: where an installed prefix keeps it (share/ beside bin/),
+// else where the build put it.
+std::string DefaultWebDirectory() {
+    const std::string installed = ProgramDirectory() + "/" + ZARVO_BIN_TO_WEB;
     std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : self.parent_path().string();
+    return std::filesystem::is_directory(installed, error) ? installed : ZARVO_WEB_DIR;
 }
 
 // The Host header names the address the client used; it goes into the
@@ -99,8 +105,15 @@ int main(int argc, char** argv) {
     ServeOptions options;
     std::string error;
     if (!ParseServeOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::fprintf(stderr, "%s", kServeUsage);
-        return Fail(error, 2);
+        return Fail(error + " (zarvo-serve --help tells more)", 2);
+    }
+    if (options.action == ServeOptions::Action::Help) {
+        std::fputs(kServeUsage, stdout);
+        return 0;
+    }
+    if (options.action == ServeOptions::Action::Version) {
+        std::printf("zarvo-serve %s\n", ZARVO_VERSION);
+        return 0;
     }
     // Before any thread starts, so that every thread inherits the mask and
     // only the waiting thread sees the signals.
@@ -112,7 +125,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a client that hangs up is an error on its socket, not the end
 
-    const bool fromDirectory = options.tiles.rfind("http://", 0) != 0;
+    const bool fromDirectory = options.tiles.find("://") == std::string::npos;
     if (fromDirectory && !std::filesystem::is_directory(options.tiles)) {
         return Fail("no tile directory " + options.tiles);
     }
@@ -121,8 +134,8 @@ int main(int argc, char** argv) {
         maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : 21;
         if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
     }
-    if (options.plugin.empty()) options.plugin = ExecutableDirectory() + "/libzarvo_data_plugin.so";
-    if (options.web.empty()) options.web = ZARVO_WEB_DIR;
+    if (options.plugin.empty()) options.plugin = DefaultPluginPath();
+    if (options.web.empty()) options.web = DefaultWebDirectory();
 
     const std::unique_ptr<PluginLibrary> plugin = PluginLibrary::Open(options.plugin, error);
     if (!plugin) return Fail("cannot load the plug-in: " + error);

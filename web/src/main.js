@@ -25,7 +25,7 @@ function wmsLayer(name) {
     visible: name === 'map',
     properties: {name},
     source: new TileWMS({
-      url: '/wms',
+      url: 'wms',  // relative: the page works under any path prefix
       params: {LAYERS: name, STYLES: '', FORMAT: name === 'aerial' ? 'image/jpeg' : 'image/png', VERSION: '1.3.0'},
       projection: 'EPSG:4326',
       tileGrid: grid,
