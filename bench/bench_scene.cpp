@@ -76,14 +76,15 @@ BenchScene::BenchScene(const DataRequestBlock& request, int32_t bytesPerPixel) :
     job.itemCount = static_cast<int32_t>(images.size());
 }
 
-int32_t KVL_CALL CompleteWithScene(DownloadJob* job, DownloadDoneFn done, void* context) {
-    auto* host = static_cast<SceneHost*>(context);
-    DownloadJob completed = host->scene->Job();
-    completed.request = job->request;
-    done(0, &completed);
-    return 1;
-}
-
-void KVL_CALL RecordSceneEvent(int32_t result, DownloadJob*, LayerImage*, void* context) {
-    static_cast<SceneHost*>(context)->result = result;
+TileProvider SceneProvider(const BenchScene& scene) {
+    return [&scene](const std::vector<std::string>&) {
+        ProvidedTiles tiles;
+        tiles.tiles.reserve(scene.Range().Count());
+        for (size_t k = 0; k < scene.Range().Count(); ++k) {
+            const TileImage& image = scene.Images()[k];
+            tiles.tiles.push_back(TileView{image.pixels, static_cast<size_t>(image.byteSize), image.width,
+                                           image.height, image.bytesPerPixel});
+        }
+        return tiles;
+    };
 }

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
+
+#include "host/plugin_host.h"
 #include "projection/tile_range.h"
 #include "projection/zarvo_coord_transform.h"
 
@@ -56,13 +58,7 @@ private:
     ZarvoCoordTransform inner{LayerKind::Map, u"map"};
 };
 
-// A host that completes every job at once, inside its download callback,
-// with the scene's tiles, and keeps the event's result: a whole request
-// through the C interface with no fetching or decoding. Register both
-// callbacks with a SceneHost as their context.
-struct SceneHost {
-    const BenchScene* scene;
-    int32_t result;
-};
-int32_t KVL_CALL CompleteWithScene(DownloadJob* job, DownloadDoneFn done, void* context);
-void KVL_CALL RecordSceneEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);
+// The scene's tiles for the plug-in host, lent without a copy: a whole
+// request through the C interface with no fetching or decoding. Complete
+// on the rendering thread, so that the request is timed on one thread.
+TileProvider SceneProvider(const BenchScene& scene);

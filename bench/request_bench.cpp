@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/bench_scene.h"
+#include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "layers/zarvo_src_layer.h"
 
@@ -83,15 +84,13 @@ void BM_DataRequestToEvent(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
-    const PluginApi& api = library->Api();
     const DataRequestBlock request = SceneRequest(static_cast<uint32_t>(state.range(0)));
     const BenchScene scene(request, 3);
-    SceneHost run{&scene, 1};
-    api.setDownloadCallback(CompleteWithScene, &run);
-    api.setEventCallback(RecordSceneEvent, &run);
-    api.initLayer(u"map", 1);
+    const TileProvider provider = SceneProvider(scene);
+    PluginHost host(library->Api(), CompleteOn::RenderingThread);
+    host.Bind("map", 1);
     for (auto _ : state) {
-        if (api.request(&request) != 1 || run.result != 0) state.SkipWithError("request failed");
+        if (!host.Render(request, provider).Ok()) state.SkipWithError("request failed");
     }
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(0));
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/bench_scene.h"
+#include "host/plugin_host.h"
 #include "host/plugin_library.h"
 
 namespace {
@@ -90,20 +91,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zarvo_request_timing: %s\n", error.c_str());
         return 1;
     }
-    const PluginApi& api = plugin->Api();
     const DataRequestBlock request = SceneRequest(static_cast<uint32_t>(size));
     const BenchScene scene(request, 3);
-    SceneHost run{&scene, 1};
-    api.setDownloadCallback(CompleteWithScene, &run);
-    api.setEventCallback(RecordSceneEvent, &run);
-    if (!api.initLayer(u"map", 1)) {
+    const TileProvider provider = SceneProvider(scene);
+    PluginHost host(plugin->Api(), CompleteOn::RenderingThread);
+    if (!host.Bind("map", 1)) {
         std::fprintf(stderr, "zarvo_request_timing: the plug-in refused the layer\n");
         return 1;
     }
-    const auto requestOnce = [&] {
-        run.result = 1;
-        return api.request(&request) == ZARVO_REQUEST_STARTED && run.result == ZARVO_EVENT_RASTER_READY;
-    };
+    const auto requestOnce = [&] { return host.Render(request, provider).Ok(); };
     if (!requestOnce()) {  // and warm
         std::fprintf(stderr, "zarvo_request_timing: the request failed\n");
         return 1;

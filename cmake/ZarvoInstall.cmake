@@ -21,7 +21,7 @@ set(ZARVO_DOCUMENTS
   ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   ${PROJECT_SOURCE_DIR}/CREDITS.md)
 
-install(FILES ${PROJECT_SOURCE_DIR}/plugin/zarvo_data_plugin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/zarvo_data_plugin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 if(WIN32)
   # For hosts built with Microsoft's tools: the DLL, the import library

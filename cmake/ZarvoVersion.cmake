@@ -17,8 +17,8 @@ function(zarvo_check_header_version header)
   endif()
 endfunction()
 
-zarvo_check_header_version(${PROJECT_SOURCE_DIR}/plugin/zarvo_data_plugin.h)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/plugin/zarvo_data_plugin.h)
+zarvo_check_header_version(${PROJECT_SOURCE_DIR}/include/zarvo_data_plugin.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/zarvo_data_plugin.h)
 
 # Who makes the library, for the Windows version resource, the packages and
 # their checks.

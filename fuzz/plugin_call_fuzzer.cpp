@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "plugin/plugin_manager.h"
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 
 namespace {
 

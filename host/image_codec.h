@@ -4,12 +4,8 @@
 #include <string>
 #include <vector>
 
-// A decoded picture: rows of 3-byte RGB pixels without gaps.
-struct RgbImage {
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<uint8_t> pixels;
-};
+#include "host/rgb_image.h"
+
 
 // The largest picture a decoder may allocate for, checked against the size
 // the file declares in its header before any pixel memory is taken.

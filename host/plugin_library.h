@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 
 // The five exports of a loaded plug-in, resolved by name.
 struct PluginApi {
@@ -35,7 +35,3 @@ private:
     void* handle;
     PluginApi api;
 };
-
-// UTF-16 to UTF-8, for printing what the plug-in says.
-std::string ToUtf8(const char16_t* text);
-std::u16string ToUtf16(const std::string& text);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 #include "projection/address_list.h"
 
 // One raster layer as the plug-in manager sees it. A layer is made by a

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "plugin/plugin_manager.h"
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "layers/data_src_layer.h"
 #include "layers/layer_registry.h"
 #include "plugin/callback_slot.h"
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 
 // Host layer id to layer. Refers to layers; the registry owns them.
 using LayerTable = std::map<int32_t, DataSrcLayer*>;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 #include "projection/geo_types.h"
 
 // The tiles that cover one request: a full grid of `columns` x `rows` tiles

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 #include "projection/coord_transform.h"
 
 // Assembles the raster of a completed job from its tile images: samples the

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 #include "projection/tile_range.h"
 
 // Where a sample falls along one axis of the tile grid: the tile index along

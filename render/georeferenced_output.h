@@ -3,18 +3,13 @@
 #include <string>
 
 #include "host/image_codec.h"
+#include "host/sampled_box.h"
 
 enum class OutputFormat { GeoTiff, Png };
 
 // The format an output file's extension asks for (.tif, .tiff, .png, in any
 // case); false with one line in `error` for any other.
 bool OutputFormatFor(const std::string& path, OutputFormat& format, std::string& error);
-
-// The raster's edges: column 0 is sampled on west, the last column on east,
-// row 0 on north, the last row on south.
-struct SampledBox {
-    double west, south, east, north;
-};
 
 // The GDAL geotransform of a raster of width x height samples on `box`:
 // pixel centres lie on the box's edges, so the outer pixel edges lie half a

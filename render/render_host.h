@@ -1,25 +1,15 @@
 #pragma once
 
-#include <condition_variable>
-#include <cstdint>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
+// zarvo-render's side of the conversation with the plug-in: where its tiles
+// come from. The conversation itself is host/plugin_host.h's.
 
-#include "host/image_codec.h"
-#include "host/plugin_library.h"
+#include <cstdint>
+#include <string>
+
+#include "host/plugin_host.h"
 #include "host/tile_intake.h"
 #include "host/tile_source.h"
 #include "render/progress.h"
-
-// Host statuses for DownloadDone, beside the plug-in's own result codes.
-enum HostStatus : int32_t {
-    kTileMissing = 1001,       // a tile could not be fetched
-    kTileUndecodable = 1002,   // a tile was fetched but is no tile
-    kHostFailure = 1003,       // the host itself failed (out of memory, ...)
-};
 
 struct RenderSettings {
     IntakeOptions intake;
@@ -27,54 +17,17 @@ struct RenderSettings {
     ProgressStyle progress = ProgressStyle::None;
 };
 
-// What one request came to.
-struct RenderOutcome {
-    int32_t requestResult = 0;  // DataRequest's result
-    int32_t eventResult = 0;    // the event's result, when the request started
-    std::string refusal;        // why the host refused the job, when it did
-    RgbImage raster;
-    TileProblem problem;        // the tile that stopped a kTile* status, or the kHostFailure reason
+// What the tile intake of one raster came to.
+struct IntakeReport {
     size_t tiles = 0;
     size_t missing = 0;         // tiles drawn blank
-    std::string firstMissing;
-    uint64_t tileBytes = 0;
+    std::string firstMissing;   // the first of them in address order
+    uint64_t tileBytes = 0;     // encoded bytes fetched
 };
 
-// A host as the map application is one: it copies the addresses in the
-// download callback, fetches and decodes the tiles on a worker thread and
-// completes the job from there, then waits for the event.
-class RenderHost {
-public:
-    RenderHost(const PluginApi& api, std::unique_ptr<TileSource> source, RenderSettings settings);
-    ~RenderHost();
-
-    bool Bind(const std::u16string& layer, int32_t layerId) { return api.initLayer(layer.c_str(), layerId); }
-    RenderOutcome Render(const DataRequestBlock& request);
-
-private:
-    static int32_t KVL_CALL OnDownload(DownloadJob* job, DownloadDoneFn done, void* context);
-    static void KVL_CALL OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);
-    int32_t Accept(const DownloadJob& job, DownloadDoneFn done);
-    void FetchAndComplete(DownloadDoneFn done);
-    int32_t TakeInTiles();
-
-    const PluginApi& api;
-    std::unique_ptr<TileSource> source;
-    RenderSettings settings;
-
-    // The job of the one request in flight, as the host keeps it.
-    DownloadJob job{};
-    std::vector<std::string> urls;
-    TileIntake intake;
-    std::vector<TileImage> images;
-    std::thread worker;
-
-    std::mutex mutex;
-    std::condition_variable eventArrived;
-    bool haveEvent = false;
-    RenderOutcome outcome;
-};
-
-// One line that says what a DataRequest result, or an event result, means.
-std::string DescribeRequestResult(int32_t code);
-std::string DescribeEventResult(int32_t code, const TileProblem& problem);
+// The tiles of a job from `source`, fetched and decoded on the thread the
+// provider runs on, the missing ones drawn as the blank tile. A job whose
+// decoded tiles would not fit the memory budget fails before a single tile
+// is fetched. `report` is written by the provider's thread and read once
+// the render has returned; `source` and `report` outlive the render.
+TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settings, IntakeReport& report);

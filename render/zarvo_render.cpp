@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "host/program_files.h"
+#include "host/utf16.h"
 #include "render/georeferenced_output.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
@@ -61,44 +63,32 @@ int Run(const RenderOptions& options) {
     settings.intake.limits = options.limits;
     settings.memoryBudgetBytes = options.memoryBudgetBytes;
     settings.progress = ProgressStyleFor(stderr, options.quiet);
-    RenderHost host(api, std::move(source), settings);
-    if (!host.Bind(ToUtf16(options.layer), options.layerId)) {
+    // As the map application does: the tiles are fetched and decoded on a
+    // worker thread, which completes the job.
+    PluginHost host(api, CompleteOn::WorkerThread);
+    if (!host.Bind(options.layer, options.layerId)) {
         return Fail("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
     }
-    DataRequestBlock request{};
-    request.zoom = options.zoom;
-    request.layerId = options.layerId;
-    request.width = options.width;
-    request.height = options.height;
-    request.west = options.west;
-    request.south = options.south;
-    request.east = options.east;
-    request.north = options.north;
-    const RenderOutcome outcome = host.Render(request);
-    if (!outcome.refusal.empty()) {
-        return Fail(outcome.refusal);
-    }
-    if (outcome.requestResult != ZARVO_REQUEST_STARTED) {
-        return Fail("request refused (" + std::to_string(outcome.requestResult) +
-                    "): " + DescribeRequestResult(outcome.requestResult));
-    }
-    if (outcome.eventResult != ZARVO_EVENT_RASTER_READY) {
-        return Fail(DescribeEventResult(outcome.eventResult, outcome.problem));
-    }
     const SampledBox box{options.west, options.south, options.east, options.north};
+    IntakeReport report;
+    const RenderOutcome outcome = host.Render(options.layerId, options.zoom, box, options.width, options.height,
+                                              RenderTileProvider(*source, settings, report));
+    if (!outcome.Ok()) {
+        return Fail(outcome.message);
+    }
     if (!WriteGeoreferenced(outcome.raster, box, options.out, format, error)) {
         return Fail(error);
     }
     if (options.quiet) {
         return 0;
     }
-    if (outcome.missing > 0) {
-        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", outcome.missing,
-                     outcome.tiles, outcome.firstMissing.c_str());
+    if (report.missing > 0) {
+        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", report.missing,
+                     report.tiles, report.firstMissing.c_str());
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("%s: %zu tiles (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
-                options.layer.c_str(), outcome.tiles, outcome.missing, static_cast<double>(outcome.tileBytes) / 1024.0,
+                options.layer.c_str(), report.tiles, report.missing, static_cast<double>(report.tileBytes) / 1024.0,
                 options.width, options.height, seconds, options.out.c_str());
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "serve/allowance.h"
 #include "serve/host_adapter.h"
@@ -17,6 +18,7 @@ enum class RenderStatus {
     TileUnavailable,  // a tile could not be fetched or decoded
     Refused,          // the plug-in would not serve the request
     OutOfMemory,
+    Failed,           // the host or the plug-in failed otherwise
 };
 
 struct RenderResult {
@@ -32,14 +34,13 @@ struct RenderLimits {
     size_t maxTilesHeld = 1024;       // by all renders at once; renders beyond wait their turn
 };
 
-// Drives the loaded plug-in: one DataRequest per render, its tiles taken
-// from the cache. The download callback fetches and completes the job on
-// the rendering thread, so each render is over when DataRequest returns
-// and the renders of several threads run side by side.
+// Drives the loaded plug-in through the plug-in host: one DataRequest per
+// render, its tiles taken from the cache. The job is completed on the
+// rendering thread, inside the download callback, so the renders of several
+// threads run side by side, each over when DataRequest returns.
 class MapRenderer {
 public:
     MapRenderer(const PluginApi& plugin, TileCache& cache, RenderLimits limits);
-    ~MapRenderer();
     MapRenderer(const MapRenderer&) = delete;
     MapRenderer& operator=(const MapRenderer&) = delete;
 
@@ -52,12 +53,11 @@ public:
     uint64_t DataRequests() const { return dataRequests.load(); }
 
 private:
-    struct Job;
-    static int32_t KVL_CALL OnDownload(DownloadJob* job, DownloadDoneFn done, void* context);
-    static void KVL_CALL OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context);
-    static Job* JobOf(const DownloadJob* job);
+    // The tiles of one job from the cache, held against maxTilesHeld until
+    // the plug-in has drawn them.
+    ProvidedTiles ProvideTiles(const std::vector<std::string>& addresses);
 
-    const PluginApi& plugin;
+    PluginHost host;
     TileCache& cache;
     const RenderLimits limits;
     std::atomic<uint64_t> dataRequests{0};

@@ -76,6 +76,7 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
             case RenderStatus::OutOfMemory:
                 return ExceptionAnswer(503, version, nullptr, rendered.message);
             case RenderStatus::Refused:
+            case RenderStatus::Failed:
                 return ExceptionAnswer(500, version, nullptr, rendered.message);
         }
     }

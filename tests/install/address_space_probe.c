@@ -16,7 +16,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 
 #define TILE_BYTES (256 * 256 * 3)
 

@@ -11,7 +11,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
 
 #define GREY 128
 

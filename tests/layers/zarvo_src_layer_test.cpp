@@ -100,7 +100,7 @@ TEST(ProcessDownloadTest, LayerAssemblesTheRaster) {
         p[2] = 0;
     });
     LayerImage image{};
-    ASSERT_EQ(MapLayer().ProcessDownload(MakeCompletedJob(r, tiles.Images()), image), ZARVO_EVENT_RASTER_READY);
+    ASSERT_EQ(MapLayer().ProcessDownload(CompletedJob(r, tiles.Images()), image), ZARVO_EVENT_RASTER_READY);
     const std::vector<uint8_t> raster(image.pixels, image.pixels + image.byteSize);
     delete[] image.pixels;
     EXPECT_EQ(raster, (std::vector<uint8_t>{28, 41, 0, 56, 41, 0, 28, 91, 0, 56, 91, 0}));

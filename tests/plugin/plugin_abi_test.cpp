@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "host/utf16.h"
 #include "layers/zarvo_src_layer.h"
 #include "tests/support/stand_in_host.h"
 
@@ -133,8 +134,8 @@ TEST_F(PluginAbiTest, OutgoingJobCarriesTheRequestAndOneAddressPerTile) {
     EXPECT_EQ(job.jobWordB, 2);
     EXPECT_EQ(job.context, host.get());
     ASSERT_EQ(job.urls.size(), 4u);
-    EXPECT_EQ(ToUtf8(job.urls[0].c_str()), "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/map/2/2/2.png");
-    EXPECT_EQ(ToUtf8(job.urls[3].c_str()), "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/map/2/3/1.png");
+    EXPECT_EQ(job.urls[0], "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/map/2/2/2.png");
+    EXPECT_EQ(job.urls[3], "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/map/2/3/1.png");
 }
 
 TEST_F(PluginAbiTest, CompletedJobDeliversTheRaster) {
@@ -189,7 +190,7 @@ TEST_F(PluginAbiTest, CompletionsThatReachNoLayerOrNoJobAreDropped) {
     tiles.AddTiles(1, 3, PatternFill);
     DataRequestBlock neverBound = kOneTile;
     neverBound.layerId = 42;
-    DownloadJob job = MakeCompletedJob(neverBound, tiles.Images());
+    DownloadJob job = CompletedJob(neverBound, tiles.Images());
     done(0, &job);
     EXPECT_TRUE(host->Events().empty());
 
@@ -264,7 +265,7 @@ TEST_F(PluginAbiTest, HostMayCallExportsFromInsideItsEventCallback) {
     EXPECT_EQ(reentering.nestedRequest, ZARVO_REQUEST_STARTED);
     const std::vector<OutgoingJob> outgoing = host->Outgoing();
     ASSERT_EQ(outgoing.size(), 2u);
-    EXPECT_NE(ToUtf8(outgoing[1].urls.at(0).c_str()).find("/aerial/"), std::string::npos);
+    EXPECT_NE(outgoing[1].urls.at(0).find("/aerial/"), std::string::npos);
     const std::vector<HostEvent> events = host->Events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].result, ZARVO_EVENT_RASTER_READY);
@@ -277,7 +278,7 @@ std::string FirstUrlFor(StandInHost& host, int32_t id) {
     r.layerId = id;
     const size_t before = host.Outgoing().size();
     if (host.Request(r) != ZARVO_REQUEST_STARTED || host.Outgoing().size() != before + 1) return "";
-    const std::string url = ToUtf8(host.Outgoing().back().urls.at(0).c_str());
+    const std::string url = host.Outgoing().back().urls.at(0);
     return url.substr(url.find("tms1.0.0/") + 9);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/plugin_library.h"
+#include "host/utf16.h"
 #include "tests/support/tile_fixtures.h"
 
 namespace {

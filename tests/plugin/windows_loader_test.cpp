@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
-#include "tests/support/stand_in_host.h"
+#include "host/utf16.h"
+#include "host/plugin_host.h"
+#include "tests/support/tile_fixtures.h"
 
 namespace {
 
@@ -49,17 +51,15 @@ TEST(WindowsLoaderTest, ExportsByNameAndOrdinalAndServesARequest) {
     EXPECT_EQ(descriptor->number, 2);
 
     {
-        StandInHost host(api);
-        host.RegisterCallbacks();
-        host.completion = Completion::WorkerThread;
-        ASSERT_TRUE(api.initLayer(u"aerial", 1));
-        ASSERT_EQ(host.Request(MakeRequest(3, 80, 0, 100, 10, 300, 200, 1)), ZARVO_REQUEST_STARTED);
-        host.JoinWorkers();
-        ASSERT_EQ(host.Events().size(), 1u);
-        EXPECT_EQ(host.Events()[0].result, ZARVO_EVENT_RASTER_READY);
-        EXPECT_EQ(host.Events()[0].image.byteSize, 180000);
-        EXPECT_EQ(ToUtf8(host.Outgoing()[0].urls[0].c_str()),
-                  "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/aerial/2/2/2.jpeg");
+        PluginHost host(api, CompleteOn::WorkerThread);
+        ASSERT_TRUE(host.Bind("aerial", 1));
+        std::vector<std::string> addresses;
+        const RenderOutcome outcome =
+            host.Render(MakeRequest(3, 80, 0, 100, 10, 300, 200, 1), PatternTiles(3, &addresses));
+        ASSERT_TRUE(outcome.Ok()) << outcome.message;
+        EXPECT_EQ(outcome.raster.pixels.size(), 180000u);
+        ASSERT_FALSE(addresses.empty());
+        EXPECT_EQ(addresses[0], "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/aerial/2/2/2.jpeg");
     }
     EXPECT_TRUE(FreeLibrary(module));
 }

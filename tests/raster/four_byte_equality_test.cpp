@@ -72,7 +72,7 @@ void ExpectAllPathsAgree(const DataRequestBlock& r, Depths depths, const std::st
         const int32_t depth = depths == Depths::Three ? 3 : depths == Depths::Four || k % 3 != 1 ? 4 : 3;
         tiles.AddTiles(1, depth, [depth](size_t t, int a, int b, uint8_t* p) { FillWithAlpha(t, a, b, p, depth); });
     }
-    const DownloadJob job = MakeCompletedJob(r, tiles.Images());
+    const DownloadJob job = CompletedJob(r, tiles.Images());
     const PerPixelTransform perPixel(kMap);
     const Bytes fast = Resample(kMap, job);
     ASSERT_EQ(fast.size(), size_t{r.width} * r.height * 3) << what;

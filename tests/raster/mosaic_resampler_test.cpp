@@ -47,7 +47,7 @@ Outcome ResampleWithTiles(const DataRequestBlock& request, int32_t bytesPerPixel
                           const CoordTransform& transform = kMap) {
     TileSet tiles;
     tiles.AddTiles(RequestTiles(transform, request).size(), bytesPerPixel, fill);
-    return Resample(transform, MakeCompletedJob(request, tiles.Images()));
+    return Resample(transform, CompletedJob(request, tiles.Images()));
 }
 
 // Rasters worked out by hand from the tiles' pattern.
@@ -73,7 +73,7 @@ TEST_P(WorkedRasterTest, GivesTheWorkedBytes) {
     for (size_t n = 0; n < c.unreadImages; ++n) {
         tiles.AddEmpty();
     }
-    const Outcome o = Resample(kMap, MakeCompletedJob(c.request, tiles.Images()));
+    const Outcome o = Resample(kMap, CompletedJob(c.request, tiles.Images()));
     ASSERT_EQ(o.result, ZARVO_EVENT_RASTER_READY) << c.what;
     EXPECT_EQ(o.raster, c.expected) << c.what;
     EXPECT_EQ(o.image.byteSize, static_cast<int32_t>(c.expected.size())) << c.what;
@@ -233,7 +233,7 @@ TEST_P(EveryPathTest, FastPerPixelAndPortablePathsGiveTheModel) {
     for (size_t k = RequestTiles(kMap, c.request).size(); k > 0; --k) {
         tiles.AddTiles(1, c.mixedDepths ? 3 + static_cast<int32_t>(k % 2) : 3, PatternFill);
     }
-    EXPECT_TRUE(EveryPathGivesTheModel(MakeCompletedJob(c.request, tiles.Images()), tiles.Images())) << c.what;
+    EXPECT_TRUE(EveryPathGivesTheModel(CompletedJob(c.request, tiles.Images()), tiles.Images())) << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -276,7 +276,7 @@ TEST(MosaicResamplerTest, EveryPathGivesTheModelOnRandomRequests) {
         for (size_t k = RequestTiles(kMap, r).size(); k > 0; --k) {
             tiles.AddTiles(1, 3 + rng() % 2, PatternFill);
         }
-        ASSERT_TRUE(EveryPathGivesTheModel(MakeCompletedJob(r, tiles.Images()), tiles.Images()))
+        ASSERT_TRUE(EveryPathGivesTheModel(CompletedJob(r, tiles.Images()), tiles.Images()))
             << "iteration " << iteration;
     }
 }
@@ -306,7 +306,7 @@ TEST(MosaicResamplerTest, NonSeparableTransformIsSampledAtEveryPixel) {
     for (const DataRequestBlock& r : requests) {
         TileSet tiles;
         tiles.AddTiles(RequestTiles(sheared, r).size(), 3, PatternFill);
-        const Outcome o = Resample(sheared, MakeCompletedJob(r, tiles.Images()));
+        const Outcome o = Resample(sheared, CompletedJob(r, tiles.Images()));
         ASSERT_EQ(o.result, ZARVO_EVENT_RASTER_READY) << r.zoom;
         EXPECT_EQ(o.raster, ReferenceRaster(sheared, r, tiles.Images())) << r.zoom;
         // The shear matters: the separable reading of the same tiles differs.
@@ -333,7 +333,7 @@ TEST_P(MosaicRefusalTest, RefusesWithoutARaster) {
     DataRequestBlock r = MakeRequest(3, 80, 0, 100, 10, 4, 4);  // a 2 x 2 tile grid
     TileSet tiles;
     tiles.AddTiles(RequestTiles(kMap, r).size(), 3, PatternFill);
-    DownloadJob job = MakeCompletedJob(r, tiles.Images());
+    DownloadJob job = CompletedJob(r, tiles.Images());
     c.spoil(job.request, tiles, job);
     const Outcome o = Resample(kMap, job);
     EXPECT_EQ(o.result, c.expected) << c.what;

@@ -1,10 +1,12 @@
-// The render host around the real plug-in, with tile sources that break
-// the rules: whatever a source does, the job ends in one outcome.
+// zarvo-render's tiles through the plug-in host around the real plug-in,
+// with tile sources that break the rules: whatever a source does, the job
+// ends in one outcome.
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
+#include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "render/render_host.h"
 
@@ -56,34 +58,42 @@ protected:
     std::unique_ptr<PluginLibrary> library;
 };
 
+// Renders Europe at zoom 6 (25 tiles) from `source`, completed on a worker
+// thread as zarvo-render does.
+RenderOutcome RenderEurope(const PluginApi& api, TileSource& source, const RenderSettings& settings,
+                           IntakeReport& report) {
+    PluginHost host(api, CompleteOn::WorkerThread);
+    EXPECT_TRUE(host.Bind("map", 1));
+    return host.Render(Europe(), RenderTileProvider(source, settings, report));
+}
+
 TEST_F(RenderHostTest, AnExceptionInTheWorkerEndsTheJobAsAHostFailure) {
-    RenderHost host(library->Api(), std::make_unique<ThrowingSource>(), RenderSettings{});
-    ASSERT_TRUE(host.Bind(u"map", 1));
-    const RenderOutcome outcome = host.Render(Europe());
-    EXPECT_EQ(outcome.requestResult, 1);
-    EXPECT_EQ(outcome.eventResult, kHostFailure);
-    EXPECT_EQ(DescribeEventResult(outcome.eventResult, outcome.problem), "the host failed: source exploded");
+    ThrowingSource source;
+    IntakeReport report;
+    const RenderOutcome outcome = RenderEurope(library->Api(), source, RenderSettings{}, report);
+    EXPECT_EQ(outcome.failure, RenderFailure::HostFailure);
+    EXPECT_EQ(outcome.message, "the host failed: source exploded");
 }
 
 TEST_F(RenderHostTest, OverTheBudgetNoTileIsFetched) {
     int calls = 0;
+    EmptySource source(calls);
     RenderSettings settings;
     settings.memoryBudgetBytes = kDecodedTileBytes * 24;  // the request has 25 tiles
-    RenderHost host(library->Api(), std::make_unique<EmptySource>(calls), settings);
-    ASSERT_TRUE(host.Bind(u"map", 1));
-    const RenderOutcome outcome = host.Render(Europe());
-    EXPECT_EQ(outcome.requestResult, -1);
-    EXPECT_NE(outcome.refusal.find("needs 25 tiles"), std::string::npos) << outcome.refusal;
+    IntakeReport report;
+    const RenderOutcome outcome = RenderEurope(library->Api(), source, settings, report);
+    EXPECT_EQ(outcome.failure, RenderFailure::TooManyTiles);
+    EXPECT_NE(outcome.message.find("needs 25 tiles"), std::string::npos) << outcome.message;
     EXPECT_EQ(calls, 0);
 }
 
 TEST_F(RenderHostTest, AllMissingUnderBlankIsAGreyRaster) {
     int calls = 0;
-    RenderHost host(library->Api(), std::make_unique<EmptySource>(calls), RenderSettings{});
-    ASSERT_TRUE(host.Bind(u"map", 1));
-    const RenderOutcome outcome = host.Render(Europe());
-    ASSERT_EQ(outcome.eventResult, 0);
-    EXPECT_EQ(outcome.missing, 25u);
+    EmptySource source(calls);
+    IntakeReport report;
+    const RenderOutcome outcome = RenderEurope(library->Api(), source, RenderSettings{}, report);
+    ASSERT_TRUE(outcome.Ok()) << outcome.message;
+    EXPECT_EQ(report.missing, 25u);
     ASSERT_EQ(outcome.raster.pixels.size(), 200u * 150 * 3);
     for (uint8_t p : outcome.raster.pixels) ASSERT_EQ(p, BlankTile().pixels[0]);
 }

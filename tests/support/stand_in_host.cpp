@@ -18,7 +18,7 @@ StandInHost::CompletedJob* StandInHost::PrepareCompletion(const DataRequestBlock
     completed.emplace_back();
     CompletedJob& c = completed.back();
     c.tiles.AddTiles(tileCount, bytesPerPixel, PatternFill);
-    c.job = MakeCompletedJob(request, c.tiles.Images());
+    c.job = ::CompletedJob(request, c.tiles.Images());
     return &c;
 }
 
@@ -26,10 +26,7 @@ int32_t KVL_CALL StandInHost::OnDownload(DownloadJob* job, DownloadDoneFn done, 
     auto* host = static_cast<StandInHost*>(context);
     OutgoingJob copy{};
     std::memcpy(copy.requestBytes.data(), &job->request, sizeof(DataRequestBlock));
-    const auto* const* texts = static_cast<const char16_t* const*>(job->items);
-    for (int32_t i = 0; i < job->itemCount; ++i) {
-        copy.urls.emplace_back(texts[i]);
-    }
+    copy.urls = CopyAddresses(*job);
     copy.itemCount = job->itemCount;
     copy.jobWordA = job->jobWordA;
     copy.jobWordB = job->jobWordB;
@@ -65,9 +62,9 @@ int32_t KVL_CALL StandInHost::OnDownload(DownloadJob* job, DownloadDoneFn done, 
 void KVL_CALL StandInHost::OnEvent(int32_t result, DownloadJob* job, LayerImage* image, void* context) {
     auto* host = static_cast<StandInHost*>(context);
     HostEvent event{result, job, *image, {}, context};
-    if (image->pixels != nullptr) {
-        event.raster.assign(image->pixels, image->pixels + image->byteSize);
-    }
+    RgbImage raster;
+    CopyRaster(*image, raster);
+    event.raster = std::move(raster.pixels);
     std::lock_guard<std::mutex> lock(host->mutex);
     host->events.push_back(std::move(event));
 }

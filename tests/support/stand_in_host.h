@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/plugin_job.h"
 #include "host/plugin_library.h"
 #include "tests/support/tile_fixtures.h"
 
@@ -16,7 +17,7 @@
 // callback ran (the plug-in frees its texts when the callback returns).
 struct OutgoingJob {
     std::array<uint8_t, sizeof(DataRequestBlock)> requestBytes;
-    std::vector<std::u16string> urls;
+    std::vector<std::string> urls;  // UTF-8
     int32_t itemCount;
     int32_t jobWordA;
     int32_t jobWordB;
@@ -40,9 +41,13 @@ enum class Completion {
     WorkerThread,    // from a thread of its own, as a real host does
 };
 
-// A host standing in for the map application: it drives a loaded plug-in
-// through its exports only, records what comes back, and completes jobs
-// with synthetic tiles (PatternFill) owned by the host.
+// A host standing in for the map application that probes the interface
+// itself: it drives a loaded plug-in through its exports only, records what
+// comes back, and completes jobs with synthetic tiles (PatternFill) owned by
+// the host, in ways no well-behaved host does (later, refused, with foreign
+// statuses, with host words of its own). It reads and answers jobs with the
+// plug-in host's pieces (host/plugin_job.h); renders that need none of this
+// go through PluginHost with PatternTiles.
 class StandInHost {
 public:
     explicit StandInHost(const PluginApi& api);

@@ -1,6 +1,7 @@
 #include "tests/support/tile_fixtures.h"
 
 #include <cmath>
+#include <memory>
 
 #include "projection/tile_range.h"
 
@@ -34,14 +35,6 @@ DataRequestBlock MakeRequest(int32_t zoom, double west, double south, double eas
     r.north = north;
     r.east = east;
     return r;
-}
-
-DownloadJob MakeCompletedJob(const DataRequestBlock& request, std::vector<TileImage>& images) {
-    DownloadJob job{};
-    job.request = request;
-    job.items = images.empty() ? nullptr : images.data();
-    job.itemCount = static_cast<int32_t>(images.size());
-    return job;
 }
 
 std::vector<TileKey> RequestTiles(const CoordTransform& transform, const DataRequestBlock& request) {
@@ -102,4 +95,19 @@ double LatitudeOfWorldY(double y, int32_t zoom) {
 
 std::string Narrow(const std::u16string& s) {
     return std::string(s.begin(), s.end());
+}
+
+TileProvider PatternTiles(int32_t bytesPerPixel, std::vector<std::string>* seen) {
+    return [bytesPerPixel, seen](const std::vector<std::string>& addresses) {
+        if (seen != nullptr) *seen = addresses;
+        auto tiles = std::make_shared<TileSet>();
+        tiles->AddTiles(addresses.size(), bytesPerPixel, PatternFill);
+        ProvidedTiles provided;
+        for (const TileImage& image : tiles->Images()) {
+            provided.tiles.push_back(TileView{image.pixels, static_cast<size_t>(image.byteSize), image.width,
+                                              image.height, image.bytesPerPixel});
+        }
+        provided.keep = std::move(tiles);
+        return provided;
+    };
 }

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin/zarvo_data_plugin.h"
+#include <zarvo_data_plugin.h>
+#include "host/plugin_host.h"
+#include "host/plugin_job.h"
 #include "projection/coord_transform.h"
 
 // Writes the bytes of pixel (a, b) of tile k.
@@ -27,11 +29,12 @@ private:
     std::vector<TileImage> images;
 };
 
+// Synthetic tiles (PatternFill) for every address of a job, for renders
+// through the plug-in host; `seen`, when given, receives the addresses.
+TileProvider PatternTiles(int32_t bytesPerPixel, std::vector<std::string>* seen = nullptr);
+
 DataRequestBlock MakeRequest(int32_t zoom, double west, double south, double east, double north, uint32_t width,
                              uint32_t height, int32_t layerId = 0);
-
-// A completed job whose items are `images`.
-DownloadJob MakeCompletedJob(const DataRequestBlock& request, std::vector<TileImage>& images);
 
 // The tiles a request needs, as the layer enumerates them.
 std::vector<TileKey> RequestTiles(const CoordTransform& transform, const DataRequestBlock& request);
