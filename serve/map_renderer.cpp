@@ -72,10 +72,14 @@ ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresse
 RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& window) {
     ++dataRequests;
     const SampledBox box{window.west, window.south, window.east, window.north};
-    RenderOutcome outcome =
-        host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
-                    [this](const std::vector<std::string>& addresses) { return ProvideTiles(addresses); });
+    size_t tiles = 0;
+    RenderOutcome outcome = host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
+                                        [this, &tiles](const std::vector<std::string>& addresses) {
+                                            tiles = addresses.size();
+                                            return ProvideTiles(addresses);
+                                        });
     RenderResult result;
+    result.tiles = tiles;
     result.message = std::move(outcome.message);
     switch (outcome.failure) {
         case RenderFailure::None:

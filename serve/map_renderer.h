@@ -25,6 +25,7 @@ struct RenderResult {
     RenderStatus status = RenderStatus::Refused;
     std::string message;           // why, when not Ok
     std::vector<uint8_t> pixels;   // the window's raster, 3 bytes per pixel
+    size_t tiles = 0;              // tiles the plug-in named for the window
 };
 
 // Every tile a render holds is decoded in memory (192 kB) until its raster

@@ -62,11 +62,13 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
     const MapWindow window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
     const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
     std::vector<uint8_t> raster;
+    size_t tiles = 0;
     if (!window.empty) {
         RenderResult rendered = renderer.Render(request.layer, window);
         switch (rendered.status) {
             case RenderStatus::Ok:
                 raster = std::move(rendered.pixels);
+                tiles = rendered.tiles;
                 break;
             case RenderStatus::TooManyTiles:
                 return ExceptionAnswer(400, version, "InvalidParameterValue",
@@ -94,5 +96,6 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
     answer.contentType = request.format == ImageFormat::Png ? "image/png" : "image/jpeg";
     answer.body.assign(encoded.begin(), encoded.end());
     answer.zoom = window.empty ? 0 : window.zoom;
+    answer.tiles = tiles;
     return answer;
 }

@@ -14,6 +14,7 @@ struct WmsAnswer {
     std::string contentType;
     std::string body;
     int32_t zoom = 0;  // the plug-in zoom a GetMap was drawn at; 0 when none
+    size_t tiles = 0;  // the tiles it was drawn from
 };
 
 // Answers WMS requests: capabilities, maps, and exception reports for
