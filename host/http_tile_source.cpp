@@ -120,8 +120,6 @@ struct Transfer {
     bool tooLarge = false;
     bool inMulti = false;  // added to the multi handle (not waiting to be tried again)
     int attempts = 0;
-    CURLcode lastResult = CURLE_OK;  // how the last attempt ended
-    long lastStatus = 0;
 };
 
 // Keeps at most maxBytes of a body: a longer one (or an endless one) ends
@@ -221,22 +219,17 @@ public:
                 stopped = true;
                 break;
             }
-            // Retries whose wait is over go again.
+            // Retries whose wait is over go again: a transfer under way is
+            // finished, tries included, even once the fetch is stopped.
             const Clock::time_point now = Clock::now();
             for (auto it = retries.begin(); it != retries.end();) {
-                if (it->first > now && !stopped) {
+                if (it->first > now) {
                     ++it;
                     continue;
                 }
                 const size_t i = it->second;
                 it = retries.erase(it);
-                if (stopped) {
-                    // No new transfer once stopped: the last attempt's outcome stands.
-                    Transfer& t = transfers[i];
-                    deliver(i, Outcome(t, t.lastResult, t.lastStatus, limits));
-                } else {
-                    begin(i);
-                }
+                begin(i);
             }
             int running = 0;
             curl_multi_perform(multi.get(), &running);
@@ -253,9 +246,7 @@ public:
                 --inFlight;
                 Transfer& t = transfers[i];
                 t.inMulti = false;
-                t.lastResult = result;
-                t.lastStatus = status;
-                if (!stopped && IsTransient(result, status) && t.attempts <= limits.retries) {
+                if (IsTransient(result, status) && t.attempts <= limits.retries) {
                     retries.emplace_back(Clock::now() + Backoff(t.attempts, random), i);
                     continue;
                 }

@@ -39,9 +39,13 @@ std::string AccessLogLine(const AccessRecord& r) {
     line += fraction;
     AppendEscaped(line, r.client.empty() ? std::string("-") : r.client);
     line += " \"";
-    AppendEscaped(line, r.method);
-    line += ' ';
-    AppendEscaped(line, r.target);
+    if (r.method.empty()) {
+        line += '-';  // no request could be read
+    } else {
+        AppendEscaped(line, r.method);
+        line += ' ';
+        AppendEscaped(line, r.target);
+    }
     line += tail;
     if (r.zoom > 0) {
         line += ' ' + std::to_string(r.zoom) + ' ' + std::to_string(r.tiles);
