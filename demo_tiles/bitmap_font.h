@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/image_codec.h"
+#include "host/rgb_image.h"
 
 // Draws `text` (digits, '/', '-' and '.'; other characters leave a gap) into
 // `image` with its top-left corner at (x, y), each font pixel `scale` image

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/image_codec.h"
+#include "host/rgb_image.h"
 
 // The look of one demo layer.
 struct DemoStyle {

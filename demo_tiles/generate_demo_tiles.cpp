@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "demo_tiles/demo_tile.h"
-#include "host/image_codec.h"
+#include "host/jpeg_encoder.h"
+#include "host/png_encoder.h"
+#include "host/write_file.h"
+#include "projection/tile_service.h"
 
 namespace {
 
 constexpr int kMaxServiceZoom = 5;
-const char* const kLayers[] = {"map", "aerial", "hybrid"};
 
 struct TilePosition {
     int zoom;
@@ -28,7 +30,8 @@ bool WriteTile(const std::filesystem::path& root, const DemoStyle& style, const 
     std::vector<uint8_t> encoded;
     std::string error;
     const bool encodedOk =
-        style.extension == "png" ? EncodePng(tile, encoded, error) : EncodeJpeg(tile, 90, encoded, error);
+        style.extension == "png" ? EncodePng(tile, PngCompression::Small, encoded, error)
+                                 : EncodeJpeg(tile, 90, encoded, error);
     const std::filesystem::path dir =
         root / style.layer / std::to_string(terrain.zoom) / std::to_string(terrain.column);
     std::error_code ec;
@@ -41,14 +44,26 @@ bool WriteTile(const std::filesystem::path& root, const DemoStyle& style, const 
     return true;
 }
 
+constexpr char kUsage[] =
+    "usage: zarvo-demo-tiles DIR\n"
+    "Paints the demo tile set (map, aerial, hybrid) into DIR in the tile service's layout.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: zarvo-demo-tiles DIR\n");
+    const std::string argument = argc == 2 ? argv[1] : "";
+    if (argument == "--help" || argument == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    // An option is never taken for a directory: a mistyped flag must not
+    // fill a directory named after it.
+    if (argc != 2 || argument.empty() || argument[0] == '-') {
+        const std::string problem = argc == 2 ? "unknown option '" + argument + "'" : "one directory expected";
+        std::fprintf(stderr, "zarvo-demo-tiles: %s\n%s", problem.c_str(), kUsage);
         return 2;
     }
-    const std::filesystem::path root = argv[1];
+    const std::filesystem::path root = argument;
     std::vector<TilePosition> positions;
     for (int zoom = 0; zoom <= kMaxServiceZoom; ++zoom) {
         for (int column = 0; column < (1 << zoom); ++column) {
@@ -63,7 +78,7 @@ int main(int argc, char** argv) {
         for (size_t i = next++; i < positions.size() && !failed; i = next++) {
             const TilePosition& p = positions[i];
             const TileTerrain terrain = ComputeTileTerrain(p.zoom, p.column, p.row);
-            for (const char* layer : kLayers) {
+            for (const char* layer : kServiceLayers) {
                 if (!WriteTile(root, DemoStyleOf(layer), terrain)) failed = true;
             }
         }

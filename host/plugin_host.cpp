@@ -11,6 +11,7 @@
 
 #include "host/plugin_job.h"
 #include "host/utf16.h"
+#include "projection/zoom.h"
 
 namespace {
 
@@ -258,8 +259,8 @@ std::string DescribeRequestResult(int32_t code) {
     switch (code) {
         case ZARVO_REQUEST_REFUSED: return "the plug-in has no download function, or the host refused the job";
         case ZARVO_REQUEST_UNSERVABLE:
-            return "no tile covers the request (zoom outside 1 to 21, edges not finite, too many tiles or too large a "
-                   "raster)";
+            return "no tile covers the request (zoom outside " + std::to_string(kMinZoom) + " to " +
+                   std::to_string(kMaxZoom) + ", edges not finite, too many tiles or too large a raster)";
         case ZARVO_REQUEST_NO_LAYER: return "the layer id is not bound to a layer";
         case ZARVO_REQUEST_OUT_OF_MEMORY: return "the plug-in ran out of memory";
         default: return "unexpected result " + std::to_string(code);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/image_codec.h"
+#include "host/image_decoding.h"
 #include "host/tile_source.h"
 
 // What a tile the source does not have (no file, HTTP 404) comes to.

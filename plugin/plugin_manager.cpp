@@ -19,13 +19,12 @@ void FoldAsciiCase(std::u16string& name) {
 
 }  // namespace
 
-PluginManager::PluginManager() : registry(std::make_unique<LayerRegistry>()) {}
+PluginManager::PluginManager() noexcept = default;
 
 PluginManager::~PluginManager() {
-    std::unique_lock<std::recursive_mutex> lock(mutex);
+    std::lock_guard<std::recursive_mutex> lock(mutex);
     layerTable.clear();
-    lock.unlock();
-    registry.reset();
+    // The registry, and with it every layer, goes after the table.
 }
 
 PluginManager& PluginManager::Instance() {
@@ -43,7 +42,7 @@ void PluginManager::SetDownloadCallback(DownloadCallback fn, void* context) {
 bool PluginManager::InitLayer(std::u16string name, int32_t layerId) {
     FoldAsciiCase(name);
     std::lock_guard<std::recursive_mutex> lock(mutex);
-    DataSrcLayer* layer = registry->GetOrCreateLayer(name);
+    DataSrcLayer* layer = registry.GetOrCreateLayer(name);
     if (layer == nullptr) {
         return false;
     }

@@ -21,7 +21,9 @@ using LayerTable = std::map<int32_t, DataSrcLayer*>;
 // inside its callbacks and from any thread.
 class PluginManager {
 public:
-    PluginManager();
+    // Allocates nothing: it runs when the library is loaded, where nothing
+    // thrown could reach the host as a result.
+    PluginManager() noexcept;
     ~PluginManager();
     PluginManager(const PluginManager&) = delete;
     PluginManager& operator=(const PluginManager&) = delete;
@@ -58,7 +60,7 @@ private:
     CallbackSlot<EventCallback> eventCallback;
     CallbackSlot<DownloadCallback> downloadCallback;
     LayerTable layerTable;
-    std::unique_ptr<LayerRegistry> registry;
+    LayerRegistry registry;
     std::recursive_mutex mutex;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "projection/power_of_two.h"
 #include "projection/zoom.h"
 
 namespace {
@@ -17,13 +18,6 @@ constexpr double kPixelsPerRadian = 40.743665431525;
 constexpr double kMaxSine = 0.9999;
 
 }  // namespace
-
-double PowerOfTwo(int32_t exponent) {
-    if (exponent >= 0 && exponent <= 30) {
-        return static_cast<double>(int32_t{1} << exponent);
-    }
-    return std::ldexp(1.0, exponent);
-}
 
 double MercatorX(double lon, double scale) {
     return (lon * kPixelsPerDegree + 128.0) * scale;

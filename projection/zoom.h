@@ -10,8 +10,3 @@ constexpr int32_t kMaxZoom = 21;
 constexpr bool IsSupportedZoom(int32_t zoom) {
     return zoom >= kMinZoom && zoom <= kMaxZoom;
 }
-
-// 2^exponent as a double. Within 0..30 this is the 32-bit integer shift the
-// geometry is defined with; outside it the value is still well defined
-// instead of an out-of-range shift.
-double PowerOfTwo(int32_t exponent);

@@ -6,8 +6,8 @@
 
 // Rasters the host has handed back, kept for the next raster of the same
 // size. A large raster taken fresh from the system costs a page fault per
-// 4 KiB on its first write, as much as a third of the time it takes to
-// assemble it; a kept one has its pages already.
+// page on its first write, a large share of the time it takes to assemble
+// it; a kept one has its pages already.
 //
 // Every raster is an array from new[], so a raster the pool never sees
 // again may simply be freed with delete[]. The pool keeps at most

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "host/image_codec.h"
+#include "host/rgb_image.h"
 #include "host/sampled_box.h"
 
 enum class OutputFormat { GeoTiff, Png };

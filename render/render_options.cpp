@@ -1,9 +1,8 @@
 #include "render/render_options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <sstream>
+
+#include "host/number_parsing.h"
 
 const char kRenderUsage[] =
     "usage: zarvo-render --layer map|aerial|hybrid --zoom Z --bbox WEST,SOUTH,EAST,NORTH --size WxH\n"
@@ -40,36 +39,20 @@ const char kRenderUsage[] =
 
 namespace {
 
-bool ParseDouble(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && std::isfinite(value);
-}
-
-bool ParseLong(const std::string& text, long long low, long long high, long long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return errno == 0 && *end == '\0' && value >= low && value <= high;
-}
-
 bool ParseBox(const std::string& text, RenderOptions& o) {
     std::vector<std::string> parts;
     std::stringstream in(text);
     for (std::string part; std::getline(in, part, ',');) parts.push_back(part);
-    return parts.size() == 4 && ParseDouble(parts[0], o.west) && ParseDouble(parts[1], o.south) &&
-           ParseDouble(parts[2], o.east) && ParseDouble(parts[3], o.north);
+    return parts.size() == 4 && ParseFiniteNumber(parts[0], o.west) && ParseFiniteNumber(parts[1], o.south) &&
+           ParseFiniteNumber(parts[2], o.east) && ParseFiniteNumber(parts[3], o.north);
 }
 
 // A georeferenced raster needs two samples per axis to have a pixel size.
 bool ParseSize(const std::string& text, RenderOptions& o) {
     const size_t x = text.find('x');
     long long w = 0, h = 0;
-    if (x == std::string::npos || !ParseLong(text.substr(0, x), 2, 32768, w) ||
-        !ParseLong(text.substr(x + 1), 2, 32768, h)) {
+    if (x == std::string::npos || !ParseWholeNumber(text.substr(0, x), 2, 32768, w) ||
+        !ParseWholeNumber(text.substr(x + 1), 2, 32768, h)) {
         return false;
     }
     o.width = static_cast<uint32_t>(w);
@@ -124,7 +107,7 @@ bool ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& o, 
         if (flag == "--layer") {
             o.layer = value;
         } else if (flag == "--zoom") {
-            if (!ParseLong(value, -1000, 1000, number)) return bad("a whole number");
+            if (!ParseWholeNumber(value, -1000, 1000, number)) return bad("a whole number");
             o.zoom = static_cast<int32_t>(number);
             haveZoom = true;
         } else if (flag == "--bbox") {
@@ -140,20 +123,20 @@ bool ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& o, 
         } else if (flag == "--plugin") {
             o.plugin = value;
         } else if (flag == "--layer-id") {
-            if (!ParseLong(value, INT32_MIN, INT32_MAX, number)) return bad("a 32-bit whole number");
+            if (!ParseWholeNumber(value, INT32_MIN, INT32_MAX, number)) return bad("a 32-bit whole number");
             o.layerId = static_cast<int32_t>(number);
         } else if (flag == "--missing") {
             if (value != "blank" && value != "fail") return bad("blank or fail");
             o.missing = value == "fail" ? MissingTiles::Fail : MissingTiles::Blank;
         } else if (flag == "--max-memory") {
-            if (!ParseLong(value, 1, int64_t{1} << 30, number)) return bad("megabytes, 1 or more");
+            if (!ParseWholeNumber(value, 1, int64_t{1} << 30, number)) return bad("megabytes, 1 or more");
             o.memoryBudgetBytes = static_cast<uint64_t>(number) << 20;
         } else if (flag == "--tile-timeout" || flag == "--fetch-deadline") {
-            if (!ParseLong(value, 1, 86400, number)) return bad("seconds, 1 to 86400");
+            if (!ParseWholeNumber(value, 1, 86400, number)) return bad("seconds, 1 to 86400");
             (flag == "--tile-timeout" ? o.limits.transferTimeout : o.limits.deadline) =
                 std::chrono::seconds(number);
         } else if (flag == "--max-tile-bytes") {
-            if (!ParseLong(value, 1, int64_t{1} << 30, number)) return bad("bytes, 1 to 2^30");
+            if (!ParseWholeNumber(value, 1, int64_t{1} << 30, number)) return bad("bytes, 1 to 2^30");
             o.limits.maxBodyBytes = static_cast<size_t>(number);
         } else {
             error = "unknown option '" + flag + "'";

@@ -12,7 +12,8 @@
 
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
-#include "host/program_files.h"
+#include "host/program_directory.h"
+#include "projection/tile_service.h"
 #include "host/utf16.h"
 #include "render/georeferenced_output.h"
 #include "render/render_host.h"
@@ -67,7 +68,8 @@ int Run(const RenderOptions& options) {
     // worker thread, which completes the job.
     PluginHost host(api, CompleteOn::WorkerThread);
     if (!host.Bind(options.layer, options.layerId)) {
-        return Fail("unknown layer '" + options.layer + "': the plug-in serves map, aerial and hybrid");
+        return Fail("unknown layer '" + options.layer + "': the plug-in serves " + kServiceLayers[0] + ", " +
+                    kServiceLayers[1] + " and " + kServiceLayers[2]);
     }
     const SampledBox box{options.west, options.south, options.east, options.north};
     IntakeReport report;

@@ -1,12 +1,10 @@
 #include "serve/host_adapter.h"
 
-#include "host/image_codec.h"
+#include "host/image_decoding.h"
 #include "host/tile_intake.h"
 #include "host/tile_source.h"
 
 namespace {
-
-constexpr int kJpegQuality = 90;
 
 std::shared_ptr<const DecodedTile> ToShared(RgbImage&& image) {
     auto tile = std::make_shared<DecodedTile>();
@@ -19,7 +17,14 @@ std::shared_ptr<const DecodedTile> ToShared(RgbImage&& image) {
 // One grey tile for every address the source does not have, as zarvo-render
 // draws them: a map view does not fail because one tile is missing.
 std::shared_ptr<const DecodedTile> SharedBlankTile() {
-    static const std::shared_ptr<const DecodedTile> blank = ToShared(RgbImage(BlankTile()));
+    static const std::shared_ptr<const DecodedTile> blank = [] {
+        auto tile = std::make_shared<DecodedTile>();
+        tile->width = BlankTile().width;
+        tile->height = BlankTile().height;
+        tile->pixels = BlankTile().pixels;
+        tile->shared = true;
+        return std::shared_ptr<const DecodedTile>(std::move(tile));
+    }();
     return blank;
 }
 
@@ -64,13 +69,4 @@ TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error) 
             if (!delivered[i]) outcomes[i].error = "not fetched before the fetch deadline";
         }
     };
-}
-
-bool EncodeJpegRaster(std::vector<uint8_t> rgb, uint32_t width, uint32_t height, std::vector<uint8_t>& encoded,
-                      std::string& error) {
-    RgbImage image;
-    image.width = static_cast<int32_t>(width);
-    image.height = static_cast<int32_t>(height);
-    image.pixels = std::move(rgb);
-    return EncodeJpeg(image, kJpegQuality, encoded, error);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// The tile intake and image encoding zarvo-serve takes from the shared host
-// code, in the shapes its cache and renderer use.
+// The tile intake zarvo-serve takes from the shared host code, in the shape
+// its cache uses.
 
 #include <cstdint>
 #include <memory>
@@ -16,7 +16,3 @@
 // source does not have becomes the shared blank tile. Null, with the reason
 // in `error`, for a source that cannot be used.
 TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error);
-
-// An RGB raster encoded as JPEG.
-bool EncodeJpegRaster(std::vector<uint8_t> rgb, uint32_t width, uint32_t height, std::vector<uint8_t>& encoded,
-                      std::string& error);

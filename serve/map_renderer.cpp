@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "serve/tile_address.h"
+#include "projection/tile_service.h"
 
 namespace {
 

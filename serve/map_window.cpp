@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "projection/zoom.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int32_t kTopZoom = 21;
+constexpr int32_t kTopZoom = kMaxZoom;
 
 // A WMS BBOX gives the outer edges of the image, so pixel i spans
 // [min + i*d, min + (i+1)*d] and is seen at its centre. The plug-in samples

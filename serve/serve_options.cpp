@@ -1,8 +1,7 @@
 #include "serve/serve_options.h"
 
-#include <cerrno>
-#include <cstdlib>
-
+#include "host/number_parsing.h"
+#include "projection/zoom.h"
 #include "serve/public_url.h"
 
 const char kServeUsage[] =
@@ -48,18 +47,6 @@ const char kServeUsage[] =
     "Exit status: 0 stopped by a signal, 1 failed (a port in use, no plug-in, no\n"
     "tiles), 2 bad arguments.\n";
 
-namespace {
-
-bool ParseNumber(const std::string& text, long long low, long long high, long long& value) {
-    if (text.empty() || text.size() > 12) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return errno == 0 && *end == '\0' && value >= low && value <= high;
-}
-
-}  // namespace
-
 bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, std::string& error) {
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
@@ -84,7 +71,7 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
         const std::string& value = args[++i];
         long long number = 0;
         auto numeric = [&](long long low, long long high) {
-            if (ParseNumber(value, low, high, number)) return true;
+            if (ParseWholeNumber(value, low, high, number)) return true;
             error = flag + " wants a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
                     ", not '" + value + "'";
             return false;
@@ -117,7 +104,7 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
             if (!numeric(1, 65536)) return false;
             o.cacheMegabytes = static_cast<size_t>(number);
         } else if (flag == "--max-zoom") {
-            if (!numeric(1, 21)) return false;
+            if (!numeric(kMinZoom, kMaxZoom)) return false;
             o.maxZoom = static_cast<int32_t>(number);
         } else if (flag == "--threads") {
             if (!numeric(1, 256)) return false;

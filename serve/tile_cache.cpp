@@ -5,8 +5,14 @@
 
 namespace {
 
+// Short enough to be held in the string itself, without an allocation.
+constexpr char kFetchFailed[] = "fetch failed";
+
+// A tile shared by many addresses (the blank one) is held once, whatever
+// the cache keeps: each address costs only its record.
 size_t Footprint(const TileResult& outcome) {
-    return outcome.tile ? outcome.tile->pixels.size() + sizeof(DecodedTile) : 0;
+    if (!outcome.tile) return 0;
+    return outcome.tile->shared ? sizeof(DecodedTile) : outcome.tile->pixels.size() + sizeof(DecodedTile);
 }
 
 }  // namespace
@@ -14,20 +20,44 @@ size_t Footprint(const TileResult& outcome) {
 TileCache::TileCache(size_t capacityBytes, TileBatchFetcher fetcher)
     : capacityBytes(capacityBytes), fetcher(std::move(fetcher)) {}
 
+// The addresses a request claimed to fetch. Whatever way the request
+// leaves, they are settled (as failed, if not published): others may be
+// waiting for them and would otherwise wait for ever.
+class TileCache::Claims {
+public:
+    explicit Claims(TileCache& cache) : cache(cache) {}
+    ~Claims() {
+        if (!settled) cache.Publish(urls, entries, nullptr);
+    }
+    Claims(const Claims&) = delete;
+    Claims& operator=(const Claims&) = delete;
+
+    void Publish(std::vector<TileResult>& outcomes) {
+        settled = true;
+        cache.Publish(urls, entries, &outcomes);
+    }
+
+    std::vector<std::string> urls;
+    std::vector<std::shared_ptr<Entry>> entries;
+
+private:
+    TileCache& cache;
+    bool settled = false;
+};
+
 std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) {
     std::vector<std::shared_ptr<Entry>> wanted(urls.size());
-    std::vector<std::string> toFetch;
-    std::vector<std::shared_ptr<Entry>> claimed;
-    toFetch.reserve(urls.size());
-    claimed.reserve(urls.size());
-    try {
+    Claims claims(*this);
+    claims.urls.reserve(urls.size());
+    claims.entries.reserve(urls.size());
+    {
         std::lock_guard<std::mutex> lock(mutex);
         for (size_t i = 0; i < urls.size(); ++i) {
             auto found = entries.find(urls[i]);
             if (found == entries.end()) {
                 auto entry = std::make_shared<Entry>();
-                toFetch.push_back(urls[i]);
-                claimed.push_back(entry);
+                claims.urls.push_back(urls[i]);
+                claims.entries.push_back(entry);
                 entries.emplace(urls[i], entry);
                 wanted[i] = entry;
                 continue;
@@ -40,29 +70,23 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) 
                 ++counters.sharedWaits;
             }
         }
-        counters.fetched += toFetch.size();
-    } catch (...) {
-        // Out of memory half way: release what was claimed, or its waiters
-        // would wait for ever.
-        std::vector<TileResult> failures(claimed.size());
-        Publish(toFetch, claimed, failures);
-        throw;
+        counters.fetched += claims.urls.size();
     }
 
-    if (!toFetch.empty()) {
+    if (!claims.urls.empty()) {
         std::vector<TileResult> outcomes;
         try {
-            fetcher(toFetch, outcomes);
-            if (outcomes.size() != toFetch.size()) {
-                outcomes.assign(toFetch.size(), TileResult{nullptr, "the fetcher lost track of its tiles"});
+            fetcher(claims.urls, outcomes);
+            if (outcomes.size() != claims.urls.size()) {
+                outcomes.assign(claims.urls.size(), TileResult{nullptr, "the fetcher lost track of its tiles"});
             }
         } catch (const std::exception& e) {
             outcomes.clear();
-            outcomes.resize(toFetch.size());
+            outcomes.resize(claims.urls.size());
             for (TileResult& outcome : outcomes) outcome.error = std::string("fetch failed: ") + e.what();
         }
         // Others may be waiting for these: publish before waiting ourselves.
-        Publish(toFetch, claimed, outcomes);
+        claims.Publish(outcomes);
     }
 
     std::unique_lock<std::mutex> lock(mutex);
@@ -78,13 +102,20 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) 
 }
 
 void TileCache::Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
-                        std::vector<TileResult>& outcomes) {
+                        std::vector<TileResult>* outcomes) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         // First settle every claimed entry, which cannot fail, so that no
-        // waiter is left behind whatever happens after.
+        // waiter is left behind whatever happens after. Without outcomes
+        // the fetch ended by an exception: each entry fails with a short
+        // reason that needs no memory of its own.
         for (size_t i = 0; i < claimed.size(); ++i) {
-            claimed[i]->outcome = std::move(outcomes[i]);
+            if (outcomes != nullptr) {
+                claimed[i]->outcome = std::move((*outcomes)[i]);
+            } else {
+                claimed[i]->outcome.tile = nullptr;
+                claimed[i]->outcome.error = kFetchFailed;
+            }
             claimed[i]->ready = true;
         }
         for (size_t i = 0; i < claimed.size(); ++i) {

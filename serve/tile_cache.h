@@ -15,6 +15,7 @@ struct DecodedTile {
     int32_t width = 0;
     int32_t height = 0;
     std::vector<uint8_t> pixels;  // rows of 3-byte pixels
+    bool shared = false;          // one picture for many addresses, held once (the blank tile)
 };
 
 // What became of one tile address.
@@ -61,8 +62,10 @@ private:
         std::list<std::string>::iterator age;  // place in `ages`, once ready
     };
 
+    class Claims;
+    // Settles the claimed entries with `outcomes`, or as failed when null.
     void Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
-                 std::vector<TileResult>& outcomes);
+                 std::vector<TileResult>* outcomes);
     void EvictOverCapacity();
 
     const size_t capacityBytes;

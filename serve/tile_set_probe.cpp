@@ -4,11 +4,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include "projection/zoom.h"
 #include "serve/wms_query.h"
 
 int32_t HighestZoomInDirectory(const std::string& directory) {
     namespace fs = std::filesystem;
-    int32_t lowestOfLayers = 21;
+    int32_t lowestOfLayers = kMaxZoom;
     for (const std::string& layer : ServedLayers()) {
         int32_t highest = 0;
         std::error_code error;
@@ -21,5 +22,5 @@ int32_t HighestZoomInDirectory(const std::string& directory) {
         }
         lowestOfLayers = std::min(lowestOfLayers, highest);
     }
-    return std::min<int32_t>(lowestOfLayers, 21);
+    return std::min<int32_t>(lowestOfLayers, kMaxZoom);
 }

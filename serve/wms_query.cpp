@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
+
+#include "projection/tile_service.h"
 
 namespace {
 
@@ -305,7 +308,7 @@ private:
 }  // namespace
 
 const std::vector<std::string>& ServedLayers() {
-    static const std::vector<std::string> layers = {"map", "aerial", "hybrid"};
+    static const std::vector<std::string> layers(std::begin(kServiceLayers), std::end(kServiceLayers));
     return layers;
 }
 

@@ -2,11 +2,14 @@
 
 #include <cstring>
 
+#include "host/jpeg_encoder.h"
+#include "host/png_encoder.h"
 #include "serve/map_window.h"
-#include "serve/png_encoder.h"
 #include "serve/wms_documents.h"
 
 namespace {
+
+constexpr int kJpegQuality = 90;
 
 int HttpStatusOf(WmsErrorCode code) {
     return code == WmsErrorCode::OperationNotSupported ? 501 : 400;
@@ -85,11 +88,13 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
     WmsAnswer answer;
     std::vector<uint8_t> encoded;
     std::string error;
-    std::vector<uint8_t> image = Compose(request, window, std::move(raster));
-    const bool encodedWell =
-        request.format == ImageFormat::Png
-            ? EncodeMapPng(image, request.width, request.height, encoded, error)
-            : EncodeJpegRaster(std::move(image), request.width, request.height, encoded, error);
+    RgbImage image;
+    image.width = static_cast<int32_t>(request.width);
+    image.height = static_cast<int32_t>(request.height);
+    image.pixels = Compose(request, window, std::move(raster));
+    const bool encodedWell = request.format == ImageFormat::Png
+                                 ? EncodePng(image, PngCompression::Fast, encoded, error)
+                                 : EncodeJpeg(image, kJpegQuality, encoded, error);
     if (!encodedWell) {
         return ExceptionAnswer(500, version, nullptr, "cannot encode the image: " + error);
     }

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "host/plugin_library.h"
-#include "host/program_files.h"
+#include "host/program_directory.h"
+#include "projection/zoom.h"
 #include "serve/host_adapter.h"
 #include "serve/map_renderer.h"
 #include "serve/serve_options.h"
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
     }
     int32_t maxZoom = options.maxZoom;
     if (maxZoom == 0) {
-        maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : 21;
+        maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : kMaxZoom;
         if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
     }
     if (options.plugin.empty()) options.plugin = DefaultPluginPath();

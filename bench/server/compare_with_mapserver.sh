@@ -22,8 +22,8 @@ build=$root/build rounds=3 seconds=10 connections=16
 # Two MapServer processes a core: a process waits while GDAL reads tiles,
 # and two a core measured better than one (and no worse than four).
 procs=$((2 * $(nproc 2>/dev/null || echo 1)))
-# MapServer's encoder settings follow zarvo-serve's (serve/png_encoder.cpp,
-# serve/host_adapter.cpp), so that both pay the same to encode.
+# MapServer's encoder settings follow zarvo-serve's (host/png_encoder.cpp,
+# serve/wms_service.cpp), so that both pay the same to encode.
 png_level=1 jpeg_quality=90
 
 fail() { echo "compare_with_mapserver: $*" >&2; exit 1; }

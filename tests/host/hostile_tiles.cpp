@@ -6,7 +6,9 @@
 #include <random>
 #include <string>
 
-#include "host/image_codec.h"
+#include "host/image_decoding.h"
+#include "host/jpeg_encoder.h"
+#include "host/png_encoder.h"
 
 namespace {
 
@@ -32,7 +34,7 @@ void PutBigEndian32(uint8_t* at, uint32_t value) {
 std::vector<uint8_t> NoisePng(int32_t width, int32_t height) {
     std::vector<uint8_t> file;
     std::string error;
-    EncodePng(Noise(width, height), file, error);
+    EncodePng(Noise(width, height), PngCompression::Small, file, error);
     return file;
 }
 
@@ -50,7 +52,7 @@ std::vector<uint8_t> GoodJpegTile() {
 std::vector<uint8_t> PngClaiming(uint32_t width, uint32_t height) {
     std::vector<uint8_t> file;
     std::string error;
-    EncodePng(Noise(1, 1), file, error);
+    EncodePng(Noise(1, 1), PngCompression::Small, file, error);
     // The IHDR chunk follows the 8-byte signature: length, type, width,
     // height, 5 more bytes, then the CRC of type and data.
     PutBigEndian32(&file[16], width);

@@ -28,7 +28,7 @@ TEST(TileAddressTest, ServiceAddressesParseAndOthersDoNot) {
 }
 
 TEST(TileAddressTest, TemplatesTakeEveryPart) {
-    TileAddress a{"hybrid", 8, 130, 77, "png"};
+    TileAddress a{"hybrid", 8, 130, 77, "png", ""};
     EXPECT_EQ(ExpandTileTemplate("https://t.example/{layer}/{z}/{x}/{y}.{ext}?k={z}", a),
               "https://t.example/hybrid/8/130/77.png?k=8");
     EXPECT_TRUE(IsTileTemplate("http://h/{z}/{x}/{y}.png"));

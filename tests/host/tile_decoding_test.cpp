@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/image_codec.h"
+#include "host/image_decoding.h"
 #include "tests/host/hostile_tiles.h"
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -189,6 +191,19 @@ TEST(OutOfMemoryTest, EveryFailedAllocationIsReportedAndCleanedUp) {
     }
     std::printf("failed each of the flow's %ld allocations in turn\n", injected);
     EXPECT_GT(injected, 5) << "the flow should allocate in the library";
+}
+
+// Loading builds the plug-in's process-wide state; an allocation failing
+// there would end the host, so loading allocates nothing that can fail.
+TEST(OutOfMemoryTest, LoadingSurvivesAFailingAllocator) {
+    allocations = 0;
+    failAt = 1;
+    counting = true;
+    void* handle = dlopen(ZARVO_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    counting = false;
+    failAt = 0;
+    ASSERT_NE(handle, nullptr) << dlerror();
+    EXPECT_EQ(dlclose(handle), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "projection/mercator.h"
 #include "projection/zarvo_coord_transform.h"
+#include "projection/power_of_two.h"
 #include "projection/zoom.h"
 
 namespace {

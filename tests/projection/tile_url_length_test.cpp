@@ -6,9 +6,9 @@
 
 namespace {
 
-// Addresses are written into a fixed buffer when they fit; a layer name
-// that makes them longer still gives the whole address, and so do the
-// longest numbers a key can produce.
+// An address is written in place at its computed length: a long layer
+// name gives the whole address, and so do the longest numbers a key can
+// produce.
 TEST(TileUrlLengthTest, LongNamesAndNumbersGiveWholeAddresses) {
     const std::u16string name(300, u'n');
     const ZarvoCoordTransform t(LayerKind::Aerial, name);

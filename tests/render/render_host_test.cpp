@@ -7,8 +7,8 @@
 #include <stdexcept>
 
 #include "host/plugin_host.h"
-#include "host/plugin_library.h"
 #include "render/render_host.h"
+#include "tests/support/loaded_plugin.h"
 
 namespace {
 
@@ -48,15 +48,7 @@ DataRequestBlock Europe() {
     return request;
 }
 
-class RenderHostTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string error;
-        library = PluginLibrary::Open(ZARVO_PLUGIN_PATH, error);
-        ASSERT_TRUE(library) << error;
-    }
-    std::unique_ptr<PluginLibrary> library;
-};
+using RenderHostTest = LoadedPluginTest;
 
 // Renders Europe at zoom 6 (25 tiles) from `source`, completed on a worker
 // thread as zarvo-render does.

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "host/bounded_file.h"
-#include "host/image_codec.h"
+#include "host/image_decoding.h"
 #include "projection/zarvo_coord_transform.h"
 #include "tests/host/loopback_server.h"
 #include "tests/support/scratch_directory.h"

@@ -25,10 +25,16 @@ std::shared_ptr<const DecodedTile> Tile(uint8_t shade) {
 }
 
 // Answers every address with a tile of a shade of its own, except those
-// named "bad", and counts how often each was asked for.
+// named "bad", and those starting "blank" with one shared tile, and counts
+// how often each was asked for.
 struct CountingFetcher {
     std::mutex mutex;
     std::map<std::string, int> calls;
+    std::shared_ptr<const DecodedTile> blank = [] {
+        auto tile = std::make_shared<DecodedTile>(*Tile(200));
+        tile->shared = true;
+        return std::shared_ptr<const DecodedTile>(std::move(tile));
+    }();
 
     TileBatchFetcher Make() {
         return [this](const std::vector<std::string>& urls, std::vector<TileResult>& outcomes) {
@@ -40,6 +46,8 @@ struct CountingFetcher {
                 }
                 if (url == "bad") {
                     outcomes.push_back(TileResult{nullptr, "HTTP status 500"});
+                } else if (url.compare(0, 5, "blank") == 0) {
+                    outcomes.push_back(TileResult{blank, ""});
                 } else {
                     outcomes.push_back(TileResult{Tile(static_cast<uint8_t>(url.size())), ""});
                 }
@@ -110,6 +118,21 @@ TEST(TileCache, TriesFailedTilesAgain) {
     EXPECT_EQ(cache.Stats().failed, 2u);
 }
 
+// Missing tiles all show the one blank tile: however many there are, they
+// do not push real tiles out.
+TEST(TileCache, ASharedTileCostsItsAddressesOnlyTheirRecords) {
+    CountingFetcher fetcher;
+    TileCache cache(2 * (kTileBytes + sizeof(DecodedTile)) + 64 * sizeof(DecodedTile), fetcher.Make());
+    cache.GetAll({"real/1", "real/2"});
+    std::vector<std::string> missing;
+    for (int i = 0; i < 50; ++i) missing.push_back("blank/" + std::to_string(i));
+    cache.GetAll(missing);
+    cache.GetAll({"real/1", "real/2"});
+    EXPECT_EQ(fetcher.Calls("real/1"), 1);
+    EXPECT_EQ(fetcher.Calls("real/2"), 1);
+    EXPECT_EQ(cache.Stats().tiles, 52u);
+}
+
 TEST(TileCache, TurnsABrokenFetcherIntoFailures) {
     struct Case {
         const char* what;
@@ -117,10 +140,22 @@ TEST(TileCache, TurnsABrokenFetcherIntoFailures) {
     } cases[] = {
         {"throws", [](const std::vector<std::string>&, std::vector<TileResult>&) { throw std::runtime_error("boom"); }},
         {"answers too few", [](const std::vector<std::string>&, std::vector<TileResult>& outcomes) { outcomes.clear(); }},
+        // Thrown past the request, but the claims are settled: asking again
+        // fetches again instead of waiting for ever.
+        {"throws something else, then answers too few",
+         [calls = std::make_shared<int>(0)](const std::vector<std::string>&, std::vector<TileResult>& outcomes) {
+             if ((*calls)++ == 0) throw 42;
+             outcomes.clear();
+         }},
     };
     for (const Case& c : cases) {
         TileCache cache(16 * kTileBytes, c.fetcher);
-        const std::vector<TileResult> outcomes = cache.GetAll({"x", "y"});
+        std::vector<TileResult> outcomes;
+        try {
+            outcomes = cache.GetAll({"x", "y"});
+        } catch (int) {
+            outcomes = cache.GetAll({"x", "y"});
+        }
         ASSERT_EQ(outcomes.size(), 2u) << c.what;
         EXPECT_FALSE(outcomes[0].tile) << c.what;
         EXPECT_FALSE(outcomes[1].error.empty()) << c.what;

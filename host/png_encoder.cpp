@@ -1,4 +1,4 @@
-#include "serve/png_encoder.h"
+#include "host/png_encoder.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -15,7 +15,14 @@ struct Sink {
 
 void Append(png_structp png, png_bytep data, png_size_t length) {
     auto* sink = static_cast<Sink*>(png_get_io_ptr(png));
-    sink->bytes->insert(sink->bytes->end(), data, data + length);
+    bool grown = true;
+    try {
+        sink->bytes->insert(sink->bytes->end(), data, data + length);
+    } catch (...) {
+        grown = false;
+    }
+    // Out of the handler before libpng jumps: nothing thrown crosses C code.
+    if (!grown) png_error(png, "out of memory");
 }
 
 void Flush(png_structp) {}
@@ -29,7 +36,7 @@ void Flush(png_structp) {}
 void OnWarning(png_structp, png_const_charp) {}
 
 // Kept free of C++ objects with destructors: libpng's errors longjmp out.
-bool Encode(const uint8_t* rgb, uint32_t width, uint32_t height, Sink& sink) {
+bool Encode(const uint8_t* rgb, uint32_t width, uint32_t height, PngCompression compression, Sink& sink) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, OnError, OnWarning);
     if (png == nullptr) {
         std::strcpy(sink.message, "out of memory");
@@ -41,15 +48,14 @@ bool Encode(const uint8_t* rgb, uint32_t width, uint32_t height, Sink& sink) {
         return false;
     }
     png_set_write_fn(png, &sink, Append, Flush);
-    // zlib's fastest level on rows less the row above: over the 512 x 512
-    // images of bench/server/boxes.txt about an eighth as long to encode as
-    // libpng's defaults (level 6, a filter chosen per row) for files a fifth
-    // larger, and faster and a quarter smaller than unfiltered rows. The
-    // "up" filter turns imagery's smooth columns into small numbers and
-    // leaves flat map areas zeros; choosing a filter per row would take
-    // twice the time for 3 % less.
-    png_set_compression_level(png, 1);
-    png_set_filter(png, 0, PNG_FILTER_UP);
+    if (compression == PngCompression::Fast) {
+        // Answers trade size for time: the "up" filter turns imagery's
+        // smooth columns into small numbers and leaves flat map areas
+        // zeros, and zlib's fastest level packs those well enough; a filter
+        // chosen per row would cost far more time than it saves in bytes.
+        png_set_compression_level(png, 1);
+        png_set_filter(png, 0, PNG_FILTER_UP);
+    }
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -63,16 +69,17 @@ bool Encode(const uint8_t* rgb, uint32_t width, uint32_t height, Sink& sink) {
 
 }  // namespace
 
-bool EncodeMapPng(const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height, std::vector<uint8_t>& encoded,
-                  std::string& error) {
-    if (width == 0 || height == 0 || rgb.size() != size_t{width} * height * 3) {
+bool EncodePng(const RgbImage& image, PngCompression compression, std::vector<uint8_t>& encoded, std::string& error) {
+    if (image.width <= 0 || image.height <= 0 ||
+        image.pixels.size() != size_t{static_cast<uint32_t>(image.width)} * static_cast<uint32_t>(image.height) * 3) {
         error = "the raster does not match its size";
         return false;
     }
     encoded.clear();
-    encoded.reserve(rgb.size() / 4);
+    encoded.reserve(image.pixels.size() / 4);
     Sink sink{&encoded, {}};
-    if (!Encode(rgb.data(), width, height, sink)) {
+    if (!Encode(image.pixels.data(), static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height),
+                compression, sink)) {
         error = std::string("PNG encoder: ") + sink.message;
         return false;
     }

@@ -1,13 +1,13 @@
-#include "host/image_codec.h"
+#include "host/image_decoding.h"
 
 #include <csetjmp>
-#include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include <jpeglib.h>
 #include <png.h>
+
+#include "host/jpeg_error.h"
 
 namespace {
 
@@ -53,19 +53,6 @@ bool DecodePng(const std::vector<uint8_t>& encoded, const ImageLimits& limits, R
     return true;
 }
 
-// libjpeg reports errors through a callback that must not return.
-struct JpegError {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void OnJpegError(j_common_ptr info) {
-    auto* e = reinterpret_cast<JpegError*>(info->err);
-    (*info->err->format_message)(info, e->message);
-    std::longjmp(e->jump, 1);
-}
-
 // libjpeg only warns about a truncated or corrupt file and fills the rest
 // with grey; a tile with a grey hole is not a tile, so a warning (level -1)
 // ends the decoding as an error does. Trace messages (level > 0) are not news.
@@ -91,8 +78,7 @@ bool DecodeJpegInto(const std::vector<uint8_t>& encoded, const ImageLimits& limi
     jpeg_decompress_struct info;
     JpegError err;
     jpeg_progress_mgr progress;
-    info.err = jpeg_std_error(&err.manager);
-    err.manager.error_exit = OnJpegError;
+    info.err = UseJpegError(err);
     err.manager.emit_message = OnJpegMessage;
     progress.progress_monitor = OnJpegProgress;
     if (setjmp(err.jump)) {
@@ -164,61 +150,4 @@ bool DecodeTile(const std::vector<uint8_t>& encoded, RgbImage& image, std::strin
         return false;
     }
     return true;
-}
-
-bool EncodePng(const RgbImage& image, std::vector<uint8_t>& encoded, std::string& error) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(image.width);
-    png.height = static_cast<png_uint_32>(image.height);
-    png.format = PNG_FORMAT_RGB;
-    png_alloc_size_t size = 0;
-    if (!png_image_write_get_memory_size(png, size, 0, image.pixels.data(), 0, nullptr)) {
-        error = png.message;
-        return false;
-    }
-    encoded.resize(size);
-    if (!png_image_write_to_memory(&png, encoded.data(), &size, 0, image.pixels.data(), 0, nullptr)) {
-        error = png.message;
-        return false;
-    }
-    encoded.resize(size);
-    return true;
-}
-
-bool EncodeJpeg(const RgbImage& image, int quality, std::vector<uint8_t>& encoded, std::string& error) {
-    jpeg_compress_struct info;
-    jpeg_error_mgr err;
-    info.err = jpeg_std_error(&err);  // encoding our own pixels to memory cannot fail
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(image.width);
-    info.image_height = static_cast<JDIMENSION>(image.height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        auto* row = const_cast<JSAMPROW>(image.pixels.data() + static_cast<size_t>(info.next_scanline) * image.width * 3);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    encoded.assign(buffer, buffer + size);
-    jpeg_destroy_compress(&info);
-    std::free(buffer);
-    if (encoded.empty()) {
-        error = "JPEG encoder produced nothing";
-        return false;
-    }
-    return true;
-}
-
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
 }

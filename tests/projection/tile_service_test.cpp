@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "serve/tile_address.h"
+#include "projection/tile_service.h"
 
 namespace {
 

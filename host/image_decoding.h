@@ -6,7 +6,6 @@
 
 #include "host/rgb_image.h"
 
-
 // The largest picture a decoder may allocate for, checked against the size
 // the file declares in its header before any pixel memory is taken.
 struct ImageLimits {
@@ -26,8 +25,3 @@ constexpr int32_t kTileSide = 256;
 // Decodes one tile: a picture of exactly kTileSide x kTileSide pixels, any
 // other size refused before decoding.
 bool DecodeTile(const std::vector<uint8_t>& encoded, RgbImage& image, std::string& error);
-
-bool EncodePng(const RgbImage& image, std::vector<uint8_t>& encoded, std::string& error);
-bool EncodeJpeg(const RgbImage& image, int quality, std::vector<uint8_t>& encoded, std::string& error);
-
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);

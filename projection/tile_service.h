@@ -1,0 +1,50 @@
+#pragma once
+
+// The tile service's address format, in one place: the plug-in writes the
+// addresses, the hosts read them.
+//
+//   http://tileN.zarvo.example/geowebcache/service/tms1.0.0/LAYER/Z/X/Y.EXT
+//
+// N (1 to 4) spreads the tiles over the service's servers, Z is the
+// service's zoom (the request's zoom - 1), Y counts rows from the south.
+
+#include <cstdint>
+#include <string>
+
+#include "projection/address_list.h"
+
+// The service's layers, as the plug-in binds them and the hosts list them.
+constexpr const char* kServiceLayers[] = {"map", "aerial", "hybrid"};
+
+// One tile as the service addresses it.
+struct TileAddress {
+    std::string layer;
+    int64_t z = 0;
+    int64_t x = 0;
+    int64_t y = 0;
+    std::string extension;
+    std::string server;  // what comes before the service path: http://tileN.zarvo.example
+};
+
+// Appends the address of tile (z, x, y) of `layer` to `out`, written in
+// place without a temporary: hosts ask for tens of thousands at once.
+void AppendServiceAddress(const std::u16string& layer, const char16_t* extension, int64_t z, int64_t x, int64_t y,
+                          AddressList& out);
+
+// False for anything but a service address with a plain layer name
+// (letters, digits, '-' and '_'), three decimal numbers and an extension.
+bool ParseTileAddress(const std::string& url, TileAddress& address);
+
+// LAYER/Z/X/Y.EXT: where the tile lies in a directory in the service's layout.
+std::string RelativeTilePath(const TileAddress& address);
+
+// The address again, as the service spells it.
+std::string ServiceAddress(const TileAddress& address);
+
+// The plug-in lists one tile column past the world's east edge for a box
+// within two pixels of the antimeridian (its cover reaches one pixel east
+// of every sample). No tile server has that column; longitude wraps, so it
+// is column 0 of the same zoom and row. Returns the address with its
+// column wrapped into the world, or unchanged when it already is or is not
+// a tile address.
+std::string WrapTileColumn(const std::string& url);
