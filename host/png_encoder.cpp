@@ -1,87 +1,197 @@
 #include "host/png_encoder.h"
 
-#include <png.h>
-#include <zlib.h>
+#include <libdeflate.h>
 
-#include <csetjmp>
+#include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace {
 
-struct Sink {
-    std::vector<uint8_t>* bytes;
-    char message[256];
+constexpr size_t kMaxChunkData = 0x7FFFFFFFu;  // PNG's largest chunk
+constexpr int kMaxLevel = 12;
+constexpr size_t kPixelBytes = 3;
+constexpr size_t kChunkFrame = 12;  // length, type and CRC
+constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+struct FreeCompressor {
+    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
 };
+using Compressor = std::unique_ptr<libdeflate_compressor, FreeCompressor>;
 
-void Append(png_structp png, png_bytep data, png_size_t length) {
-    auto* sink = static_cast<Sink*>(png_get_io_ptr(png));
-    bool grown = true;
-    try {
-        sink->bytes->insert(sink->bytes->end(), data, data + length);
-    } catch (...) {
-        grown = false;
-    }
-    // Out of the handler before libpng jumps: nothing thrown crosses C code.
-    if (!grown) png_error(png, "out of memory");
+// A compressor's match-finder tables are large and their pages fault in
+// when first touched, so each thread keeps one for each level it used.
+libdeflate_compressor* CompressorFor(int level) {
+    thread_local std::array<Compressor, kMaxLevel + 1> compressors;
+    Compressor& kept = compressors[static_cast<size_t>(level)];
+    if (!kept) kept.reset(libdeflate_alloc_compressor(level));
+    return kept.get();
 }
 
-void Flush(png_structp) {}
-
-[[noreturn]] void OnError(png_structp png, png_const_charp message) {
-    auto* sink = static_cast<Sink*>(png_get_error_ptr(png));
-    std::strncpy(sink->message, message, sizeof sink->message - 1);
-    png_longjmp(png, 1);
+// The Paeth predictor without branches, so that the compiler can run it
+// over many bytes at once: the neighbour nearest to left + above -
+// aboveLeft, ties to left, then above.
+inline uint8_t Paeth(int left, int above, int aboveLeft) {
+    const int toLeft = std::abs(above - aboveLeft);
+    const int toAbove = std::abs(left - aboveLeft);
+    const int toAboveLeft = std::abs(left + above - 2 * aboveLeft);
+    const int nearer = toAbove <= toAboveLeft ? above : aboveLeft;
+    return static_cast<uint8_t>(toLeft <= toAbove && toLeft <= toAboveLeft ? left : nearer);
 }
 
-void OnWarning(png_structp, png_const_charp) {}
+// One row through one of the five filters; `prior` is the row above, zeros
+// above the first. The first pixel has no left neighbour (zeros stand in),
+// so it is done apart and the loops over the rest have no branch.
+void FilterRow(PngFilter filter, const uint8_t* row, const uint8_t* prior, size_t length, uint8_t* out) {
+    const size_t left = kPixelBytes;  // length is a whole number of pixels, at least one
+    switch (filter) {
+        case PngFilter::Sub:
+            std::memcpy(out, row, left);
+            for (size_t i = left; i < length; ++i) out[i] = static_cast<uint8_t>(row[i] - row[i - left]);
+            break;
+        case PngFilter::Up:
+            for (size_t i = 0; i < length; ++i) out[i] = static_cast<uint8_t>(row[i] - prior[i]);
+            break;
+        case PngFilter::Average:
+            for (size_t i = 0; i < left; ++i) out[i] = static_cast<uint8_t>(row[i] - (prior[i] >> 1));
+            for (size_t i = left; i < length; ++i) {
+                out[i] = static_cast<uint8_t>(row[i] - ((row[i - left] + prior[i]) >> 1));
+            }
+            break;
+        case PngFilter::Paeth:
+            for (size_t i = 0; i < left; ++i) out[i] = static_cast<uint8_t>(row[i] - prior[i]);
+            for (size_t i = left; i < length; ++i) {
+                out[i] = static_cast<uint8_t>(row[i] - Paeth(row[i - left], prior[i], prior[i - left]));
+            }
+            break;
+        case PngFilter::None:
+        case PngFilter::Adaptive:
+            std::memcpy(out, row, length);
+            break;
+    }
+}
 
-// Kept free of C++ objects with destructors: libpng's errors longjmp out.
-bool Encode(const uint8_t* rgb, uint32_t width, uint32_t height, PngCompression compression, Sink& sink) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, OnError, OnWarning);
-    if (png == nullptr) {
-        std::strcpy(sink.message, "out of memory");
-        return false;
+uint64_t SignedMagnitude(const uint8_t* bytes, size_t length) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < length; ++i) sum += static_cast<uint64_t>(std::abs(static_cast<int8_t>(bytes[i])));
+    return sum;
+}
+
+// Writes the filter type byte and the filtered row at `out`.
+void FilterRowInto(PngFilter filter, const uint8_t* row, const uint8_t* prior, size_t length, uint8_t* out,
+                   uint8_t* scratch) {
+    if (filter != PngFilter::Adaptive) {
+        out[0] = static_cast<uint8_t>(filter);
+        FilterRow(filter, row, prior, length, out + 1);
+        return;
     }
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
+    uint64_t best = UINT64_MAX;
+    for (PngFilter candidate : {PngFilter::None, PngFilter::Sub, PngFilter::Up, PngFilter::Average, PngFilter::Paeth}) {
+        FilterRow(candidate, row, prior, length, scratch);
+        const uint64_t cost = SignedMagnitude(scratch, length);
+        if (cost < best) {
+            best = cost;
+            out[0] = static_cast<uint8_t>(candidate);
+            std::memcpy(out + 1, scratch, length);
+        }
     }
-    png_set_write_fn(png, &sink, Append, Flush);
-    if (compression == PngCompression::Fast) {
-        // Answers trade size for time: the "up" filter turns imagery's
-        // smooth columns into small numbers and leaves flat map areas
-        // zeros, and zlib's fastest level packs those well enough; a filter
-        // chosen per row would cost far more time than it saves in bytes.
-        png_set_compression_level(png, 1);
-        png_set_filter(png, 0, PNG_FILTER_UP);
-    }
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (uint32_t row = 0; row < height; ++row) {
-        png_write_row(png, rgb + size_t{row} * width * 3);
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
+}
+
+void PutUint32(uint8_t* at, size_t value) {
+    at[0] = static_cast<uint8_t>(value >> 24);
+    at[1] = static_cast<uint8_t>(value >> 16);
+    at[2] = static_cast<uint8_t>(value >> 8);
+    at[3] = static_cast<uint8_t>(value);
+}
+
+// Appends a chunk of `type` holding `length` bytes of `data`.
+void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t length) {
+    const size_t at = out.size();
+    out.resize(at + kChunkFrame + length);
+    uint8_t* chunk = &out[at];
+    PutUint32(chunk, length);
+    std::memcpy(chunk + 4, type, 4);
+    if (length > 0) std::memcpy(chunk + 8, data, length);
+    PutUint32(chunk + 8 + length, libdeflate_crc32(0, chunk + 4, length + 4));
 }
 
 }  // namespace
 
+void FilterPngRows(const uint8_t* rgb, uint32_t width, uint32_t height, PngFilter filter, uint8_t* out) {
+    const size_t rowBytes = size_t{width} * kPixelBytes;
+    const std::vector<uint8_t> zeros(rowBytes, 0);
+    std::vector<uint8_t> scratch(filter == PngFilter::Adaptive ? rowBytes : 0);
+    for (size_t row = 0; row < height; ++row) {
+        const uint8_t* pixels = rgb + row * rowBytes;
+        FilterRowInto(filter, pixels, row == 0 ? zeros.data() : pixels - rowBytes, rowBytes,
+                      out + row * (rowBytes + 1), scratch.data());
+    }
+}
+
+PngSettings SettingsOf(PngCompression compression) {
+    return compression == PngCompression::Fast ? PngSettings{1, PngFilter::Up} : PngSettings{7, PngFilter::Paeth};
+}
+
 bool EncodePng(const RgbImage& image, PngCompression compression, std::vector<uint8_t>& encoded, std::string& error) {
+    return EncodePng(image, SettingsOf(compression), encoded, error);
+}
+
+bool EncodePng(const RgbImage& image, PngSettings settings, std::vector<uint8_t>& encoded, std::string& error) {
+    // A positive int32_t side is within PNG's largest, 2^31 - 1.
     if (image.width <= 0 || image.height <= 0 ||
         image.pixels.size() != size_t{static_cast<uint32_t>(image.width)} * static_cast<uint32_t>(image.height) * 3) {
         error = "the raster does not match its size";
         return false;
     }
-    encoded.clear();
-    encoded.reserve(image.pixels.size() / 4);
-    Sink sink{&encoded, {}};
-    if (!Encode(image.pixels.data(), static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height),
-                compression, sink)) {
-        error = std::string("PNG encoder: ") + sink.message;
+    if (settings.level < 0 || settings.level > kMaxLevel || settings.filter > PngFilter::Adaptive) {
+        error = "no PNG compression level " + std::to_string(settings.level) + " or filter " +
+                std::to_string(static_cast<int>(settings.filter));
         return false;
     }
-    return true;
+    const uint32_t width = static_cast<uint32_t>(image.width);
+    const uint32_t height = static_cast<uint32_t>(image.height);
+    const size_t rowBytes = size_t{width} * kPixelBytes;
+    try {
+        const size_t filteredBytes = size_t{height} * (rowBytes + 1);
+        // Every byte is written before it is read: no need to clear them.
+        const std::unique_ptr<uint8_t[]> filtered(new uint8_t[filteredBytes]);
+        FilterPngRows(image.pixels.data(), width, height, settings.filter, filtered.get());
+
+        libdeflate_compressor* compressor = CompressorFor(settings.level);
+        if (compressor == nullptr) throw std::bad_alloc();
+        const size_t bound = libdeflate_zlib_compress_bound(compressor, filteredBytes);
+        const std::unique_ptr<uint8_t[]> stream(new uint8_t[bound]);
+        const size_t streamBytes = libdeflate_zlib_compress(compressor, filtered.get(), filteredBytes, stream.get(), bound);
+        if (streamBytes == 0) {
+            error = "PNG encoder: the compressed rows exceed their bound";
+            return false;
+        }
+
+        uint8_t header[13];
+        PutUint32(header, width);
+        PutUint32(header + 4, height);
+        header[8] = 8;   // bits a sample
+        header[9] = 2;   // RGB
+        header[10] = 0;  // deflate
+        header[11] = 0;  // the five row filters
+        header[12] = 0;  // not interlaced
+        const size_t chunks = (streamBytes + kMaxChunkData - 1) / kMaxChunkData;
+        encoded.clear();
+        encoded.reserve(sizeof kSignature + kChunkFrame + sizeof header + chunks * kChunkFrame + streamBytes +
+                        kChunkFrame);
+        encoded.insert(encoded.end(), kSignature, kSignature + sizeof kSignature);
+        AppendChunk(encoded, "IHDR", header, sizeof header);
+        for (size_t at = 0; at < streamBytes; at += kMaxChunkData) {
+            AppendChunk(encoded, "IDAT", stream.get() + at, std::min(kMaxChunkData, streamBytes - at));
+        }
+        AppendChunk(encoded, "IEND", nullptr, 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        encoded.clear();
+        error = "PNG encoder: out of memory";
+        return false;
+    }
 }

@@ -45,7 +45,7 @@ ensure_node() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
-    libcurl4-openssl-dev python3 libgdal-dev help2man)
+    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev help2man)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # zarvo-serve: its HTTP library, and node with npm to bundle its map page.
@@ -54,8 +54,9 @@ CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator, a
 # reverse proxy with a cache.
 SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl nginx)
-# zarvo-serve against a peer (not part of the tests): MapServer as FastCGI behind lighttpd.
-PEER_PACKAGES=(cgi-mapserver lighttpd wrk curl gdal-bin python3-gdal python3-numpy)
+# zarvo-serve against its peers (not part of the tests): MapServer as FastCGI behind lighttpd,
+# MapProxy under gunicorn.
+PEER_PACKAGES=(cgi-mapserver lighttpd mapproxy gunicorn wrk curl gdal-bin python3-gdal python3-numpy)
 
 # configure PRESET: configures the build tree of a preset of
 # CMakePresets.json, keeping cmake's chatter in a log unless it fails.
@@ -197,14 +198,14 @@ run_load() {
     tests/serve/load_test.sh build/zarvo-serve build/demo-tiles "$1"
 }
 
-# zarvo-serve against MapServer over the world tile set (bench/server/).
+# zarvo-serve against MapServer and MapProxy over the world tile set (bench/server/).
 run_compare_server() {
     ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${PEER_PACKAGES[@]}"
     ensure_node
     configure native
-    cmake --build build --target zarvo-serve zarvo_world_tiles -j "$jobs"
-    note "zarvo-serve against MapServer"
-    bench/server/compare_with_mapserver.sh --build build
+    cmake --build build --target zarvo-serve zarvo_world_tiles zarvo_png_bench -j "$jobs"
+    note "zarvo-serve against MapServer and MapProxy"
+    bench/server/compare_servers.sh --build build
 }
 
 case "${1:-}" in

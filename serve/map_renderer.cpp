@@ -72,13 +72,18 @@ ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresse
 RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& window) {
     ++dataRequests;
     const SampledBox box{window.west, window.south, window.east, window.north};
+    std::chrono::steady_clock::duration tileTime{};
     size_t tiles = 0;
     RenderOutcome outcome = host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
-                                        [this, &tiles](const std::vector<std::string>& addresses) {
+                                        [this, &tileTime, &tiles](const std::vector<std::string>& addresses) {
+                                            const auto asked = std::chrono::steady_clock::now();
                                             tiles = addresses.size();
-                                            return ProvideTiles(addresses);
+                                            ProvidedTiles provided = ProvideTiles(addresses);
+                                            tileTime += std::chrono::steady_clock::now() - asked;
+                                            return provided;
                                         });
     RenderResult result;
+    result.tileTime = tileTime;
     result.tiles = tiles;
     result.message = std::move(outcome.message);
     switch (outcome.failure) {

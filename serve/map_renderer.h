@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ struct RenderResult {
     RenderStatus status = RenderStatus::Refused;
     std::string message;           // why, when not Ok
     std::vector<uint8_t> pixels;   // the window's raster, 3 bytes per pixel
+    std::chrono::steady_clock::duration tileTime{};  // spent taking the tiles from the cache
     size_t tiles = 0;              // tiles the plug-in named for the window
 };
 

@@ -1,5 +1,7 @@
 #include "serve/wms_service.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "host/jpeg_encoder.h"
@@ -10,6 +12,10 @@
 namespace {
 
 constexpr int kJpegQuality = 90;
+
+double Milliseconds(std::chrono::steady_clock::duration time) {
+    return std::chrono::duration<double, std::milli>(time).count();
+}
 
 int HttpStatusOf(WmsErrorCode code) {
     return code == WmsErrorCode::OperationNotSupported ? 501 : 400;
@@ -37,6 +43,14 @@ std::vector<uint8_t> Compose(const GetMapRequest& request, const MapWindow& wind
 
 }  // namespace
 
+std::string WmsService::ServerTiming(const MapTimes& times, Clock::duration whole) {
+    char text[160];
+    std::snprintf(text, sizeof text, "tiles;dur=%.3f, raster;dur=%.3f, encode;dur=%.3f, wms;dur=%.3f",
+                  Milliseconds(times.tiles), Milliseconds(times.raster), Milliseconds(times.encode),
+                  Milliseconds(whole));
+    return text;
+}
+
 WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, const std::string& message) {
     WmsAnswer answer;
     answer.status = status;
@@ -46,6 +60,7 @@ WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, cons
 }
 
 WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::string& serviceUrl) {
+    const Clock::time_point received = Clock::now();
     WmsQuery query;
     WmsError error;
     if (!ParseWmsQuery(parameters, query, error)) {
@@ -58,16 +73,22 @@ WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::strin
         answer.body = CapabilitiesDocument(query.version, serviceUrl);
         return answer;
     }
-    return GetMap(query.map, query.version);
+    MapTimes times;
+    WmsAnswer answer = GetMap(query.map, query.version, times);
+    if (answer.status == 200) answer.serverTiming = ServerTiming(times, Clock::now() - received);
+    return answer;
 }
 
-WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
+WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times) {
     const MapWindow window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
     const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
     std::vector<uint8_t> raster;
     size_t tiles = 0;
     if (!window.empty) {
+        const Clock::time_point asked = Clock::now();
         RenderResult rendered = renderer.Render(request.layer, window);
+        times.tiles = rendered.tileTime;
+        times.raster = Clock::now() - asked - rendered.tileTime;
         switch (rendered.status) {
             case RenderStatus::Ok:
                 raster = std::move(rendered.pixels);
@@ -92,9 +113,11 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version) {
     image.width = static_cast<int32_t>(request.width);
     image.height = static_cast<int32_t>(request.height);
     image.pixels = Compose(request, window, std::move(raster));
+    const Clock::time_point encoding = Clock::now();
     const bool encodedWell = request.format == ImageFormat::Png
                                  ? EncodePng(image, PngCompression::Fast, encoded, error)
                                  : EncodeJpeg(image, kJpegQuality, encoded, error);
+    times.encode = Clock::now() - encoding;
     if (!encodedWell) {
         return ExceptionAnswer(500, version, nullptr, "cannot encode the image: " + error);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,11 @@ struct WmsAnswer {
     std::string body;
     int32_t zoom = 0;  // the plug-in zoom a GetMap was drawn at; 0 when none
     size_t tiles = 0;  // the tiles it was drawn from
+    // Where a drawn GetMap's time went, as the value of a Server-Timing
+    // header (milliseconds): the tiles taken from the cache, the plug-in's
+    // raster besides them, the encoding, and the whole answer from the
+    // query's parsing on. Empty for everything else.
+    std::string serverTiming;
 };
 
 // Answers WMS requests: capabilities, maps, and exception reports for
@@ -33,7 +39,14 @@ public:
     WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl);
 
 private:
-    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version);
+    using Clock = std::chrono::steady_clock;
+    struct MapTimes {
+        Clock::duration tiles{};   // taking the tiles from the cache
+        Clock::duration raster{};  // in the plug-in, besides the tiles
+        Clock::duration encode{};
+    };
+    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times);
+    static std::string ServerTiming(const MapTimes& times, Clock::duration whole);
 
     MapRenderer& renderer;
     const int32_t maxZoom;

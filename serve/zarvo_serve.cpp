@@ -72,6 +72,7 @@ QueryParameters ParametersOf(const httplib::Request& request) {
 void Send(httplib::Response& response, const WmsAnswer& answer) {
     response.status = answer.status;
     if (answer.zoom > 0) response.set_header("X-Zarvo-Zoom", std::to_string(answer.zoom));
+    if (!answer.serverTiming.empty()) response.set_header("Server-Timing", answer.serverTiming);
     response.set_content(answer.body, answer.contentType.c_str());
 }
 

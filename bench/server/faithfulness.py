@@ -1,8 +1,9 @@
-"""How faithful the GetMap images of zarvo-serve and MapServer are, and what
-their encodings cost in size.
+"""How the GetMap images of zarvo-serve, MapServer and MapProxy agree with
+each other and with the tiles, and what their encodings cost in size.
 
-For each box of boxes.txt both servers' 512 x 512 images (PNG and JPEG) are
-compared with two references:
+For each box of boxes.txt the servers' 512 x 512 images (PNG and JPEG) are
+compared with each other (mean absolute difference over the three bands,
+0 to 255, for each pair of servers) and with these references:
   tiles  GDAL's warp of the tile set's deepest zoom onto the image's
          EPSG:4326 grid, bilinear (its kernel widened when it shrinks),
          from the same GDAL TMS description MapServer reads: mean absolute
@@ -13,8 +14,9 @@ compared with two references:
   truth  for the map layer, GSHHG's land and water areas rasterised by GDAL
          on the same grid (as tests/geodata/ground_truth_test.py does): the
          share of pixels whose land or water agrees.
-Then the sizes: each server's mean answer, and zarvo-serve's PNG rasters
-encoded again with other settings, with the time each encoding takes here.
+Then the sizes: each server's mean answer, and zarvo-serve's rasters
+encoded again as JPEG at other qualities, with the time each takes here
+(zarvo_png_bench does the same for PNG with zarvo-serve's own encoder).
 
 Usage: faithfulness.py --boxes boxes.txt --images DIR --sources DIR
                        --vectors WORLD.gpkg --style-dir DIR
@@ -32,6 +34,7 @@ from osgeo import gdal, osr
 
 gdal.UseExceptions()
 SIZE = 512
+SERVERS = (("zarvo", "zarvo-serve"), ("mapserver", "MapServer 8"), ("mapproxy", "MapProxy 1.15"))
 
 
 def read_boxes(path):
@@ -96,12 +99,9 @@ def water_in_map(image, water_ratio):
 
 
 def encode_costs(rasters):
-    """Mean size and encoding time of the rasters under GDAL's encoders
-    (the same libpng, zlib and libjpeg-turbo the servers use)."""
-    settings = [("PNG", ["ZLEVEL=1"], "PNG zlib 1, libpng's adaptive filters"),
-                ("PNG", ["ZLEVEL=6"], "PNG zlib 6, libpng's adaptive filters (libpng's defaults)"),
-                ("PNG", ["ZLEVEL=9"], "PNG zlib 9, libpng's adaptive filters"),
-                ("JPEG", ["QUALITY=75"], "JPEG quality 75"),
+    """Mean size and encoding time of the rasters under GDAL's JPEG encoder
+    (the same libjpeg-turbo the servers use)."""
+    settings = [("JPEG", ["QUALITY=75"], "JPEG quality 75"),
                 ("JPEG", ["QUALITY=85"], "JPEG quality 85"),
                 ("JPEG", ["QUALITY=90"], "JPEG quality 90")]
     rows = []
@@ -124,15 +124,18 @@ def main():
     sys.dont_write_bytecode = True
     import map_style
 
-    servers = (("zarvo", "zarvo-serve"), ("mapserver", "MapServer 8"))
+    servers = tuple((server, name) for server, name in SERVERS
+                    if os.path.exists(os.path.join(args.images, "%s-1.png" % server)))
     sources = {layer: gdal.Open(os.path.join(args.sources, layer + ".xml")) for layer in ("map", "aerial", "hybrid")}
     differences = {}  # (server, format) -> per box
     corner_differences = {}
     agreements = {}   # (server, format) -> per map box
     sizes = {}
+    pairs = [(a, b) for i, (a, _) in enumerate(servers) for b, _ in servers[i + 1:]]
+    between = {}      # (server, server, format) -> per box
     print("| box | layer | reference | " + " | ".join("%s %s" % (n, f.upper()) for _, n in servers
                                                    for f in ("png", "jpeg")) + " |")
-    print("|---|---|---|" + "---:|" * 4)
+    print("|---|---|---|" + "---:|" * (2 * len(servers)))
     for index, (layer, west, south, east, north) in enumerate(read_boxes(args.boxes), start=1):
         reference = warped_tiles(sources[layer], west, south, east, north)
         zoom = zoom_of(os.path.join(args.images, "zarvo-%d.png.headers" % index))
@@ -140,11 +143,13 @@ def main():
                               west, south, east, north)
         water = rasterised_water(args.vectors, west, south, east, north) if layer == "map" else None
         tiles_row, corner_row, truth_row = [], [], []
+        images = {}
         for server, _ in servers:
             for fmt in ("png", "jpeg"):
                 path = os.path.join(args.images, "%s-%d.%s" % (server, index, fmt))
                 sizes.setdefault((server, fmt), []).append(os.path.getsize(path))
                 image = gdal.Open(path).ReadAsArray().astype(np.int16)[:3]
+                images[(server, fmt)] = image
                 difference = float(np.mean(np.abs(image - reference)))
                 differences.setdefault((server, fmt), []).append(difference)
                 tiles_row.append("%.2f" % difference)
@@ -155,6 +160,10 @@ def main():
                     agreement = float(np.mean(water_in_map(image, map_style.WATER_RATIO) == water))
                     agreements.setdefault((server, fmt), []).append(agreement)
                     truth_row.append("%.4f" % agreement)
+        for a, b in pairs:
+            for fmt in ("png", "jpeg"):
+                between.setdefault((a, b, fmt), []).append(
+                    float(np.mean(np.abs(images[(a, fmt)] - images[(b, fmt)]))))
         name = "%g,%g,%g,%g" % (west, south, east, north)
         print("| %s | %s | tiles: mean abs. difference | %s |" % (name, layer, " | ".join(tiles_row)))
         print("| %s | %s | corner (zoom %d): mean abs. difference | %s |" % (name, layer, zoom, " | ".join(corner_row)))
@@ -170,8 +179,20 @@ def main():
                 np.mean(agreements[(server, fmt)]),
                 np.mean(sizes[(server, fmt)]) / 1024))
 
-    rasters = [gdal.Open(os.path.join(args.images, "zarvo-%d.png" % i)) for i in range(1, len(sizes[("zarvo", "png")]) + 1)]
-    print("\nzarvo-serve's PNG rasters encoded again (GDAL, one thread, mean over the boxes):")
+    names = dict(servers)
+    boxes = read_boxes(args.boxes)
+    print("\nThe servers against each other: mean abs. difference (0 to 255) of their PNG images, and of their JPEG\n"
+          "images in brackets")
+    print("| box | layer | " + " | ".join("%s / %s" % (names[a], names[b]) for a, b in pairs) + " |")
+    print("|---|---|" + "---:|" * len(pairs))
+    for index, (layer, west, south, east, north) in enumerate(boxes):
+        print("| %g,%g,%g,%g | %s | %s |" % (west, south, east, north, layer, " | ".join(
+            "%.2f (%.2f)" % (between[(a, b, "png")][index], between[(a, b, "jpeg")][index]) for a, b in pairs)))
+    print("| mean | | %s |" % " | ".join(
+        "%.2f (%.2f)" % (np.mean(between[(a, b, "png")]), np.mean(between[(a, b, "jpeg")])) for a, b in pairs))
+
+    rasters = [gdal.Open(os.path.join(args.images, "zarvo-%d.png" % i)) for i in range(1, len(boxes) + 1)]
+    print("\nzarvo-serve's rasters encoded again as JPEG (GDAL, one thread, mean over the boxes):")
     print("| encoding | mean size kB | ms per image |")
     print("|---|---:|---:|")
     for name, size, milliseconds in encode_costs(rasters):

@@ -119,6 +119,9 @@ class WmsClients(unittest.TestCase):
                 dx, dy = (east - west) / width, (north - south) / height
                 self.assertEqual(int(headers["X-Zarvo-Zoom"]),
                                  choose_zoom(dx, dy, (south + north) / 2, DEMO_MAX_ZOOM))
+                # Where the answer's time went: the benchmark's time split reads it.
+                self.assertRegex(headers["Server-Timing"],
+                                 r"^tiles;dur=[\d.]+, raster;dur=[\d.]+, encode;dur=[\d.]+, wms;dur=[\d.]+$")
 
     def test_owslib_reads_both_capabilities(self):
         for version in ("1.3.0", "1.1.1"):
