@@ -8,7 +8,9 @@ namespace {
 
 class DirectoryTileSource final : public TileSource {
 public:
-    explicit DirectoryTileSource(std::string directory) : directory(std::move(directory)) {}
+    // `pathTemplate` empty: the service's layout under `directory`.
+    DirectoryTileSource(std::string directory, std::string pathTemplate)
+        : directory(std::move(directory)), pathTemplate(std::move(pathTemplate)) {}
 
     void Fetch(const std::vector<std::string>& urls, const FetchLimits& limits, const TileSink& sink) override {
         const auto deadline = std::chrono::steady_clock::now() + limits.deadline;
@@ -25,15 +27,9 @@ private:
         TileFetch fetch;
         TileAddress address;
         // The parsed address has no "..": a path from outside stays inside the directory.
-        if (!ParseTileAddress(url, address)) {
-            fetch.reason = "not a tile service address";
-            return fetch;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            fetch.reason = "the fetch deadline passed";
-            return fetch;
-        }
-        const std::string path = directory + "/" + RelativeTilePath(address);
+        if (!StartLocalFetch(url, deadline, address, fetch)) return fetch;
+        const std::string path = pathTemplate.empty() ? directory + "/" + RelativeTilePath(address)
+                                                      : ExpandTileTemplate(pathTemplate, address);
         switch (ReadBoundedFile(path, limits.maxBodyBytes, fetch.body, fetch.reason)) {
             case FileReadStatus::Read: fetch.outcome = TileOutcome::Body; break;
             case FileReadStatus::Missing:
@@ -46,10 +42,15 @@ private:
     }
 
     std::string directory;
+    std::string pathTemplate;
 };
 
 }  // namespace
 
 std::unique_ptr<TileSource> MakeDirectoryTileSource(const std::string& directory) {
-    return std::make_unique<DirectoryTileSource>(directory);
+    return std::make_unique<DirectoryTileSource>(directory, "");
+}
+
+std::unique_ptr<TileSource> MakePathTemplateTileSource(const std::string& pathTemplate) {
+    return std::make_unique<DirectoryTileSource>("", pathTemplate);
 }

@@ -12,6 +12,19 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 
 }  // namespace
 
+bool StartLocalFetch(const std::string& url, std::chrono::steady_clock::time_point deadline, TileAddress& address,
+                     TileFetch& fetch) {
+    if (!ParseTileAddress(url, address)) {
+        fetch.reason = "not a tile service address";
+        return false;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+        fetch.reason = "the fetch deadline passed";
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<TileSource> MakeTileSource(const std::string& description, std::string& error) {
     for (const std::string scheme : {"http://", "https://"}) {
         if (!StartsWith(description, scheme)) continue;
@@ -20,7 +33,7 @@ std::unique_ptr<TileSource> MakeTileSource(const std::string& description, std::
         }
         // The plug-in's addresses are http: only a plain server takes them as they are.
         if (scheme == "https://") {
-            error = "'" + description + "' is no URL template with {z}, {x} and {y}";
+            error = "'" + description + "' is no URL template with {z}, {x} and {y} or {-y}";
             return nullptr;
         }
         std::string rest = description.substr(scheme.size());
@@ -37,7 +50,13 @@ std::unique_ptr<TileSource> MakeTileSource(const std::string& description, std::
         error = "'" + description + "': tiles come from a directory or over http or https";
         return nullptr;
     }
+    if (IsTileTemplate(description)) {
+        return MakePathTemplateTileSource(description);
+    }
     struct stat info {};
+    if (stat(description.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        return MakeMbtilesTileSource(description, error);
+    }
     if (stat(description.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         error = "tile directory '" + description + "' does not exist";
         return nullptr;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "projection/tile_service.h"
+
 // What became of one tile address.
 enum class TileOutcome {
     Body,     // the tile's file is in `body`
@@ -49,11 +51,23 @@ public:
 
 // A tile source by its description, or null with the reason in `error`:
 //   DIR                            a directory in the service's layout, DIR/LAYER/Z/X/Y.EXT
+//                                  (rows counted from the south)
+//   DIR/.../{z}/{x}/{y}.png        a directory in any layout, as a path template
+//                                  ({y} from the north, {-y} from the south)
+//   FILE.mbtiles                   an MBTiles file (SQLite)
 //   http[s]://HOST:PORT            every address requested as it is, from HOST:PORT
-//   http[s]://HOST/.../{z}/{x}/{y} a URL template; {layer} and {ext} may appear too
+//   http[s]://HOST/.../{z}/{x}/{y} a URL template (see ExpandTileTemplate)
 std::unique_ptr<TileSource> MakeTileSource(const std::string& description, std::string& error);
 
+// For sources on this machine: false, with `fetch` failed, when `url` is no
+// tile service address or the deadline has passed; else its parts.
+bool StartLocalFetch(const std::string& url, std::chrono::steady_clock::time_point deadline, TileAddress& address,
+                     TileFetch& fetch);
+
 std::unique_ptr<TileSource> MakeDirectoryTileSource(const std::string& directory);
+std::unique_ptr<TileSource> MakePathTemplateTileSource(const std::string& pathTemplate);
+// Null, with the reason in `error`, for a file that is no MBTiles tile set.
+std::unique_ptr<TileSource> MakeMbtilesTileSource(const std::string& path, std::string& error);
 // `hostAndPort` ("HOST:PORT") takes every connection, whatever server an
 // address names; `urlTemplate` rewrites every address. One of them is empty.
 std::unique_ptr<TileSource> MakeHttpTileSource(const std::string& hostAndPort, const std::string& urlTemplate);

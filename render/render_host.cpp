@@ -4,9 +4,20 @@
 #include <memory>
 #include <utility>
 
-TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settings, IntakeReport& report) {
-    return [&source, settings, &report](const std::vector<std::string>& urls) {
+#include "host/world_edges.h"
+
+TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settings, const DataRequestBlock& request,
+                                IntakeReport& report) {
+    return [&source, settings, request, &report](const std::vector<std::string>& listed) {
         std::string error;
+        std::vector<TileSlot> slots;
+        if (!PlanTileSlots(request, listed, slots)) {
+            return ProvidedTiles::Failed(RenderFailure::HostFailure, "the plug-in's tile list does not match the request");
+        }
+        std::vector<std::string> urls;
+        for (const TileSlot& slot : slots) {
+            if (!slot.outsideWorld) urls.push_back(slot.url);
+        }
         if (!TilesFitBudget(urls.size(), settings.memoryBudgetBytes, error)) {
             return ProvidedTiles::Failed(RenderFailure::TooManyTiles,
                                          error + "; a smaller box or zoom, or --max-memory, helps");
@@ -29,8 +40,10 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
                                                "cannot fetch tile " + problem.url + ": " + problem.reason);
         }
         ProvidedTiles tiles;
-        tiles.tiles.reserve(total);
-        for (const RgbImage& decoded : intake->images) {
+        tiles.tiles.reserve(slots.size());
+        size_t fetched = 0;
+        for (const TileSlot& slot : slots) {
+            const RgbImage& decoded = slot.outsideWorld ? BlankTile() : intake->images[fetched++];
             // Every blank tile shows the one shared background.
             const RgbImage& image = decoded.pixels.empty() ? BlankTile() : decoded;
             tiles.tiles.push_back(TileView{image.pixels.data(), image.pixels.size(), image.width, image.height, 3});

@@ -25,9 +25,12 @@ struct IntakeReport {
     uint64_t tileBytes = 0;     // encoded bytes fetched
 };
 
-// The tiles of a job from `source`, fetched and decoded on the thread the
-// provider runs on, the missing ones drawn as the blank tile. A job whose
+// The tiles of the job of `request` from `source`, fetched and decoded on
+// the thread the provider runs on, the missing ones drawn as the blank tile.
+// Rows beyond the world's edges are not fetched (blank) and columns past
+// the world's last are fetched as the columns they wrap to. A job whose
 // decoded tiles would not fit the memory budget fails before a single tile
 // is fetched. `report` is written by the provider's thread and read once
 // the render has returned; `source` and `report` outlive the render.
-TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settings, IntakeReport& report);
+TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settings, const DataRequestBlock& request,
+                                IntakeReport& report);

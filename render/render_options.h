@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "host/placement.h"
 #include "host/tile_intake.h"
+#include "render/raster_output.h"
 
 // What zarvo-render was asked to do.
 struct RenderOptions {
@@ -12,18 +14,25 @@ struct RenderOptions {
     Action action = Action::Render;
 
     std::string layer;
-    int32_t zoom = 0;
-    double west = 0, south = 0, east = 0, north = 0;
-    uint32_t width = 0, height = 0;
-    std::string tiles;   // a directory, http://HOST:PORT or a URL template
-    std::string out;
+    int32_t zoom = 0;       // 0: --zoom auto
+    // The box: pixel centres on its edges (--bbox), or its outer edges (-te).
+    bool edges = false;
+    double west = 0, south = 0, east = 0, north = 0;  // east > west; east may pass 180
+    uint32_t width = 0, height = 0;                   // from --size/-ts, or -tr
+    std::string tiles;   // see MakeTileSource
     std::string plugin;  // empty: the library next to the program
     int32_t layerId = 1;
+    OutputSettings output;
+    bool pluginGrid = false;
+    uint32_t chunkIndex = 0, chunkCount = 0;  // --chunk K/N: K of 1..N; 0: the whole grid
     MissingTiles missing = MissingTiles::Blank;
     uint64_t memoryBudgetBytes = uint64_t{2048} << 20;
     FetchLimits limits;
     bool quiet = false;
     bool verbose = false;
+
+    // The output grid (the whole one, before --chunk).
+    PixelGrid Grid() const;
 };
 
 extern const char kRenderUsage[];

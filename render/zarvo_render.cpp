@@ -2,8 +2,10 @@
 // one raster, fetches and decodes the tiles it names, and writes the raster
 // it delivers, georeferenced.
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -13,13 +15,19 @@
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "host/program_directory.h"
-#include "projection/tile_service.h"
 #include "host/utf16.h"
-#include "render/georeferenced_output.h"
+#include "host/world_edges.h"
+#include "host/zoom_choice.h"
+#include "projection/tile_service.h"
+#include "render/chunked_render.h"
+#include "render/raster_output.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
 
 namespace {
+
+// Both cores busy: one request resamples while the other takes in its tiles.
+constexpr unsigned kRequestsInFlight = 2;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "zarvo-render: %s\n", message.c_str());
@@ -37,16 +45,42 @@ void PrintDescriptor(const PluginDescriptor& d) {
                 ToUtf8(d.description).c_str(), ToUtf8(d.vendor).c_str());
 }
 
+// The zoom zarvo-serve would draw this grid at: by the pixel size at the
+// middle latitude of the part that lies on the tiles.
+int32_t AutoZoom(const PixelGrid& grid) {
+    const double north = std::min(grid.North(), kWorldNorth);
+    const double south = std::max(grid.North() - grid.height * grid.dy, kWorldSouth);
+    return ChooseZoom(grid.dx, grid.dy, north > south ? (north + south) / 2 : 0, 21);
+}
+
 int Run(const RenderOptions& options) {
     std::string error;
-    OutputFormat format;
-    if (!OutputFormatFor(options.out, format, error)) {
-        return FailUsage(error);
-    }
     std::unique_ptr<TileSource> source = MakeTileSource(options.tiles, error);
     if (!source) {
         return FailUsage("--tiles: " + error);
     }
+    OutputSettings output = options.output;
+    if (!CheckOutputSettings(output, error)) {
+        return FailUsage(error);
+    }
+    PixelGrid grid = options.Grid();
+    if (options.chunkCount > 0) {
+        const uint64_t first = uint64_t{grid.height} * (options.chunkIndex - 1) / options.chunkCount;
+        const uint64_t end = uint64_t{grid.height} * options.chunkIndex / options.chunkCount;
+        grid = grid.Rows(static_cast<uint32_t>(first), static_cast<uint32_t>(end - first));
+    }
+    PlacementPolicy policy;
+    policy.zoom = options.zoom > 0 ? options.zoom : AutoZoom(options.Grid());
+    policy.pluginGrid = options.pluginGrid;
+    // The requests in flight share the budget; each one's share bounds its tiles.
+    SegmentLimits limits;
+    limits.maxTiles = static_cast<size_t>(std::max<uint64_t>(
+        4, std::min<uint64_t>(4096, options.memoryBudgetBytes / kRequestsInFlight / kDecodedTileBytes)));
+    const RenderPlan plan = PlanRender(grid, policy, limits);
+    if (!plan.error.empty()) {
+        return FailUsage(plan.error);
+    }
+
     const auto started = std::chrono::steady_clock::now();
     const std::string pluginPath = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(pluginPath, error);
@@ -59,39 +93,51 @@ int Run(const RenderOptions& options) {
         std::fflush(stdout);
     }
 
-    RenderSettings settings;
-    settings.intake.missing = options.missing;
-    settings.intake.limits = options.limits;
-    settings.memoryBudgetBytes = options.memoryBudgetBytes;
-    settings.progress = ProgressStyleFor(stderr, options.quiet);
     // As the map application does: the tiles are fetched and decoded on a
-    // worker thread, which completes the job.
+    // worker thread, which completes the job; two requests are in flight.
     PluginHost host(api, CompleteOn::WorkerThread);
     if (!host.Bind(options.layer, options.layerId)) {
-        return Fail("unknown layer '" + options.layer + "': the plug-in serves " + kServiceLayers[0] + ", " +
-                    kServiceLayers[1] + " and " + kServiceLayers[2]);
+        return FailUsage("unknown layer '" + options.layer + "': the plug-in serves " + kServiceLayers[0] + ", " +
+                         kServiceLayers[1] + " and " + kServiceLayers[2]);
     }
-    const SampledBox box{options.west, options.south, options.east, options.north};
-    IntakeReport report;
-    const RenderOutcome outcome = host.Render(options.layerId, options.zoom, box, options.width, options.height,
-                                              RenderTileProvider(*source, settings, report));
-    if (!outcome.Ok()) {
-        return Fail(outcome.message);
+    DrawSettings draw;
+    draw.threads = kRequestsInFlight;
+    draw.layerId = options.layerId;
+    draw.progress = ProgressStyleFor(stderr, options.quiet);
+    draw.render.intake.missing = options.missing;
+    draw.render.intake.limits = options.limits;
+    draw.render.memoryBudgetBytes = options.memoryBudgetBytes / kRequestsInFlight;
+    output.cacheBytes = std::min<uint64_t>(output.cacheBytes, options.memoryBudgetBytes / 8);
+    const std::unique_ptr<RasterOutput> out = RasterOutput::Create(grid, output, error);
+    if (!out) {
+        return Fail(error);
     }
-    if (!WriteGeoreferenced(outcome.raster, box, options.out, format, error)) {
+    RenderTotals totals;
+    const TileSourceFactory sources = [&options](std::string& problem) { return MakeTileSource(options.tiles, problem); };
+    if (!DrawPlan(host, plan, sources, draw, *out, totals, error)) {
+        return Fail(error);
+    }
+    if (totals.tiles > 0 && totals.missing == totals.tiles) {
+        return Fail("every tile is missing (" + std::to_string(totals.tiles) + "; the first: " + totals.firstMissing +
+                    "); is the source's layout right ({y} counts rows from the north, {-y} from the south) and does "
+                    "it hold zoom " + std::to_string(policy.zoom - 1) + " (--zoom " + std::to_string(policy.zoom) +
+                    ")?");
+    }
+    if (!out->Commit(error)) {
         return Fail(error);
     }
     if (options.quiet) {
         return 0;
     }
-    if (report.missing > 0) {
-        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", report.missing,
-                     report.tiles, report.firstMissing.c_str());
+    if (totals.missing > 0) {
+        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", totals.missing,
+                     totals.tiles, totals.firstMissing.c_str());
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%s: %zu tiles (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
-                options.layer.c_str(), report.tiles, report.missing, static_cast<double>(report.tileBytes) / 1024.0,
-                options.width, options.height, seconds, options.out.c_str());
+    std::printf("%s: zoom %d, %zu requests, %zu tiles (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
+                options.layer.c_str(), policy.zoom, totals.requests, totals.tiles, totals.missing,
+                static_cast<double>(totals.tileBytes) / 1024.0, grid.width, grid.height, seconds,
+                options.output.path.c_str());
     return 0;
 }
 
@@ -111,6 +157,9 @@ int main(int argc, char** argv) {
         std::printf("zarvo-render %s\n", ZARVO_VERSION);
         return 0;
     }
+    // A file-size limit makes a write fail (and the output be removed)
+    // instead of killing the program with its temporary file left behind.
+    signal(SIGXFSZ, SIG_IGN);
     // Nothing thrown gets past here as an abort: one line and a failure.
     try {
         return Run(options);

@@ -45,12 +45,12 @@ ensure_node() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
-    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev help2man)
+    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev help2man)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # zarvo-serve: its HTTP library, and node with npm to bundle its map page.
 SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config)
-CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin)
+CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin parallel)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator, a
 # reverse proxy with a cache.
 SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl nginx)

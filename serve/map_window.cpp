@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr int32_t kTopZoom = kMaxZoom;
-
 // A WMS BBOX gives the outer edges of the image, so pixel i spans
 // [min + i*d, min + (i+1)*d] and is seen at its centre. The plug-in samples
 // its first column exactly at `west` and its last exactly at `east`, so it
@@ -50,18 +47,6 @@ bool CoveredCells(const Axis& axis, double lowest, double highest, uint32_t& fir
 }
 
 }  // namespace
-
-int32_t ChooseZoom(double dx, double dy, double latitude, int32_t maxZoom) {
-    const int32_t cap = std::max(1, std::min(maxZoom, kTopZoom));
-    // Degrees per tile pixel at zoom z: 360 / (256 * 2^(z-1)) across, and
-    // that times cos(latitude) up and down (Mercator stretches by sec).
-    const double shrink = std::cos(latitude * (kPi / 180.0));
-    for (int32_t zoom = 1; zoom < cap; ++zoom) {
-        const double tilePixel = 360.0 / (256.0 * std::ldexp(1.0, zoom - 1));
-        if (tilePixel <= dx && tilePixel * shrink <= dy) return zoom;
-    }
-    return cap;
-}
 
 MapWindow PlanMapWindow(const LonLatBox& box, uint32_t width, uint32_t height, int32_t maxZoom) {
     MapWindow window;

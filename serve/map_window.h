@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "host/zoom_choice.h"
 #include "serve/wms_query.h"
 
 // What the tiles cover: the whole spherical-Mercator world.
@@ -24,8 +25,3 @@ struct MapWindow {
 // of pixels the tiles cover, with the zoom to draw it at (ChooseZoom at the
 // middle latitude of the covered part of the box).
 MapWindow PlanMapWindow(const LonLatBox& box, uint32_t width, uint32_t height, int32_t maxZoom);
-
-// The smallest plug-in zoom (1 = one tile for the world) whose tiles have
-// at least one pixel per output pixel of `dx` x `dy` degrees in both
-// directions at `latitude`, capped at `maxZoom`.
-int32_t ChooseZoom(double dx, double dy, double latitude, int32_t maxZoom);

@@ -47,7 +47,7 @@ protected:
     }
     std::unique_ptr<TileSource> Source(const std::string& mode) const {
         std::string error;
-        auto source = MakeTileSource(server->Address() + "/" + mode + "/{layer}/{z}/{x}/{y}.{ext}", error);
+        auto source = MakeTileSource(server->Address() + "/" + mode + "/{layer}/{z}/{x}/{-y}.{ext}", error);
         EXPECT_TRUE(source) << error;
         return source;
     }
@@ -125,7 +125,7 @@ TEST_F(HttpTileSourceTest, TheWholeFetchEndsByItsDeadline) {
 // address 9 fails at once.
 TEST_F(HttpTileSourceTest, TheEarliestFailingAddressIsReported) {
     std::string error;
-    const auto source = MakeTileSource(server->Address() + "/{layer}/map/{z}/{x}/{y}.{ext}", error);
+    const auto source = MakeTileSource(server->Address() + "/{layer}/map/{z}/{x}/{-y}.{ext}", error);
     ASSERT_TRUE(source) << error;
     std::vector<std::string> urls;
     for (int i = 0; i < 12; ++i) {

@@ -29,9 +29,14 @@ TEST(TileAddressTest, ServiceAddressesParseAndOthersDoNot) {
 
 TEST(TileAddressTest, TemplatesTakeEveryPart) {
     TileAddress a{"hybrid", 8, 130, 77, "png", ""};
+    // The address counts rows from the south; {y} from the north, {-y} from the south.
     EXPECT_EQ(ExpandTileTemplate("https://t.example/{layer}/{z}/{x}/{y}.{ext}?k={z}", a),
-              "https://t.example/hybrid/8/130/77.png?k=8");
+              "https://t.example/hybrid/8/130/178.png?k=8");
+    EXPECT_EQ(ExpandTileTemplate("https://{s:a,b,c}.t.example/{z}/{x}/{-y}", a), "https://a.t.example/8/130/77");
+    EXPECT_EQ(ExpandTileTemplate("https://{s}.t.example/{z}/{x}/{-y}", TileAddress{"map", 8, 131, 77, "png", ""}),
+              "https://b.t.example/8/131/77");
     EXPECT_TRUE(IsTileTemplate("http://h/{z}/{x}/{y}.png"));
+    EXPECT_TRUE(IsTileTemplate("/tiles/{z}/{x}/{-y}.png"));
     EXPECT_FALSE(IsTileTemplate("http://h/{z}/{x}.png"));
 }
 

@@ -56,7 +56,7 @@ RenderOutcome RenderEurope(const PluginApi& api, TileSource& source, const Rende
                            IntakeReport& report) {
     PluginHost host(api, CompleteOn::WorkerThread);
     EXPECT_TRUE(host.Bind("map", 1));
-    return host.Render(Europe(), RenderTileProvider(source, settings, report));
+    return host.Render(Europe(), RenderTileProvider(source, settings, Europe(), report));
 }
 
 TEST_F(RenderHostTest, AnExceptionInTheWorkerEndsTheJobAsAHostFailure) {

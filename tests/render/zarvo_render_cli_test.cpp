@@ -56,7 +56,7 @@ size_t Lines(const std::string& text) {
 }
 
 // A small request: central Europe at zoom 3, a handful of tiles.
-const std::string kSmall = "--layer map --zoom 3 --bbox 0,40,20,55 --size 200x150";
+const std::string kSmall = "--layer map --zoom 3 --bbox 0,40,20,55 --size 200x150 --overwrite";
 
 std::vector<std::string> SmallRequestUrls() {
     const ZarvoCoordTransform map(LayerKind::Map, u"map");
@@ -106,14 +106,19 @@ TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         std::string arguments;
         std::string message;
     } cases[] = {
-        {"--layer map --zoom 3 --bbox 170,-10,-170,10 --size 20x20 --out x.tif" + tiles,
-         "west 170 is east of east -170; a box across longitude 180 is two renders: --bbox 170,-10,180,10 and "
-         "--bbox -180,-10,-170,10"},
-        {"--layer map --zoom 3 --bbox 0,10,5,10 --size 20x20 --out x.tif" + tiles, "WEST < EAST and SOUTH < NORTH"},
-        {kSmall + " --out x.jpg" + tiles, "--out x.jpg: the file name must end in .tif, .tiff (GeoTIFF) or .png"},
-        {kSmall + " --out x" + tiles, "--out x: the file name must end in"},
+        {"--layer map --zoom 3 --bbox 0,10,5,95 --size 20x20 --out x.tif" + tiles, "latitudes lie within -90 to 90"},
+        {"--layer map --zoom 3 --bbox 0,10,5,10 --size 20x20 --out x.tif" + tiles, "WEST != EAST and SOUTH < NORTH"},
+        {"--layer map --zoom 3 --bbox 0,10,400,20 --size 20x20 --out x.tif" + tiles, "span at most 360 degrees"},
+        {"--layer map --zoom 22 --bbox 0,10,5,20 --size 20x20 --out x.tif" + tiles, "--zoom wants 1 to 21 or auto"},
+        {"--layer nope --zoom 3 --bbox 0,10,5,20 --size 20x20 --out x.tif" + tiles, "unknown layer 'nope'"},
+        {"--layer map --zoom 3 -te 0 10 5 20 --out x.tif" + tiles, "-te wants one of -ts W H and -tr XRES YRES"},
+        {"--layer map --zoom 3 -te 0 10 5 --out x.tif" + tiles, "-te wants four finite numbers"},
+        {kSmall + " --out x.xyz" + tiles, "--out x.xyz: the extension names no format; -of names one"},
+        {kSmall + " --out x.tif -of Nothing" + tiles, "-of Nothing: GDAL has no raster driver"},
+        {kSmall + " --out x" + tiles, "--out x: the extension names no format"},
         {kSmall + " --out x.tif --missing maybe" + tiles, "--missing wants blank or fail, not 'maybe'"},
         {kSmall + " --out x.tif --tiles ftp://h/{z}/{x}/{y}", "tiles come from a directory or over http or https"},
+        {kSmall + " --out x.tif --tiles " + std::string(ZARVO_SOURCE_DIR) + "/README.md", "is no MBTiles file"},
         {kSmall + " --out x.tif --tiles /no/such/dir", "tile directory '/no/such/dir' does not exist"},
         {kSmall + " --out x.tif --max-memory 0" + tiles, "--max-memory wants megabytes"},
         {"--layer map --zoom 3 --bbox 0,40,20,55 --size 1x150 --out x.tif" + tiles, "--size wants"},
@@ -182,39 +187,66 @@ TEST(ZarvoRenderCliTest, HostileServerFailsWithOneLineNamingTheTile) {
 }
 
 TEST(ZarvoRenderCliTest, MissingTilesAreDrawnBlankOrFailByPolicy) {
-    // Touching longitude 180 asks for the column one past the world's last.
-    const std::string box = "--layer map --zoom 3 --bbox 170,-10,180,10 --size 100x100 --tiles " +
-                            std::string(ZARVO_DEMO_TILES);
-    ProgramRun run = Render(box + " --out edge.png");
+    // Touching longitude 180 asks for the column one past the world's last,
+    // which is column 0; across 180 is one output.
+    for (const char* box : {"--bbox 170,-10,180,10", "--bbox 170,-10,-170,10", "-te 165 -48 185 -33 -ts 200 150"}) {
+        const ProgramRun run = Render("--layer map --zoom 3 --size 100x100 --missing fail --overwrite --out edge.png "
+                                      "--tiles " + std::string(ZARVO_DEMO_TILES) + " " + box);
+        EXPECT_EQ(run.exitCode, 0) << box << ": " << run.errors;
+    }
+    const fs::path set = TileSetWithHole("hole");
+    const std::string first = SmallRequestUrls().at(0);
+    ProgramRun run = Render(kSmall + " --out hole.png --tiles " + set.string());
     EXPECT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_NE(run.errors.find("tiles missing, drawn blank (the first: http://"), std::string::npos) << run.errors;
-    EXPECT_NE(run.errors.find("/map/2/4/"), std::string::npos) << run.errors;
-    EXPECT_TRUE(fs::exists(Scratch("edge.png")));
-
-    run = Render(box + " --quiet --missing fail --out edge.png");
+    EXPECT_NE(run.errors.find("tiles missing, drawn blank (the first: " + first + ")"), std::string::npos)
+        << run.errors;
+    run = Render(kSmall + " --quiet --missing fail --out hole.png --tiles " + set.string());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
-    EXPECT_NE(run.errors.find("cannot fetch tile http://"), std::string::npos) << run.errors;
-    EXPECT_NE(run.errors.find("/map/2/4/"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("cannot fetch tile " + first), std::string::npos) << run.errors;
+
+    // Every tile missing: a wrong layout or zoom range, never an all-grey file.
+    fs::remove(Scratch("none.tif"));
+    run = Render(kSmall + " --quiet --out none.tif --tiles " + set.string() + "/{layer}/{z}/{x}/{y}.{ext}");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
+    EXPECT_NE(run.errors.find("every tile is missing"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("{y} counts rows from the north, {-y} from the south"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Scratch("none.tif")));
+    run = Render(kSmall + " --quiet --out none.tif --tiles " + set.string() + "/{layer}/{z}/{x}/{-y}.{ext}");
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    fs::remove_all(set);
 }
 
-// A whole world at zoom 9 would hold tens of thousands of decoded tiles.
-TEST(ZarvoRenderCliTest, RequestOverTheMemoryBudgetIsRefusedBeforeFetching) {
-    const std::string world = "--layer map --zoom 9 --bbox -180,-84,180,84 --size 1000x1000 --out w.tif --tiles ";
-    // The tile source would stall on every tile: refusing must not touch it.
-    LoopbackServer server(std::string(ZARVO_SOURCE_DIR) + "/tests/host/hostile_tile_server.py", ZARVO_DEMO_TILES);
-    ProgramRun run = Render(world + server.Address() + "/stall/{z}/{x}/{y}.png");
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
-    EXPECT_NE(run.errors.find("the request needs 62194 tiles, 12.2 GB decoded, "), std::string::npos) << run.errors;
-    EXPECT_NE(run.errors.find("more than the memory budget of 2048 MB (10922 tiles)"), std::string::npos)
-        << run.errors;
-    run = Render("--max-memory 100 " + world + server.Address() + "/stall/{z}/{x}/{y}.png");
-    EXPECT_NE(run.errors.find("budget of 100 MB (533 tiles)"), std::string::npos) << run.errors;
+// A render larger than one request is drawn in parts; the parts change no
+// pixel, and a failed write leaves nothing behind.
+TEST(ZarvoRenderCliTest, PartsChangeNoPixelAndFailedWritesLeaveNothing) {
+    const std::string world = "--layer map --zoom 4 -te -180 -90 180 90 -ts 900 450 --overwrite --tiles " +
+                              std::string(ZARVO_DEMO_TILES);
+    ProgramRun run = Render(world + " --out whole.png");
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const std::string wholeSummary = run.out;
+    run = Render(world + " --max-memory 2 --out parts.png");
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_NE(run.out.substr(0, run.out.find(" tiles")), wholeSummary.substr(0, wholeSummary.find(" tiles")));
+    EXPECT_EQ(Slurp(Scratch("whole.png")), Slurp(Scratch("parts.png")));
+
+    // A file-size limit fails the writes as a full disk does.
+    fs::create_directories(Scratch("full"));
+    const fs::path out = Scratch("full/limited.tif");
+    const std::string command = "sh -c 'ulimit -f 64; exec " + std::string(ZARVO_RENDER) + " -q " + world +
+                                " --out " + out.string() + "' 2>" + Scratch("limited.txt").string();
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+    const std::string errors = Slurp(Scratch("limited.txt"));
+    EXPECT_NE(errors.find("cannot write " + out.string()), std::string::npos) << errors;
+    EXPECT_EQ(Lines(errors), 1u) << errors;
+    EXPECT_TRUE(fs::is_empty(Scratch("full"))) << "a failed render left files behind";
+    fs::remove_all(Scratch("full"));
 }
 
 TEST(ZarvoRenderCliTest, RunsFromAnyDirectoryAndTalksLikeATool) {
-    const std::string arguments = kSmall + " --tiles " + std::string(ZARVO_DEMO_TILES) + " --out " +
+    const std::string arguments = kSmall + " --tiles=" + std::string(ZARVO_DEMO_TILES) + " --out=" +
                                   Scratch("small.tif").string();
     // No --plugin: the library beside the program is found from /.
     ProgramRun run = RenderIn("/", arguments);
@@ -226,7 +258,7 @@ TEST(ZarvoRenderCliTest, RunsFromAnyDirectoryAndTalksLikeATool) {
     EXPECT_NE(run.out.find("map: "), std::string::npos) << run.out;
     run = RenderIn("/", arguments + " --verbose");
     EXPECT_EQ(run.out.rfind("plug-in: ", 0), 0u) << run.out;
-    run = RenderIn("/", arguments + " --quiet");
+    run = RenderIn("/", arguments + " -q");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.out.empty() && run.errors.empty()) << run.out << run.errors;
 }

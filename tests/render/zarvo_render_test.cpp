@@ -48,7 +48,7 @@ RenderRun Render(const std::string& arguments) {
 }
 
 std::string MapArguments(const std::string& tiles, const fs::path& out, const std::string& layer = "map") {
-    return "--layer " + layer + " --zoom 6 --bbox " + kBox + " --size " + kSize + " --tiles " + tiles + " --out " +
+    return "--overwrite --layer " + layer + " --zoom 6 --bbox " + kBox + " --size " + kSize + " --tiles " + tiles + " --out " +
            out.string();
 }
 
@@ -186,9 +186,9 @@ TEST(ZarvoRenderTest, BadRequestsFailWithOneClearLine) {
         int exitCode;
         std::string message;
     } cases[] = {
-        {MapArguments(tiles, Scratch("x.png"), "roads"), 1, "unknown layer 'roads'"},
-        {"--layer map --zoom 0 --bbox 0,0,1,1 --size 10x10 --tiles " + tiles + " --out x.png", 1,
-         "request refused (-2): no tile covers the request"},
+        {MapArguments(tiles, Scratch("x.png"), "roads"), 2, "unknown layer 'roads'"},
+        {"--layer map --zoom 0 --bbox 0,0,1,1 --size 10x10 --tiles " + tiles + " --out x.png", 2,
+         "--zoom wants 1 to 21 or auto, not '0'"},
         {"--layer map --zoom 6 --bbox 0,0,1 --size 10x10 --tiles " + tiles + " --out x.png", 2, "--bbox wants"},
         {"--layer map --zoom 6 --bbox 0,0,1,1 --size 0x10 --tiles " + tiles + " --out x.png", 2, "--size wants"},
         {"--layer map --zoom 6 --bbox 0,0,1,1 --size 10x10 --out x.png", 2, "--tiles is missing"},
