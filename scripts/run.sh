@@ -45,11 +45,11 @@ ensure_node() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
-    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev help2man)
+    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev help2man)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
-# zarvo-serve: its HTTP library, and node with npm to bundle its map page.
-SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config)
+# zarvo-serve: jemalloc, which returns freed memory; node with npm bundles its map page.
+SERVE_BUILD_PACKAGES=(pkg-config libjemalloc-dev)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin parallel)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator, a
 # reverse proxy with a cache.
@@ -112,7 +112,7 @@ run_tests() {
     stage "thread sanitizer" build_and_test tsan
     stage "32-bit Windows DLL under wine" windows_suite
     stage "valgrind memcheck, end to end" valgrind_suite
-    stage "fuzzing the C interface for ${ZARVO_FUZZ_SECONDS:-60} s and the WMS query parser for ${ZARVO_WMS_FUZZ_SECONDS:-30} s" \
+    stage "fuzzing the C interface for ${ZARVO_FUZZ_SECONDS:-60} s, the WMS query parser for ${ZARVO_WMS_FUZZ_SECONDS:-30} s and HTTP heads for ${ZARVO_HTTP_FUZZ_SECONDS:-20} s" \
         fuzz_suite "${ZARVO_FUZZ_SECONDS:-60}"
     echo
     echo "stages passed: ${#passed[@]}, failed: ${#failed[@]} ${failed[*]:-}"
@@ -145,7 +145,7 @@ valgrind_suite() {
 
 # The release archives: build/packages/*.tar.gz and build-win32/packages/*.zip.
 run_package() {
-    ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
     configure native && cmake --build --preset native -j "$jobs" && cmake --build build --target package
     configure win32 && cmake --build --preset win32 -j "$jobs" && cmake --build build-win32 --target package
     echo
@@ -176,6 +176,19 @@ wms_fuzz() {
         -print_final_stats=1 wms-corpus wms-seeds >wms-fuzz.log 2>&1) ||
         { tail -60 build-fuzz/wms-fuzz.log; return 1; }
     grep -E 'DONE|stat::number_of_executed_units' build-fuzz/wms-fuzz.log
+    http_fuzz "${ZARVO_HTTP_FUZZ_SECONDS:-20}"
+}
+
+# libFuzzer over zarvo-serve's reading of a request's head for SECONDS.
+http_fuzz() {
+    local seconds=$1 seeds=build-fuzz/http-seeds
+    mkdir -p build-fuzz/http-corpus "$seeds"
+    printf 'GET /wms?SERVICE=WMS&REQUEST=GetMap&LAYERS=%%C3%%A9%%FF&CRS=EPSG:4326 HTTP/1.1\r\nHost: a\r\n\r\n' >"$seeds/getmap"
+    printf 'POST /main.js%%00.html HTTP/1.0\r\nContent-Length: 3\r\nRange: bytes=0-,0-\r\n\r\nabc' >"$seeds/post"
+    (cd build-fuzz && ./zarvo_http_request_fuzzer -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+        -print_final_stats=1 http-corpus http-seeds >http-fuzz.log 2>&1) ||
+        { tail -60 build-fuzz/http-fuzz.log; return 1; }
+    grep -E 'DONE|stat::number_of_executed_units' build-fuzz/http-fuzz.log
 }
 
 # Builds what zarvo-serve needs and serves the demo tiles on PORT.

@@ -45,15 +45,19 @@ TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error) 
             return;
         }
         std::vector<bool> delivered(urls.size(), false);
+        FetchLimits limits;
+        limits.deadline = kServeFetchDeadline;
+        const auto due = std::chrono::steady_clock::now() + limits.deadline;
         // Every tile of the batch is fetched, whatever happens to the others:
         // each is cached or fails on its own.
-        tiles->Fetch(urls, FetchLimits{}, [&](size_t i, TileFetch&& fetch) {
+        tiles->Fetch(urls, limits, [&](size_t i, TileFetch&& fetch) {
             delivered[i] = true;
             TileResult& outcome = outcomes[i];
             if (fetch.outcome == TileOutcome::Missing) {
                 outcome.tile = SharedBlankTile();
             } else if (fetch.outcome != TileOutcome::Body) {
                 outcome.error = fetch.reason;
+                outcome.late = std::chrono::steady_clock::now() >= due;
             } else {
                 RgbImage image;
                 std::string decodeError;
@@ -66,7 +70,10 @@ TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error) 
             return true;
         });
         for (size_t i = 0; i < urls.size(); ++i) {
-            if (!delivered[i]) outcomes[i].error = "not fetched before the fetch deadline";
+            if (!delivered[i]) {
+                outcomes[i].error = "not fetched before the fetch deadline";
+                outcomes[i].late = true;
+            }
         }
     };
 }

@@ -33,11 +33,17 @@ bool MapRenderer::BindLayers(std::string& error) {
     return true;
 }
 
-ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresses) {
-    if (addresses.size() > limits.maxTilesPerRender) {
+size_t TilesAllowedFor(uint32_t columns, uint32_t rows) {
+    const size_t across = (size_t{columns} + 255) / 256 + 1, down = (size_t{rows} + 255) / 256 + 1;
+    return 16 * across * down;
+}
+
+ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresses, size_t allowed,
+                                        TileCache::Clock::time_point deadline, bool& late) {
+    if (addresses.size() > allowed) {
         return ProvidedTiles::Failed(RenderFailure::TooManyTiles,
                                      "the image needs " + std::to_string(addresses.size()) + " tiles, more than the " +
-                                         std::to_string(limits.maxTilesPerRender) + " one image may use");
+                                         std::to_string(allowed) + " an image of its size may use");
     }
     // The tiles go before their share of the allowance.
     struct Held {
@@ -48,12 +54,13 @@ ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresse
     auto held = std::make_shared<Held>(tilesHeld, addresses.size());
     std::vector<std::string> urls(addresses.size());
     for (size_t i = 0; i < urls.size(); ++i) urls[i] = WrapTileColumn(addresses[i]);
-    held->outcomes = cache.GetAll(urls);
+    held->outcomes = cache.GetAll(urls, deadline);
     const std::vector<TileResult>& outcomes = held->outcomes;
     // Name the tile that failed, not one skipped because of it.
     for (int pass = 0; pass < 2; ++pass) {
         for (size_t i = 0; i < outcomes.size(); ++i) {
             if (!outcomes[i].tile && (pass == 1 || !outcomes[i].skipped)) {
+                late = outcomes[i].late;
                 return ProvidedTiles::Failed(RenderFailure::TileMissing,
                                              "cannot have tile " + urls[i] + ": " + outcomes[i].error);
             }
@@ -69,16 +76,19 @@ ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresse
     return tiles;
 }
 
-RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& window) {
+RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& window,
+                                 TileCache::Clock::time_point deadline) {
     ++dataRequests;
     const SampledBox box{window.west, window.south, window.east, window.north};
+    const size_t allowed = std::min(limits.maxTilesPerRender, TilesAllowedFor(window.columns, window.rows));
+    bool late = false;
     std::chrono::steady_clock::duration tileTime{};
     size_t tiles = 0;
     RenderOutcome outcome = host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
-                                        [this, &tileTime, &tiles](const std::vector<std::string>& addresses) {
+                                        [&](const std::vector<std::string>& addresses) {
                                             const auto asked = std::chrono::steady_clock::now();
                                             tiles = addresses.size();
-                                            ProvidedTiles provided = ProvideTiles(addresses);
+                                            ProvidedTiles provided = ProvideTiles(addresses, allowed, deadline, late);
                                             tileTime += std::chrono::steady_clock::now() - asked;
                                             return provided;
                                         });
@@ -99,6 +109,8 @@ RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& wind
             break;
         case RenderFailure::TooManyTiles: result.status = RenderStatus::TooManyTiles; break;
         case RenderFailure::TileMissing:
+            result.status = late ? RenderStatus::TileLate : RenderStatus::TileUnavailable;
+            break;
         case RenderFailure::TileUndecodable: result.status = RenderStatus::TileUnavailable; break;
         case RenderFailure::OutOfMemory:
             result.status = RenderStatus::OutOfMemory;

@@ -17,6 +17,7 @@ enum class RenderStatus {
     Ok,
     TooManyTiles,     // the window needs more tiles than one render may hold
     TileUnavailable,  // a tile could not be fetched or decoded
+    TileLate,         // a tile was not there by the deadline
     Refused,          // the plug-in would not serve the request
     OutOfMemory,
     Failed,           // the host or the plug-in failed otherwise
@@ -33,9 +34,16 @@ struct RenderResult {
 // Every tile a render holds is decoded in memory (192 kB) until its raster
 // is made, cached or not: these bound that memory.
 struct RenderLimits {
-    size_t maxTilesPerRender = 1024;  // a request that needs more is refused
+    size_t maxTilesPerRender = 1024;  // a request that needs more is refused, whatever its size
     size_t maxTilesHeld = 1024;       // by all renders at once; renders beyond wait their turn
 };
+
+// The tiles an image of `columns` x `rows` pixels may need: sixteen times
+// the tiles its pixels fill at one tile pixel per image pixel, edges
+// included, which covers the zoom rule's rounding and Mercator's stretch
+// over a whole box; a tiny image whose few pixels lie far apart at a fine
+// zoom needs more, and is refused before any tile is fetched.
+size_t TilesAllowedFor(uint32_t columns, uint32_t rows);
 
 // Drives the loaded plug-in through the plug-in host: one DataRequest per
 // render, its tiles taken from the cache. The job is completed on the
@@ -51,14 +59,17 @@ public:
     // the plug-in does not know one of them.
     bool BindLayers(std::string& error);
 
-    RenderResult Render(const std::string& layer, const MapWindow& window);
+    // Tiles not there by `deadline` end the render as TileLate.
+    RenderResult Render(const std::string& layer, const MapWindow& window,
+                        TileCache::Clock::time_point deadline = TileCache::Clock::time_point::max());
 
     uint64_t DataRequests() const { return dataRequests.load(); }
 
 private:
     // The tiles of one job from the cache, held against maxTilesHeld until
     // the plug-in has drawn them.
-    ProvidedTiles ProvideTiles(const std::vector<std::string>& addresses);
+    ProvidedTiles ProvideTiles(const std::vector<std::string>& addresses, size_t allowed,
+                               TileCache::Clock::time_point deadline, bool& late);
 
     PluginHost host;
     TileCache& cache;

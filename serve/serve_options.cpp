@@ -23,7 +23,9 @@ const char kServeUsage[] =
     "  --cache-mb N        memory for decoded tiles, 1 to 65536 (default 256)\n"
     "  --max-zoom Z        the highest zoom drawn, 1 to 21 (default: what a tile\n"
     "                      directory holds; 21 for a tile server)\n"
-    "  --threads N         worker threads, 1 to 256 (default 32)\n"
+    "  --threads N         workers that draw maps, 1 to 256 (default: one per core)\n"
+    "  --max-connections N  connections open at once, 1 to 100000 (default 1024);\n"
+    "                      more are answered 503\n"
     "  --public-url URL    the address clients reach the service at, as\n"
     "                      http[s]://HOST[:PORT][/PREFIX]; every advertised address\n"
     "                      (the capabilities' OnlineResource) starts with it\n"
@@ -112,6 +114,9 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
         } else if (flag == "--max-age") {
             if (!numeric(0, 31536000)) return false;
             o.maxAgeSeconds = static_cast<int>(number);
+        } else if (flag == "--max-connections") {
+            if (!numeric(1, 100000)) return false;
+            o.connections = static_cast<size_t>(number);
         } else {
             error = "unknown option '" + flag + "'";
             return false;

@@ -16,8 +16,8 @@ struct ServeOptions {
     std::string web;             // the map page's files; empty: the installed ones, else those built with it
     size_t cacheMegabytes = 256;
     int32_t maxZoom = 0;         // 0: what a tile directory holds, else 21
-    size_t threads = 32;         // an open keep-alive connection holds one
-
+    size_t threads = 0;          // workers that draw maps; 0: one per core
+    size_t connections = 1024;   // open at once; more are answered 503
     // Where clients reach the service, e.g. https://maps.example.org/wms-root/
     // (normalized, ending in '/'); empty: from the request.
     std::string publicUrl;

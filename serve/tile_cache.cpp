@@ -17,8 +17,10 @@ size_t Footprint(const TileResult& outcome) {
 
 }  // namespace
 
-TileCache::TileCache(size_t capacityBytes, TileBatchFetcher fetcher)
-    : capacityBytes(capacityBytes), fetcher(std::move(fetcher)) {}
+TileCache::TileCache(size_t capacityBytes, TileBatchFetcher fetcher, FetchPoolLimits pool)
+    : capacityBytes(capacityBytes), fetcher(std::move(fetcher)), fetchers(pool.threads, pool.queued) {}
+
+TileCache::~TileCache() = default;
 
 // The addresses a request claimed to fetch. Whatever way the request
 // leaves, they are settled (as failed, if not published): others may be
@@ -36,6 +38,10 @@ public:
         settled = true;
         cache.Publish(urls, entries, &outcomes);
     }
+    void Fail() {
+        settled = true;
+        cache.Publish(urls, entries, nullptr);
+    }
 
     std::vector<std::string> urls;
     std::vector<std::shared_ptr<Entry>> entries;
@@ -45,9 +51,11 @@ private:
     bool settled = false;
 };
 
-std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) {
+std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, Clock::time_point deadline) {
     std::vector<std::shared_ptr<Entry>> wanted(urls.size());
-    Claims claims(*this);
+    // Shared with the fetch, which may outlast this call.
+    const auto shared = std::make_shared<Claims>(*this);
+    Claims& claims = *shared;
     claims.urls.reserve(urls.size());
     claims.entries.reserve(urls.size());
     {
@@ -74,6 +82,49 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) 
     }
 
     if (!claims.urls.empty()) {
+        bool submitted = false;
+        try {
+            submitted = fetchers.TrySubmit([this, shared] { Fetch(*shared); });
+        } catch (const std::bad_alloc&) {
+        }
+        if (!submitted) {
+            std::vector<TileResult> busy(claims.urls.size());
+            for (TileResult& outcome : busy) {
+                outcome.error = "every tile fetcher is busy";
+                outcome.late = true;
+            }
+            claims.Publish(busy);
+        }
+    }
+
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto allReady = [&] {
+        for (const auto& entry : wanted) {
+            if (!entry->ready) return false;
+        }
+        return true;
+    };
+    if (deadline == Clock::time_point::max()) {
+        published.wait(lock, allReady);
+    } else {
+        published.wait_until(lock, deadline, allReady);
+    }
+    std::vector<TileResult> result(urls.size());
+    for (size_t i = 0; i < urls.size(); ++i) {
+        if (wanted[i]->ready) {
+            result[i] = wanted[i]->outcome;
+        } else {
+            result[i].error = "not there by the request's deadline";
+            result[i].late = true;
+        }
+    }
+    return result;
+}
+
+// On a fetch thread: never throws; the claims are settled however it ends,
+// for the caller that waits for them holds them too.
+void TileCache::Fetch(Claims& claims) {
+    try {
         std::vector<TileResult> outcomes;
         try {
             fetcher(claims.urls, outcomes);
@@ -85,20 +136,12 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) 
             outcomes.resize(claims.urls.size());
             for (TileResult& outcome : outcomes) outcome.error = std::string("fetch failed: ") + e.what();
         }
-        // Others may be waiting for these: publish before waiting ourselves.
         claims.Publish(outcomes);
+    } catch (...) {
+        // Out of memory while reporting, or a fetcher that threw what is
+        // no exception: every claim fails, with nothing to allocate.
+        claims.Fail();
     }
-
-    std::unique_lock<std::mutex> lock(mutex);
-    published.wait(lock, [&] {
-        for (const auto& entry : wanted) {
-            if (!entry->ready) return false;
-        }
-        return true;
-    });
-    std::vector<TileResult> result(urls.size());
-    for (size_t i = 0; i < urls.size(); ++i) result[i] = wanted[i]->outcome;
-    return result;
 }
 
 void TileCache::Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,8 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "serve/work_pool.h"
 
 // A decoded tile, shared between the cache and every render that uses it.
 struct DecodedTile {
@@ -23,6 +26,7 @@ struct TileResult {
     std::shared_ptr<const DecodedTile> tile;  // null on failure
     std::string error;                        // why, on failure
     bool skipped = false;                     // not tried: another tile of its batch failed first
+    bool late = false;                        // not there by the deadline (the fetch's or the caller's)
 };
 
 // Fetches and decodes a batch of tile addresses: one outcome per address.
@@ -39,19 +43,31 @@ struct TileCacheStats {
     size_t bytes = 0;
 };
 
+// Threads that fetch tiles, apart from the threads that draw: a stalling
+// source holds these, and a caller waits for them only until its deadline.
+struct FetchPoolLimits {
+    size_t threads = 8;
+    size_t queued = 64;  // batches waiting for a thread; more fail at once, as late
+};
+
 // Decoded tiles in memory, least recently used first out once their bytes
 // pass the bound. Requests that need a tile another request is fetching
 // wait for that fetch instead of starting their own. Failures are not kept:
 // the next request for the address tries again.
 class TileCache {
 public:
-    TileCache(size_t capacityBytes, TileBatchFetcher fetcher);
+    using Clock = std::chrono::steady_clock;
+
+    TileCache(size_t capacityBytes, TileBatchFetcher fetcher, FetchPoolLimits pool = {});
+    ~TileCache();  // waits for the fetches in progress
     TileCache(const TileCache&) = delete;
     TileCache& operator=(const TileCache&) = delete;
 
     // One outcome per address, in order. Blocks until every address is
-    // decoded or has failed.
-    std::vector<TileResult> GetAll(const std::vector<std::string>& urls);
+    // decoded or has failed, or until `deadline`: what is not there by then
+    // is a late failure, and its fetch goes on to fill the cache.
+    std::vector<TileResult> GetAll(const std::vector<std::string>& urls,
+                                   Clock::time_point deadline = Clock::time_point::max());
 
     TileCacheStats Stats() const;
 
@@ -66,6 +82,7 @@ private:
     // Settles the claimed entries with `outcomes`, or as failed when null.
     void Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
                  std::vector<TileResult>* outcomes);
+    void Fetch(Claims& claims);  // on a fetch thread
     void EvictOverCapacity();
 
     const size_t capacityBytes;
@@ -77,4 +94,5 @@ private:
     std::list<std::string> ages;  // ready entries, most recently used first
     size_t bytes = 0;
     TileCacheStats counters;
+    WorkPool fetchers;  // last: ends first, while the rest is still there
 };

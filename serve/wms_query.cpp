@@ -1,5 +1,6 @@
 #include "serve/wms_query.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -39,6 +40,14 @@ std::vector<std::string> SplitCommas(const std::string& text) {
         }
     }
     return parts;
+}
+
+// A name from the request quoted in an error: its first 64 bytes, cut
+// between UTF-8 characters.
+std::string Excerpt(const std::string& text) {
+    size_t end = std::min<size_t>(text.size(), 64);
+    while (end > 0 && end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
 }
 
 // A decimal number in plain notation; strtod alone would also take hex,
@@ -202,7 +211,7 @@ private:
             for (const std::string& served : ServedLayers()) known = known || name == served;
             if (!known) {
                 return Fail(WmsErrorCode::LayerNotDefined,
-                            "no layer '" + name.substr(0, 64) + "': the layers are map, aerial and hybrid");
+                            "no layer '" + Excerpt(name) + "': the layers are map, aerial and hybrid");
             }
         }
         // Every layer covers its whole box opaquely, so the last one drawn,
@@ -222,7 +231,7 @@ private:
         for (const std::string& name : names) {
             if (!name.empty() && !EqualsIgnoringCase(name, "default")) {
                 return Fail(WmsErrorCode::StyleNotDefined,
-                            "no style '" + name.substr(0, 64) + "': every layer has only its default style");
+                            "no style '" + Excerpt(name) + "': every layer has only its default style");
             }
         }
         return true;
@@ -239,7 +248,7 @@ private:
             latitudeFirst = v130;
         } else if (!EqualsIgnoringCase(*crs, "CRS:84")) {
             return Fail(WmsErrorCode::InvalidCRS,
-                        std::string(crsName) + " must be EPSG:4326 or CRS:84, not '" + crs->substr(0, 64) + "'");
+                        std::string(crsName) + " must be EPSG:4326 or CRS:84, not '" + Excerpt(*crs) + "'");
         }
         const std::string* bbox = Required("BBOX");
         if (bbox == nullptr) return false;

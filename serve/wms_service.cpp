@@ -8,9 +8,12 @@
 #include "host/png_encoder.h"
 #include "serve/map_window.h"
 #include "serve/wms_documents.h"
+#include "serve/xml_text.h"
 
 namespace {
 
+// An error message is one line of text; whatever it quotes stops here.
+constexpr size_t kMaxMessageBytes = 1024;
 constexpr int kJpegQuality = 90;
 
 double Milliseconds(std::chrono::steady_clock::duration time) {
@@ -55,11 +58,12 @@ WmsAnswer ExceptionAnswer(int status, WmsVersion version, const char* code, cons
     WmsAnswer answer;
     answer.status = status;
     answer.contentType = ExceptionContentType(version);
-    answer.body = ExceptionDocument(version, code, message);
+    answer.body = ExceptionDocument(version, code, XmlCharacters(message, kMaxMessageBytes));
     return answer;
 }
 
-WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::string& serviceUrl) {
+WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::string& serviceUrl,
+                             TileCache::Clock::time_point deadline) {
     const Clock::time_point received = Clock::now();
     WmsQuery query;
     WmsError error;
@@ -74,19 +78,23 @@ WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::strin
         return answer;
     }
     MapTimes times;
-    WmsAnswer answer = GetMap(query.map, query.version, times);
+    WmsAnswer answer = GetMap(query.map, query.version, deadline, times);
     if (answer.status == 200) answer.serverTiming = ServerTiming(times, Clock::now() - received);
     return answer;
 }
 
-WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times) {
+WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, TileCache::Clock::time_point deadline,
+                             MapTimes& times) {
+    if (TileCache::Clock::now() >= deadline) {
+        return ExceptionAnswer(504, version, nullptr, "the request waited past its deadline for a worker");
+    }
     const MapWindow window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
     const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
     std::vector<uint8_t> raster;
     size_t tiles = 0;
     if (!window.empty) {
         const Clock::time_point asked = Clock::now();
-        RenderResult rendered = renderer.Render(request.layer, window);
+        RenderResult rendered = renderer.Render(request.layer, window, deadline);
         times.tiles = rendered.tileTime;
         times.raster = Clock::now() - asked - rendered.tileTime;
         switch (rendered.status) {
@@ -99,6 +107,8 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, M
                                        rendered.message + ": ask for a smaller image or a smaller box");
             case RenderStatus::TileUnavailable:
                 return ExceptionAnswer(502, version, nullptr, rendered.message);
+            case RenderStatus::TileLate:
+                return ExceptionAnswer(504, version, nullptr, rendered.message);
             case RenderStatus::OutOfMemory:
                 return ExceptionAnswer(503, version, nullptr, rendered.message);
             case RenderStatus::Refused:

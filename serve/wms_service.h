@@ -35,8 +35,10 @@ public:
     // answer is ready.
     static constexpr size_t kImageBytesHeld = 256u << 20;
 
-    // `serviceUrl` is the address the capabilities tell clients to use.
-    WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl);
+    // `serviceUrl` is the address the capabilities tell clients to use; a
+    // GetMap whose tiles are not there by `deadline` gets 504.
+    WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl,
+                     TileCache::Clock::time_point deadline = TileCache::Clock::time_point::max());
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -45,7 +47,8 @@ private:
         Clock::duration raster{};  // in the plug-in, besides the tiles
         Clock::duration encode{};
     };
-    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times);
+    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, TileCache::Clock::time_point deadline,
+                     MapTimes& times);
     static std::string ServerTiming(const MapTimes& times, Clock::duration whole);
 
     MapRenderer& renderer;

@@ -2,12 +2,12 @@
 // answers WMS 1.3.0 and 1.1.1 requests at /wms and serves the map page at
 // /, until SIGINT or SIGTERM.
 
-#include <httplib.h>
+#include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -19,8 +19,11 @@
 #include "host/program_directory.h"
 #include "projection/zoom.h"
 #include "serve/host_adapter.h"
+#include "serve/http_server.h"
 #include "serve/map_renderer.h"
 #include "serve/serve_options.h"
+#include "serve/serve_routes.h"
+#include "serve/service_front.h"
 #include "serve/tile_cache.h"
 #include "serve/tile_set_probe.h"
 #include "serve/wms_service.h"
@@ -32,13 +35,21 @@
 #define ZARVO_BIN_TO_WEB "../share/zarvo-data-plugin/web"
 #endif
 
+#ifdef ZARVO_JEMALLOC
+// jemalloc reads this at start: a background thread hands pages freed more
+// than a second ago back to the system, so resident memory follows what
+// the caches and the images in progress hold rather than the peak.
+extern "C" {
+extern const char* malloc_conf;
+const char* malloc_conf = "background_thread:true,dirty_decay_ms:1000,muzzy_decay_ms:0";
+}
+#endif
+
 namespace {
 
-constexpr time_t kReadTimeoutSeconds = 10;
-constexpr time_t kWriteTimeoutSeconds = 30;
-constexpr size_t kMaxRequestBody = 64 * 1024;
-// An idle keep-alive connection holds a worker: short, so that stopping is quick.
-constexpr time_t kKeepAliveSeconds = 2;
+// Descriptors beyond the connections: the listening socket, tile files,
+// the tile fetcher's sockets, the plug-in.
+constexpr rlim_t kSpareDescriptors = 128;
 
 int Fail(const std::string& message, int code = 1) {
     std::fprintf(stderr, "zarvo-serve: %s\n", message.c_str());
@@ -53,50 +64,59 @@ std::string DefaultWebDirectory() {
     return std::filesystem::is_directory(installed, error) ? installed : ZARVO_WEB_DIR;
 }
 
-// The Host header names the address the client used; it goes into the
-// capabilities only when it looks like one.
-std::string ServiceUrl(const httplib::Request& request, const std::string& fallback) {
-    std::string host = request.get_header_value("Host");
-    bool plausible = !host.empty() && host.size() <= 255;
-    for (char c : host) {
-        plausible = plausible && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                  c == '.' || c == '-' || c == ':' || c == '[' || c == ']');
+// Raises the descriptor limit as far as allowed, and takes no more
+// connections than it leaves room for.
+size_t ConnectionsAllowed(size_t wanted) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return wanted;
+    const rlim_t needed = static_cast<rlim_t>(wanted) + kSpareDescriptors;
+    if (limit.rlim_cur < needed) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? needed : std::min(needed, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
     }
-    return "http://" + (plausible ? host : fallback) + "/wms?";
+    return limit.rlim_cur >= needed ? wanted
+                                    : static_cast<size_t>(limit.rlim_cur > 2 * kSpareDescriptors
+                                                              ? limit.rlim_cur - kSpareDescriptors
+                                                              : limit.rlim_cur / 2);
 }
 
-QueryParameters ParametersOf(const httplib::Request& request) {
-    return QueryParameters(request.params.begin(), request.params.end());
+// The file the plug-in was loaded from, found through its RUNPATH or not.
+std::string LoadedFile(const PluginLibrary& plugin, const std::string& fallback) {
+    Dl_info info{};
+    void* symbol = plugin.Symbol("KvlPluginInfo");
+    return symbol != nullptr && dladdr(symbol, &info) != 0 && info.dli_fname != nullptr ? info.dli_fname : fallback;
 }
 
-void Send(httplib::Response& response, const WmsAnswer& answer) {
-    response.status = answer.status;
-    if (answer.zoom > 0) response.set_header("X-Zarvo-Zoom", std::to_string(answer.zoom));
-    if (!answer.serverTiming.empty()) response.set_header("Server-Timing", answer.serverTiming);
-    response.set_content(answer.body, answer.contentType.c_str());
-}
-
-std::string StatsJson(const TileCache& cache, const MapRenderer& renderer) {
+MetricsGauges GaugesOf(const TileCache& cache, const MapRenderer& renderer, const HttpServer* server) {
+    MetricsGauges g;
     const TileCacheStats s = cache.Stats();
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "{\"dataRequests\":%llu,\"tileHits\":%llu,\"tilesFetched\":%llu,\"tilesFailed\":%llu,"
-                  "\"sharedWaits\":%llu,\"cachedTiles\":%zu,\"cachedBytes\":%zu}\n",
-                  static_cast<unsigned long long>(renderer.DataRequests()), static_cast<unsigned long long>(s.hits),
-                  static_cast<unsigned long long>(s.fetched), static_cast<unsigned long long>(s.failed),
-                  static_cast<unsigned long long>(s.sharedWaits), s.tiles, s.bytes);
-    return text;
+    g.cacheHits = s.hits;
+    g.cacheMisses = s.fetched + s.sharedWaits;
+    g.cacheBytes = s.bytes;
+    g.cacheTiles = s.tiles;
+    g.cacheEvictions = s.evictions;
+    g.tileFetches = s.fetched;
+    g.tileFetchFailures = s.failed;
+    g.dataRequests = renderer.DataRequests();
+    if (server != nullptr) {
+        const HttpServer::Load load = server->CurrentLoad();
+        g.inFlight = load.inFlight;
+        g.queued = load.queued;
+        g.shed = load.shed;
+    }
+    return g;
 }
 
 // Waits for SIGINT or SIGTERM and stops the server; SIGUSR1 only ends the
 // wait, when the server stopped on its own.
-void WaitForSignal(const sigset_t& signals, httplib::Server& server) {
+void WaitForSignal(const sigset_t& signals, HttpServer& server) {
     int received = 0;
     while (sigwait(&signals, &received) == 0) {
         if (received == SIGUSR1) return;
         std::fprintf(stderr, "zarvo-serve: %s, finishing the requests in progress\n",
                      received == SIGINT ? "interrupted" : "terminated");
-        server.stop();
+        server.Stop();
         return;
     }
 }
@@ -138,6 +158,7 @@ int main(int argc, char** argv) {
     }
     if (options.plugin.empty()) options.plugin = DefaultPluginPath();
     if (options.web.empty()) options.web = DefaultWebDirectory();
+    if (!options.web.empty() && !std::filesystem::is_directory(options.web)) options.web.clear();
 
     const std::unique_ptr<PluginLibrary> plugin = PluginLibrary::Open(options.plugin, error);
     if (!plugin) return Fail("cannot load the plug-in: " + error);
@@ -149,49 +170,38 @@ int main(int argc, char** argv) {
         if (!renderer.BindLayers(error)) return Fail(error);
         WmsService service(renderer, maxZoom);
 
-        httplib::Server server;
-        const size_t threads = options.threads;
-        server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-        server.set_read_timeout(kReadTimeoutSeconds, 0);
-        server.set_write_timeout(kWriteTimeoutSeconds, 0);
-        server.set_payload_max_length(kMaxRequestBody);
-        server.set_keep_alive_timeout(kKeepAliveSeconds);
-        server.set_keep_alive_max_count(1000);
-        const std::string fallbackHost = options.bind + ":" + std::to_string(options.port);
-        server.Get("/wms", [&](const httplib::Request& request, httplib::Response& response) {
-            Send(response, service.Answer(ParametersOf(request), ServiceUrl(request, fallbackHost)));
-        });
-        server.Get("/stats", [&](const httplib::Request&, httplib::Response& response) {
-            response.set_content(StatsJson(cache, renderer), "application/json");
-        });
-        if (options.web.empty() || !server.set_mount_point("/", options.web)) {
-            server.Get("/", [](const httplib::Request&, httplib::Response& response) {
-                response.status = 404;
-                response.set_content("The map page was not built with this server (see --web).\n", "text/plain");
-            });
-        }
-        server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-            Send(response, ExceptionAnswer(500, WmsVersion::V130, nullptr, "the server failed to answer"));
-        });
-
-        int port = options.port;
-        if (port == 0) {
-            port = server.bind_to_any_port(options.bind);
-            if (port < 0) return Fail("cannot listen on " + options.bind);
-        } else if (!server.bind_to_port(options.bind, port)) {
-            return Fail("cannot listen on " + options.bind + ":" + std::to_string(port));
-        }
+        HttpLimits limits;
+        limits.workers = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+        limits.connections = ConnectionsAllowed(options.connections);
+        const AddressPolicy address{options.publicUrl, options.trustProxy,
+                                    options.bind + ":" + std::to_string(options.port)};
+        const ServeRoutes routes{service, cache, renderer, options.web, address};
+        const std::unique_ptr<AccessLog> accessLog = AccessLog::Open(options.accessLog, error);
+        if (!accessLog && !error.empty()) return Fail(error);
+        ServiceFrontSettings front;
+        front.address = address;
+        front.cache.maxAgeSeconds = options.maxAgeSeconds;
+        front.cache.corsOrigin = options.corsOrigin;
+        front.stamp = StampContent(LoadedFile(*plugin, options.plugin), options.tiles);
+        front.tiles = options.tiles;
+        front.version = ZARVO_VERSION;
+        const HttpServer* running = nullptr;
+        ServiceFront service_front(std::move(front), routes.Handler(), accessLog.get(),
+                                   [&] { return GaugesOf(cache, renderer, running); });
+        HttpServer server(limits, service_front.Handler());
+        running = &server;
+        server.OnRefusal([&](const HttpRequest* request, int status) { service_front.Refused(request, status); });
+        if (!server.Listen(options.bind, options.port, error)) return Fail(error);
         std::printf("zarvo-serve: listening on http://%s:%d/ (WMS at /wms, zooms up to %d)\n", options.bind.c_str(),
-                    port, maxZoom);
+                    server.Port(), maxZoom);
         std::fflush(stdout);
 
         std::thread signalWaiter(WaitForSignal, std::cref(signals), std::ref(server));
-        const bool listened = server.listen_after_bind();
-        // listen_after_bind returns once every worker has finished the
-        // request it was answering: no job of the plug-in is left.
+        // Returns once every request in progress has been answered: no job
+        // of the plug-in is left.
+        server.Run();
         pthread_kill(signalWaiter.native_handle(), SIGUSR1);
         signalWaiter.join();
-        if (!listened) return Fail("the server stopped on an error");
     }
     std::fprintf(stderr, "zarvo-serve: stopped\n");
     return 0;

@@ -61,6 +61,8 @@ class ZarvoServe:
             raise
         for reader in self.readers:
             reader.join(timeout)
+        self.process.stdout.close()
+        self.process.stderr.close()
         return self.process.returncode, "".join(self.error_lines)
 
     def __exit__(self, *exc):

@@ -189,19 +189,54 @@ class WmsClients(unittest.TestCase):
                 self.assertTrue(exceptions[0].text)
         self.assertEqual(self.server.stats()["dataRequests"], before, "a refused request reaches no plug-in")
 
+    def test_answers_are_cacheable_and_revalidate_without_drawing(self):
+        get_map = ("/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&CRS=CRS:84"
+                   "&BBOX=0,0,45,45&WIDTH=64&HEIGHT=64")
+        status, _, headers, _ = self.server.get(get_map)
+        self.assertEqual(status, 200)
+        tag = headers["ETag"]
+        self.assertRegex(tag, r'^"[0-9a-f]{32}"$')
+        self.assertEqual(headers["Cache-Control"], "public, max-age=3600")
+        self.assertTrue(headers["Last-Modified"].endswith(" GMT"))
+        before = self.server.stats()["dataRequests"]
+        reordered = "/wms?" + "&".join(reversed(get_map[5:].split("&"))).replace("LAYERS=", "layers=")
+        for query, sent, status in [(get_map, tag, 304), (reordered, "W/" + tag, 304), (get_map, '"x"', 200)]:
+            with self.subTest(query=query, sent=sent):
+                got, _, headers, body = self.server.get(query, headers={"If-None-Match": sent})
+                self.assertEqual((got, headers["ETag"]), (status, tag))
+                self.assertEqual(len(body) == 0, status == 304)
+        self.assertEqual(self.server.stats()["dataRequests"], before + 1, "a 304 draws nothing")
+        status, _, headers, _ = self.server.get(get_map.replace("LAYERS=map", "LAYERS=roads"),
+                                                headers={"If-None-Match": "*"})
+        self.assertEqual((status, headers["Cache-Control"], headers["ETag"]), (400, "no-store", None))
+
+        # Another instance over the same files tags alike; the operator's address and caching policy.
+        with ZarvoServe(SERVE, TILES, "--public-url", "https://maps.example.org/m", "--max-age", "60",
+                        "--cors", "*") as other:
+            status, _, headers, _ = other.get(get_map)
+            self.assertEqual((status, headers["ETag"], headers["Cache-Control"]), (200, tag, "public, max-age=60"))
+            self.assertEqual(headers["Access-Control-Allow-Origin"], "*")
+            status, _, _, body = other.get("/wms?SERVICE=WMS&REQUEST=GetCapabilities",
+                                           headers={"X-Forwarded-Host": "evil.example"})
+            links = {e.get("{http://www.w3.org/1999/xlink}href") for e in ET.fromstring(body).iter()
+                     if e.tag.endswith("OnlineResource")}
+            self.assertEqual(links, {"https://maps.example.org/m/wms?"})
+
     def test_images_needing_too_many_tiles_are_refused_before_fetching(self):
-        # Two pixels across and 2048 down: drawn at the zoom its rows need,
-        # where the two columns' centres lie thousands of tile columns apart.
+        # Two pixels across and 2048 (or four) down: drawn at the zoom
+        # its rows need, where the columns' centres lie thousands of tile
+        # columns apart. The allowance follows the pixels, up to 1024.
         cases = [
-            ("0,0,1,0.01", "more than the 1024 one image may use"),
-            ("-180,0,180,0.01", "more tiles than the plug-in lists for one request"),
+            ("0,0,1,0.01", 2, 2048, "more than the 288 an image of its size may use"),
+            ("0,0,18,0.0008", 2, 4, "more than the 64 an image of its size may use"),
+            ("-180,0,180,0.01", 2, 2048, "more tiles than the plug-in lists for one request"),
         ]
         with ZarvoServe(SERVE, TILES, "--max-zoom", "21") as server:
-            for bbox, words in cases:
+            for bbox, width, height, words in cases:
                 with self.subTest(bbox=bbox):
                     status, _, _, body = server.get(
                         "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png"
-                        f"&CRS=CRS:84&BBOX={bbox}&WIDTH=2&HEIGHT=2048")
+                        f"&CRS=CRS:84&BBOX={bbox}&WIDTH={width}&HEIGHT={height}")
                     self.assertEqual(status, 400)
                     self.assertIn(b'code="InvalidParameterValue"', body)
                     self.assertIn(words.encode(), body)

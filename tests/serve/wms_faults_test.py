@@ -9,6 +9,7 @@ Environment: ZARVO_SERVE, ZARVO_DEMO_TILES.
 import os
 import socket
 import struct
+import subprocess
 import sys
 import threading
 import time
@@ -59,24 +60,32 @@ class UpstreamFaults(unittest.TestCase):
                 self.assertGreater(sum(upstream.hits_for(path).values()), first)
                 code, errors = server.stop()
                 self.assertEqual(code, 0, errors)
+                # Each failure leaves its trace: a 502 in the access log, the tile on stderr.
+                self.assertGreaterEqual(sum(' 502 ' in line for line in server.access_lines), len(cases))
+                for layer, _, _ in cases:
+                    self.assertRegex(errors, rf"zarvo-serve: 502 for 127\.0\.0\.1 /wms\?\S+: cannot have tile "
+                                             rf"http://\S+/{layer}/2/")
 
-    def test_a_stalled_upstream_holds_only_its_own_request(self):
+    def test_a_stalled_upstream_times_out_its_own_requests_only(self):
         with TileUpstream(TILES) as upstream:
             upstream.faults[("hybrid", "2")] = "stall"
-            with ZarvoServe(SERVE, upstream.address, "--max-zoom", "6") as server:
+            with ZarvoServe(SERVE, upstream.address, "--max-zoom", "6", "--threads", "1") as server:
                 started = time.monotonic()
-                with ThreadPoolExecutor(max_workers=1) as pool:
-                    stalled = pool.submit(server.get, get_map("hybrid", *ZOOM3), 90)
+                with ThreadPoolExecutor(max_workers=3) as pool:
+                    stalled = [pool.submit(server.get, get_map("hybrid", *ZOOM3), 90) for _ in range(3)]
                     while not upstream.hits_for("/hybrid/2/"):
                         time.sleep(0.05)
-                    for layer in ("map", "aerial", "hybrid"):
-                        status, _, _, _ = server.get(get_map(layer, *ZOOM1))
-                        self.assertEqual(status, 200, layer)
-                    self.assertFalse(stalled.done())
-                    status, content_type, _, body = stalled.result()
-                self.assertEqual((status, content_type), (502, "text/xml"))
-                self.assertIn(b"/hybrid/2/", body)
-                self.assertLess(time.monotonic() - started, 60, "the tile fetch timed out")
+                    # The only worker waits for the upstream: capabilities go on.
+                    status, content_type, _, _ = server.get("/wms?SERVICE=WMS&REQUEST=GetCapabilities")
+                    self.assertEqual((status, content_type), (200, "text/xml"))
+                    self.assertFalse(any(s.done() for s in stalled))
+                    answers = [s.result() for s in stalled]
+                self.assertEqual([(a[0], a[1]) for a in answers], [(504, "text/xml")] * 3)
+                self.assertTrue(any(b"/hybrid/2/" in a[3] for a in answers))
+                for layer in ("map", "aerial", "hybrid"):
+                    status, _, _, _ = server.get(get_map(layer, *ZOOM1))
+                    self.assertEqual(status, 200, layer)
+                self.assertLess(time.monotonic() - started, 60, "the deadline did not hold")
 
     def test_concurrent_requests_fetch_each_tile_once(self):
         with TileUpstream(TILES) as upstream, ZarvoServe(SERVE, upstream.address, "--max-zoom", "6") as server:
@@ -111,6 +120,21 @@ class Clients(unittest.TestCase):
             self.assertGreater(len(body), 100000)
             code, errors = server.stop()
             self.assertEqual(code, 0, errors)
+
+    def test_probes_and_a_port_in_use(self):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            nothing = "http://127.0.0.1:%d" % s.getsockname()[1]  # nothing listens there
+        for tiles, ready in [(TILES, 200), (nothing, 503)]:
+            with self.subTest(tiles=tiles), ZarvoServe(SERVE, tiles, "--max-zoom", "6") as server:
+                self.assertEqual(server.get("/healthz")[0], 200)
+                self.assertEqual(server.get("/readyz")[0], ready)
+                metrics = server.get("/metrics")[3].decode()
+                self.assertIn('zarvo_requests_total{operation="probe",status="%d"} ' % ready, metrics)
+                second = subprocess.run([SERVE, "--tiles", TILES, "--port", str(server.port)], capture_output=True,
+                                        text=True, timeout=30)
+                self.assertEqual(second.returncode, 1)
+                self.assertRegex(second.stderr, r"^zarvo-serve: cannot listen on 127\.0\.0\.1:\d+: .*in use\n$")
 
     def test_a_stop_lets_the_request_in_flight_finish(self):
         with TileUpstream(TILES) as upstream:

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "serve/http_exchange.h"
+#include "serve/public_url.h"
+#include "serve/wms_query.h"
+
+class MapRenderer;
+class TileCache;
+class WmsService;
+
+// zarvo-serve's routes, free of any transport: the WMS at /wms (GetMap on
+// a worker, everything else on the event loop), the counters at /stats,
+// the map page's files everywhere else.
+struct ServeRoutes {
+    WmsService& service;
+    const TileCache& cache;
+    const MapRenderer& renderer;
+    std::string webRoot;    // empty: no map page
+    AddressPolicy address;  // where the capabilities say the service is
+
+    HttpHandler Handler() const;
+};
+
+// The headers of a request that say how it reached the service.
+ForwardingHeaders ForwardingHeadersOf(const HttpRequest& request);
