@@ -2,9 +2,14 @@
 # archives hold.
 #
 #   Linux:   lib/libzarvo_data_plugin.so*, include/zarvo_data_plugin.h,
-#            bin/ the host programs, lib/cmake/ZarvoDataPlugin/ (the CMake
+#            bin/ the host programs (finding the plug-in through a RUNPATH
+#            of $ORIGIN/../lib), lib/cmake/ZarvoDataPlugin/ (the CMake
 #            package), lib/pkgconfig/zarvo-data-plugin.pc,
+#            share/zarvo-data-plugin/web/ zarvo-serve's map page,
+#            share/man/man1/ the programs' manual pages,
+#            lib/systemd/system/zarvo-serve.service,
 #            share/doc/zarvo-data-plugin/ README, LICENSE, CHANGELOG, CREDITS
+#            and examples/zarvo-serve.env
 #   Windows: bin/zarvo_data_plugin.dll, lib/zarvo_data_plugin.lib and .def,
 #            include/zarvo_data_plugin.h, and the documents at the top
 include(GNUInstallDirs)
@@ -34,12 +39,84 @@ set(ZARVO_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZarvoDataPlugin)
 install(TARGETS zarvo_data_plugin EXPORT ZarvoDataPluginTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-foreach(program zarvo-render zarvo-demo-tiles)
+install(FILES ${ZARVO_DOCUMENTS} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zarvo-data-plugin)
+
+# The programs, which find the plug-in in the prefix's library folder
+# wherever the prefix is, zarvo-serve's page and system service, and the
+# manual pages. The target zarvo_installable builds all of it (the demo
+# does); an install before that says so instead of failing halfway.
+add_custom_target(zarvo_installable)
+add_dependencies(zarvo_installable zarvo_data_plugin)
+file(RELATIVE_PATH ZARVO_BIN_TO_LIB /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+set(ZARVO_INSTALLED_PROGRAMS)
+set(ZARVO_INSTALL_INPUTS)
+foreach(program zarvo-render zarvo-serve zarvo-demo-tiles)
   if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    list(APPEND ZARVO_INSTALLED_PROGRAMS ${program})
+    list(APPEND ZARVO_INSTALL_INPUTS "$<TARGET_FILE:${program}>")
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${ZARVO_BIN_TO_LIB}")
+    target_link_options(${program} PRIVATE -Wl,--enable-new-dtags)
+    add_dependencies(zarvo_installable ${program})
   endif()
 endforeach()
-install(FILES ${ZARVO_DOCUMENTS} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zarvo-data-plugin)
+
+# Manual pages made from each program's --help and --version by Debian's
+# help2man.
+find_program(ZARVO_HELP2MAN help2man)
+set(ZARVO_MAN_PAGES)
+foreach(program IN LISTS ZARVO_INSTALLED_PROGRAMS)
+  if(NOT ZARVO_HELP2MAN OR program STREQUAL "zarvo-demo-tiles")
+    continue()
+  endif()
+  if(program STREQUAL "zarvo-serve")
+    set(summary "serve the Zarvo data plug-in's layers as a Web Map Service")
+  else()
+    set(summary "render one georeferenced raster with the Zarvo data plug-in")
+  endif()
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${program}.1
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${ZARVO_HELP2MAN} --no-info --no-discard-stderr --section 1 --name "${summary}"
+      --output ${CMAKE_BINARY_DIR}/man/${program}.1 $<TARGET_FILE:${program}>
+    DEPENDS ${program}
+    COMMENT "Writing the manual page of ${program}"
+    VERBATIM)
+  list(APPEND ZARVO_MAN_PAGES ${CMAKE_BINARY_DIR}/man/${program}.1)
+endforeach()
+if(ZARVO_MAN_PAGES)
+  add_custom_target(zarvo_man_pages ALL DEPENDS ${ZARVO_MAN_PAGES})
+  add_dependencies(zarvo_installable zarvo_man_pages)
+  list(APPEND ZARVO_INSTALL_INPUTS ${ZARVO_MAN_PAGES})
+elseif(ZARVO_INSTALLED_PROGRAMS)
+  message(WARNING "help2man not found: the programs are installed without manual pages")
+endif()
+if(TARGET zarvo-serve AND TARGET zarvo_web)
+  add_dependencies(zarvo_installable zarvo_web)
+  list(APPEND ZARVO_INSTALL_INPUTS ${ZARVO_WEB_DIR}/index.html)
+endif()
+
+if(ZARVO_INSTALL_INPUTS)
+  install(CODE "foreach(input ${ZARVO_INSTALL_INPUTS})
+    if(NOT EXISTS \"\${input}\")
+      message(FATAL_ERROR \"\${input} is not built yet: cmake --build ${CMAKE_BINARY_DIR} --target zarvo_installable\")
+    endif()
+  endforeach()")
+  install(TARGETS ${ZARVO_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(ZARVO_MAN_PAGES)
+  install(FILES ${ZARVO_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+if(TARGET zarvo-serve)
+  if(TARGET zarvo_web)
+    install(DIRECTORY ${ZARVO_WEB_DIR}/ DESTINATION ${ZARVO_INSTALL_WEBDIR})
+  endif()
+  # A system service: the unit names the installed program.
+  set(ZARVO_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
+  set(ZARVO_ENV_EXAMPLE ${CMAKE_INSTALL_FULL_DATAROOTDIR}/doc/zarvo-data-plugin/examples/zarvo-serve.env)
+  configure_file(${PROJECT_SOURCE_DIR}/deploy/zarvo-serve.service.in ${CMAKE_BINARY_DIR}/zarvo-serve.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/zarvo-serve.service DESTINATION lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/deploy/zarvo-serve.env
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zarvo-data-plugin/examples)
+endif()
 
 # find_package(ZarvoDataPlugin) gives ZarvoDataPlugin::zarvo_data_plugin.
 install(EXPORT ZarvoDataPluginTargets

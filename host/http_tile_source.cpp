@@ -4,6 +4,10 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <random>
+#include <utility>
+#include <vector>
 
 #include "host/tile_address.h"
 #include "host/tile_source.h"
@@ -12,6 +16,14 @@ namespace {
 
 constexpr size_t kParallelTransfers = 8;
 constexpr long kMaxConnectMilliseconds = 10000;
+// Idle clients kept with their open connections: about one per thread
+// that fetches at once; more are closed when their fetch ends.
+constexpr size_t kIdleClients = 32;
+// Retries wait kFirstBackoff, then twice as long each time up to
+// kMaxBackoff, each wait drawn between its half and its whole so that
+// clients that failed together do not come back together.
+constexpr std::chrono::milliseconds kFirstBackoff{100};
+constexpr std::chrono::milliseconds kMaxBackoff{2000};
 
 struct EasyDeleter {
     void operator()(CURL* e) const { curl_easy_cleanup(e); }
@@ -22,6 +34,83 @@ struct MultiDeleter {
 struct ListDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// The process's HTTP client: libcurl initialised once, at program start
+// before any thread exists, and multi handles that keep their connections
+// open between fetches (keep-alive, HTTP/2 multiplexing), lent to one fetch
+// at a time. Name lookups and TLS sessions are shared by all of them.
+class HttpClient {
+public:
+    HttpClient() {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        share = curl_share_init();
+        if (share != nullptr) {
+            curl_share_setopt(share, CURLSHOPT_LOCKFUNC, Lock);
+            curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, Unlock);
+            curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        }
+    }
+    ~HttpClient() {
+        idle.clear();
+        if (share != nullptr) curl_share_cleanup(share);
+        curl_global_cleanup();
+    }
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // An idle multi handle with its open connections, or a new one.
+    MultiHandle Take() {
+        {
+            const std::lock_guard<std::mutex> lock(idleMutex);
+            if (!idle.empty()) {
+                MultiHandle multi = std::move(idle.back());
+                idle.pop_back();
+                return multi;
+            }
+        }
+        MultiHandle multi(curl_multi_init());
+        if (multi) {
+            curl_multi_setopt(multi.get(), CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+            curl_multi_setopt(multi.get(), CURLMOPT_MAXCONNECTS, static_cast<long>(kParallelTransfers));
+        }
+        return multi;
+    }
+
+    void Give(MultiHandle multi) {
+        const std::lock_guard<std::mutex> lock(idleMutex);
+        if (idle.size() < kIdleClients) idle.push_back(std::move(multi));
+    }
+
+    CURLSH* Share() const { return share; }
+
+private:
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<HttpClient*>(self)->locks[Slot(data)].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* self) {
+        static_cast<HttpClient*>(self)->locks[Slot(data)].unlock();
+    }
+    static size_t Slot(curl_lock_data data) {
+        return data == CURL_LOCK_DATA_DNS ? 0 : data == CURL_LOCK_DATA_SSL_SESSION ? 1 : 2;
+    }
+
+    CURLSH* share = nullptr;
+    std::mutex locks[3];
+    std::mutex idleMutex;
+    std::vector<MultiHandle> idle;
+};
+
+HttpClient theClient;
+
+std::chrono::milliseconds Backoff(int attempt, std::minstd_rand& random) {
+    const int doublings = std::min(attempt - 1, 16);
+    const auto longest = std::min(kMaxBackoff, kFirstBackoff * (int64_t{1} << doublings));
+    std::uniform_int_distribution<int64_t> draw(longest.count() / 2, longest.count());
+    return std::chrono::milliseconds(draw(random));
+}
 
 // One address on its way: its handle, its body so far, how often it was tried.
 struct Transfer {
@@ -29,6 +118,7 @@ struct Transfer {
     std::vector<uint8_t> body;
     size_t maxBytes = 0;
     bool tooLarge = false;
+    bool inMulti = false;  // added to the multi handle (not waiting to be tried again)
     int attempts = 0;
 };
 
@@ -56,22 +146,26 @@ bool IsTransient(CURLcode result, long status) {
 class HttpTileSource final : public TileSource {
 public:
     HttpTileSource(const std::string& hostAndPort, std::string urlTemplate) : urlTemplate(std::move(urlTemplate)) {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
         if (!hostAndPort.empty()) {
             connectTo.reset(curl_slist_append(nullptr, ("::" + hostAndPort).c_str()));
         }
-    }
-    ~HttpTileSource() override {
-        multi.reset();
-        curl_global_cleanup();
     }
 
     void Fetch(const std::vector<std::string>& urls, const FetchLimits& limits, const TileSink& sink) override {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point deadline = Clock::now() + limits.deadline;
-        if (!multi) multi.reset(curl_multi_init());
+        MultiHandle multi = theClient.Take();
+        if (!multi) {
+            for (size_t i = 0; i < urls.size(); ++i) {
+                if (!sink(i, TileFetch{TileOutcome::Failed, {}, "out of memory"})) break;
+            }
+            return;
+        }
         std::vector<Transfer> transfers(urls.size());
         std::vector<std::string> requested(urls.size());
+        // Transfers that failed in passing, with when to try them again.
+        std::vector<std::pair<Clock::time_point, size_t>> retries;
+        std::minstd_rand random(std::random_device{}());
         size_t started = 0, inFlight = 0;
         bool stopped = false;
 
@@ -86,6 +180,7 @@ public:
                 Configure(t, i, requested[i], limits);
             }
             curl_multi_add_handle(multi.get(), t.handle.get());
+            t.inMulti = true;
             ++inFlight;
         };
         auto deliver = [&](size_t i, TileFetch&& fetch) {
@@ -106,19 +201,35 @@ public:
         };
 
         fill();
-        while (inFlight > 0) {
+        while (inFlight > 0 || !retries.empty()) {
             if (Clock::now() >= deadline) {
                 // Whatever has not ended fails, in address order.
                 const std::string reason = "the fetch deadline of " + std::to_string(limits.deadline.count() / 1000) +
                                            " s passed";
                 for (size_t i = 0; i < started; ++i) {
-                    if (!transfers[i].handle) continue;
-                    curl_multi_remove_handle(multi.get(), transfers[i].handle.get());
-                    --inFlight;
+                    Transfer& t = transfers[i];
+                    if (!t.handle) continue;
+                    if (t.inMulti) {
+                        curl_multi_remove_handle(multi.get(), t.handle.get());
+                        --inFlight;
+                    }
                     deliver(i, TileFetch{TileOutcome::Failed, {}, reason});
                 }
+                retries.clear();
                 stopped = true;
                 break;
+            }
+            // Retries whose wait is over go again: a transfer under way is
+            // finished, tries included, even once the fetch is stopped.
+            const Clock::time_point now = Clock::now();
+            for (auto it = retries.begin(); it != retries.end();) {
+                if (it->first > now) {
+                    ++it;
+                    continue;
+                }
+                const size_t i = it->second;
+                it = retries.erase(it);
+                begin(i);
             }
             int running = 0;
             curl_multi_perform(multi.get(), &running);
@@ -134,19 +245,26 @@ public:
                 curl_multi_remove_handle(multi.get(), msg->easy_handle);
                 --inFlight;
                 Transfer& t = transfers[i];
+                t.inMulti = false;
                 if (IsTransient(result, status) && t.attempts <= limits.retries) {
-                    begin(i);
+                    retries.emplace_back(Clock::now() + Backoff(t.attempts, random), i);
                     continue;
                 }
                 deliver(i, Outcome(t, result, status, limits));
             }
             fill();
-            if (inFlight > 0) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-                const int wait = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(1000, left.count())));
+            if (inFlight > 0 || !retries.empty()) {
+                Clock::time_point wake = std::min(deadline, Clock::now() + std::chrono::seconds(1));
+                for (const auto& retry : retries) wake = std::min(wake, retry.first);
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
+                const int wait = static_cast<int>(std::max<int64_t>(0, left.count()));
                 curl_multi_poll(multi.get(), nullptr, 0, wait, nullptr);
             }
         }
+        // Every handle is out of the multi handle now; its connections stay
+        // open for the next fetch.
+        transfers.clear();
+        theClient.Give(std::move(multi));
     }
 
 private:
@@ -175,6 +293,12 @@ private:
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, timeout);
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, std::min(timeout, kMaxConnectMilliseconds));
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+        // HTTP/2 where the server offers it over TLS; parallel transfers
+        // wait for one multiplexed connection rather than open their own.
+        curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+        curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
+        curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);
+        if (theClient.Share() != nullptr) curl_easy_setopt(e, CURLOPT_SHARE, theClient.Share());
     }
 
     static TileFetch Outcome(Transfer& t, CURLcode result, long status, const FetchLimits& limits) {
@@ -202,8 +326,6 @@ private:
 
     std::string urlTemplate;
     std::unique_ptr<curl_slist, ListDeleter> connectTo;
-    // Kept from one list to the next: its connections serve the next list's tiles.
-    std::unique_ptr<CURLM, MultiDeleter> multi;
 };
 
 }  // namespace

@@ -24,10 +24,11 @@ std::string ProgramDirectory() {
     return slash == std::string::npos ? std::string(".") : program.substr(0, slash);
 }
 
-std::string PluginBesideProgram() {
+std::string DefaultPluginPath() {
 #ifdef _WIN32
     return ProgramDirectory() + "\\zarvo_data_plugin.dll";
 #else
-    return ProgramDirectory() + "/libzarvo_data_plugin.so";
+    const std::string beside = ProgramDirectory() + "/libzarvo_data_plugin.so";
+    return access(beside.c_str(), F_OK) == 0 ? beside : "libzarvo_data_plugin.so.1";
 #endif
 }

@@ -7,5 +7,7 @@
 // directory; "." when the system does not say.
 std::string ProgramDirectory();
 
-// The plug-in library installed beside this program.
-std::string PluginBesideProgram();
+// The plug-in library beside this program (the build tree, an unpacked
+// folder), else its SONAME, which the dynamic loader finds through the
+// program's RUNPATH ($ORIGIN/../lib in an installed prefix).
+std::string DefaultPluginPath();

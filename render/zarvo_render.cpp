@@ -82,7 +82,7 @@ int Run(const RenderOptions& options) {
     }
 
     const auto started = std::chrono::steady_clock::now();
-    const std::string pluginPath = options.plugin.empty() ? PluginBesideProgram() : options.plugin;
+    const std::string pluginPath = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(pluginPath, error);
     if (!library) {
         return Fail("cannot load the plug-in " + pluginPath + ": " + error);

@@ -45,7 +45,7 @@ ensure_node() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
-    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev)
+    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev help2man)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # zarvo-serve: a JSON reader for tile set metadata, jemalloc, which returns freed memory;
@@ -53,8 +53,9 @@ BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 SERVE_BUILD_PACKAGES=(pkg-config nlohmann-json3-dev libjemalloc-dev)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin parallel)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, QGIS (offscreen), a load generator,
-# and the OGC schemas (shipped with MapProxy's package) with xmllint to validate the capabilities.
-SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl libxml2-utils python3-mapproxy
+# a reverse proxy with a cache, and the OGC schemas (shipped with MapProxy's package) with xmllint
+# to validate the capabilities.
+SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl nginx libxml2-utils python3-mapproxy
     python3-qgis qgis-providers)
 # zarvo-serve against its peers (not part of the tests): MapServer as FastCGI behind lighttpd,
 # MapProxy under gunicorn.

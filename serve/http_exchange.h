@@ -16,6 +16,7 @@ struct HttpRequest {
     std::string target;  // path and query, still percent-encoded
     std::vector<std::pair<std::string, std::string>> headers;
     std::chrono::steady_clock::time_point arrived;  // when its headers were complete
+    std::string peer;    // the client's address (a proxy's, behind one)
 
     // The first header of that name (any case), or null.
     const std::string* Header(std::string_view name) const;

@@ -19,6 +19,8 @@ constexpr std::chrono::seconds kRefusalTime(2);
 void Accept(const std::shared_ptr<HttpServerState>& state);
 
 void RefuseConnection(const std::shared_ptr<HttpServerState>& state, tcp::socket socket) {
+    ++state->shed;
+    if (state->onRefusal) state->onRefusal(nullptr, 503);
     if (state->refusing >= kRefusingAtMost) return;  // the socket closes as it goes
     ++state->refusing;
     const std::string body = "The server has too many connections open.\n";
@@ -87,10 +89,24 @@ void HttpServer::OnAccept(std::function<void(int)> hook) {
     state->onAccept = std::move(hook);
 }
 
+void HttpServer::OnRefusal(std::function<void(const HttpRequest*, int)> hook) {
+    state->onRefusal = std::move(hook);
+}
+
+HttpServer::Load HttpServer::CurrentLoad() const {
+    Load load;
+    load.inFlight = state->inFlight.load();
+    load.shed = state->shed.load();
+    if (WorkPool* pool = state->poolSeen.load()) load.queued = pool->Waiting();
+    return load;
+}
+
 void HttpServer::Run() {
     state->pool = std::make_unique<WorkPool>(state->limits.workers, state->limits.queued);
+    state->poolSeen = state->pool.get();
     Accept(state);
     state->io.run();
+    state->poolSeen = nullptr;
     state->pool.reset();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,20 @@ public:
     // Called on the event loop with each accepted connection's socket
     // (tests look at its options).
     void OnAccept(std::function<void(int)> hook);
+
+    // Called on the event loop with each answer the server gives without
+    // the handler (503 when full, 4xx for a broken request); `request` is
+    // null when none could be read.
+    void OnRefusal(std::function<void(const HttpRequest* request, int status)> hook);
+
+    // From any thread: requests being answered, heavy ones waiting for a
+    // worker, and requests refused for load (503) since the start.
+    struct Load {
+        size_t inFlight = 0;
+        size_t queued = 0;
+        uint64_t shed = 0;
+    };
+    Load CurrentLoad() const;
 
 private:
     std::shared_ptr<HttpServerState> state;

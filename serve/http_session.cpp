@@ -20,7 +20,7 @@ constexpr size_t kReadChunk = 4096;
 constexpr std::chrono::seconds kLingerTime(2);
 
 bool ForbidsBody(std::string_view method) {
-    return method == "GET" || method == "HEAD";
+    return method == "GET" || method == "HEAD" || method == "OPTIONS";
 }
 
 // Whether the unread head's first line is complete: a head over its limit
@@ -100,6 +100,9 @@ void HttpSession::OnHead(beast::error_code error) {
     request.method = std::string(message.method_string());
     request.target = std::string(message.target());
     request.arrived = std::chrono::steady_clock::now();
+    beast::error_code unknown;
+    const auto peer = stream.socket().remote_endpoint(unknown);
+    if (!unknown) request.peer = peer.address().to_string();
     head = request.method == "HEAD";
     keepAlive = message.keep_alive();
     size_t count = 0;
@@ -113,11 +116,12 @@ void HttpSession::OnHead(beast::error_code error) {
     if (request.target.size() > state->limits.targetBytes) return Refuse(414, "The request's address is too long.\n", true);
     if (version == 11 && request.Header("Host") == nullptr) return Refuse(400, "The request has no Host header.\n", true);
     if (!ForbidsBody(request.method)) {
-        HttpAnswer answer = HttpAnswer::Text(405, "Only GET and HEAD are served.\n");
-        answer.headers.emplace_back("Allow", "GET, HEAD");
+        HttpAnswer answer = HttpAnswer::Text(405, "Only GET and HEAD are served (and OPTIONS).\n");
+        answer.headers.emplace_back("Allow", "GET, HEAD, OPTIONS");
+        if (state->onRefusal) state->onRefusal(&request, 405);
         return Answer(std::move(answer));
     }
-    if (hasBody) return Refuse(400, "A GET or HEAD request has no body.\n", true);
+    if (hasBody) return Refuse(400, "A GET or HEAD request has no body.\n", true, &request);
     Dispatch(std::move(request));
 }
 
@@ -135,11 +139,19 @@ void HttpSession::Dispatch(HttpRequest request) {
     } catch (...) {
         return Refuse(500, "The server failed to answer.\n", true);
     }
-    if (!heavy) return Answer(run(request));
+    if (!heavy) {
+        ++state->inFlight;
+        dispatched = true;
+        return Answer(run(request));
+    }
     // Slow readers may not pile up answers without end.
     if (state->answerBytes > state->limits.answerBytes) {
-        return Refuse(503, "The server is busy: try again shortly.\n", false);
+        return Refuse(503, "The server is busy: try again shortly.\n", false, &request);
     }
+    HttpRequest refused;  // what the access log says of it, should the pool be full
+    refused.method = request.method;
+    refused.target = request.target;
+    refused.peer = request.peer;
     // The job holds the loop open until its answer is posted back, and lets
     // go of the session there, so that the session ends on the loop.
     auto guard = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(state->io.get_executor());
@@ -149,10 +161,18 @@ void HttpSession::Dispatch(HttpRequest request) {
         asio::post(io, [self = std::move(self), answer = std::move(answer)]() mutable { self->Answer(std::move(answer)); });
         guard->reset();
     };
-    if (!state->pool->TrySubmit(std::move(job))) Refuse(503, "The server is busy: try again shortly.\n", false);
+    ++state->inFlight;
+    dispatched = true;
+    if (!state->pool->TrySubmit(std::move(job))) {
+        --state->inFlight;
+        dispatched = false;
+        Refuse(503, "The server is busy: try again shortly.\n", false, &refused);
+    }
 }
 
-void HttpSession::Refuse(int status, const char* text, bool close) {
+void HttpSession::Refuse(int status, const char* text, bool close, const HttpRequest* request) {
+    if (status == 503) ++state->shed;
+    if (state->onRefusal) state->onRefusal(request, status);
     HttpAnswer answer = HttpAnswer::Text(status, text);
     if (status == 503) answer.headers.emplace_back("Retry-After", std::to_string(state->limits.retryAfterSeconds));
     if (close) keepAlive = false;
@@ -160,6 +180,10 @@ void HttpSession::Refuse(int status, const char* text, bool close) {
 }
 
 void HttpSession::Answer(HttpAnswer answer) {
+    if (dispatched) {
+        --state->inFlight;
+        dispatched = false;
+    }
     ++answered;
     if (state->stopping || answered >= state->limits.requestsPerConnection) keepAlive = false;
     auto fill = [&](auto& response) {
@@ -193,7 +217,9 @@ void HttpSession::Answer(HttpAnswer answer) {
     }
     auto response = std::make_shared<http::response<http::string_body>>();
     fill(*response);
-    response->content_length(answer.body.size());
+    // 204 and 304 have no body, and a length would claim one (for 304, the
+    // stored answer's length).
+    if (answer.status != 204 && answer.status != 304) response->content_length(answer.body.size());
     if (!head) response->body() = std::move(answer.body);
     writingBytes = response->body().size();
     state->answerBytes += writingBytes;

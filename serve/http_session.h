@@ -10,6 +10,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/parser.hpp>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -35,6 +36,10 @@ struct HttpServerState {
     size_t answerBytes = 0;  // bodies of answers not yet written
     bool stopping = false;
     std::function<void(int)> onAccept;
+    std::function<void(const HttpRequest*, int)> onRefusal;
+    std::atomic<size_t> inFlight{0};  // requests handed to the handler, not yet answered
+    std::atomic<uint64_t> shed{0};    // 503s for load
+    std::atomic<WorkPool*> poolSeen{nullptr};  // `pool`, for CurrentLoad from other threads
 };
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
@@ -54,7 +59,7 @@ private:
     void OnHead(boost::beast::error_code error);
     void Dispatch(HttpRequest request);
     void Answer(HttpAnswer answer);
-    void Refuse(int status, const char* text, bool close);
+    void Refuse(int status, const char* text, bool close, const HttpRequest* request = nullptr);
     void OnWritten(boost::beast::error_code error);
     void Linger();
     void Drain();
@@ -69,6 +74,7 @@ private:
     bool keepAlive = false;  // after this answer, read the next request
     bool reading = false;    // waiting for a request or its headers
     size_t answered = 0;
+    bool dispatched = false;  // the answer being given is the handler's (counted in inFlight)
     std::shared_ptr<void> writing;  // the answer being written, kept alive until it is
     size_t writingBytes = 0;        // its body's share of state->answerBytes
 };

@@ -83,15 +83,18 @@ RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& wind
     const size_t allowed = std::min(limits.maxTilesPerRender, TilesAllowedFor(window.columns, window.rows));
     bool late = false;
     std::chrono::steady_clock::duration tileTime{};
+    size_t tiles = 0;
     RenderOutcome outcome = host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
                                         [&](const std::vector<std::string>& addresses) {
                                             const auto asked = std::chrono::steady_clock::now();
-                                            ProvidedTiles tiles = ProvideTiles(addresses, allowed, deadline, late);
+                                            tiles = addresses.size();
+                                            ProvidedTiles provided = ProvideTiles(addresses, allowed, deadline, late);
                                             tileTime += std::chrono::steady_clock::now() - asked;
-                                            return tiles;
+                                            return provided;
                                         });
     RenderResult result;
     result.tileTime = tileTime;
+    result.tiles = tiles;
     result.message = std::move(outcome.message);
     switch (outcome.failure) {
         case RenderFailure::None:

@@ -6,16 +6,26 @@
 
 // What zarvo-serve was asked to do.
 struct ServeOptions {
+    enum class Action { Serve, Help, Version };
+    Action action = Action::Serve;
+
     std::string tiles;           // a directory in the service layout, or http://HOST:PORT
     std::string bind = "127.0.0.1";
     int port = 8080;             // 0: any free port, printed when bound
-    std::string plugin;          // empty: next to the executable
-    std::string web;             // the map page's files; empty: the ones built with the program
+    std::string plugin;          // empty: next to the executable, else through its RUNPATH
+    std::string web;             // the map page's files; empty: the installed ones, else those built with it
     size_t cacheMegabytes = 256;
     int32_t maxZoom = 0;         // 0: what a tile directory holds, else 21
     size_t threads = 0;          // workers that draw maps; 0: one per core
     size_t connections = 1024;   // open at once; more are answered 503
     std::string serviceMetadata; // a JSON file describing the service in its capabilities; empty: defaults
+    // Where clients reach the service, e.g. https://maps.example.org/wms-root/
+    // (normalized, ending in '/'); empty: from the request.
+    std::string publicUrl;
+    bool trustProxy = false;     // take the address from Forwarded / X-Forwarded-* headers
+    int maxAgeSeconds = 3600;    // Cache-Control max-age of maps and capabilities
+    std::string corsOrigin;      // empty: no CORS headers; "*" or one origin
+    std::string accessLog = "-"; // "-": standard output; "off": none; else a file appended to
 };
 
 extern const char kServeUsage[];

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <string_view>
 
 #include "serve/map_renderer.h"
 #include "serve/tile_cache.h"
@@ -12,22 +13,10 @@
 
 namespace {
 
-// A GetMap or a WMTS tile is answered within this of its arrival, 504 when its tiles are
-// not there by then; longer than a batch of tile fetches may take.
+// A GetMap or a WMTS tile is answered within this of its arrival, 504
+// when its tiles are not there by then; longer than a batch of tile
+// fetches may take.
 constexpr std::chrono::seconds kMapDeadline(15);
-
-// The Host header names the address the client used; it goes into the
-// capabilities only when it looks like one.
-std::string ServiceBase(const HttpRequest& request, const std::string& fallback) {
-    const std::string* header = request.Header("Host");
-    const std::string host = header ? *header : std::string();
-    bool plausible = !host.empty() && host.size() <= 255;
-    for (char c : host) {
-        plausible = plausible && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                  c == '.' || c == '-' || c == ':' || c == '[' || c == ']');
-    }
-    return "http://" + (plausible ? host : fallback);
-}
 
 std::string StatsJson(const TileCache& cache, const MapRenderer& renderer) {
     const TileCacheStats s = cache.Stats();
@@ -58,17 +47,59 @@ bool DrawsMap(const HttpRequest& request) {
     return path.rfind(kWmtsRest, 0) == 0 && path.substr(kWmtsRest.size()) != "WMTSCapabilities.xml";
 }
 
-HttpAnswer AnswerOf(WmsAnswer wms) {
+// The text between `open`'s end and `close` in a report, or "".
+std::string Between(const std::string& body, std::string_view open, std::string_view close) {
+    size_t at = body.find(open);
+    // "<ServiceException" also starts "<ServiceExceptionReport".
+    while (at != std::string::npos && at + open.size() < body.size() && body[at + open.size()] != '>' &&
+           body[at + open.size()] != ' ') {
+        at = body.find(open, at + 1);
+    }
+    const size_t start = at == std::string::npos ? at : body.find('>', at);
+    const size_t end = start == std::string::npos ? start : body.find(close, start);
+    return end == std::string::npos ? std::string() : body.substr(start + 1, end - start - 1);
+}
+
+// One line on standard error: the request and the report's text (a WMS
+// service exception or a WMTS exception), which names the tile or the
+// reason.
+void ReportFailure(const HttpRequest& request, const WmsAnswer& wms) {
+    std::string why = Between(wms.body, "<ServiceException", "</ServiceException>");
+    if (why.empty()) why = Between(wms.body, "<ows:ExceptionText", "</ows:ExceptionText>");
+    if (why.empty()) why = "(no report)";
+    std::string target = request.target.substr(0, 512);
+    for (char& c : target) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    std::fprintf(stderr, "zarvo-serve: %d for %s %s: %s\n", wms.status, request.peer.c_str(), target.c_str(),
+                 why.c_str());
+}
+
+HttpAnswer AnswerOf(const HttpRequest& request, WmsAnswer wms) {
     HttpAnswer answer;
     answer.status = wms.status;
     answer.headers.emplace_back("Content-Type", wms.contentType);
-    if (wms.zoom > 0) answer.headers.emplace_back("X-Zarvo-Zoom", std::to_string(wms.zoom));
+    if (wms.zoom > 0) {
+        answer.headers.emplace_back("X-Zarvo-Zoom", std::to_string(wms.zoom));
+        answer.headers.emplace_back("X-Zarvo-Tiles", std::to_string(wms.tiles));
+    }
     if (!wms.serverTiming.empty()) answer.headers.emplace_back("Server-Timing", wms.serverTiming);
+    // The service's own failures (tiles, memory, the plug-in), for the operator.
+    if (wms.status >= 500) ReportFailure(request, wms);
     answer.body = std::move(wms.body);
     return answer;
 }
 
 }  // namespace
+
+ForwardingHeaders ForwardingHeadersOf(const HttpRequest& request) {
+    auto value = [&](const char* name) {
+        const std::string* header = request.Header(name);
+        return header ? *header : std::string();
+    };
+    return {value("Host"), value("Forwarded"), value("X-Forwarded-Proto"), value("X-Forwarded-Host"),
+            value("X-Forwarded-Prefix")};
+}
 
 HttpHandler ServeRoutes::Handler() const {
     HttpHandler handler;
@@ -76,18 +107,23 @@ HttpHandler ServeRoutes::Handler() const {
     handler.answer = [this](const HttpRequest& request) {
         const std::string_view path = request.Path();
         if (path == "/wms") {
-            return AnswerOf(service.Answer(ParseQueryString(request.Query()),
-                                           ServiceBase(request, fallbackHost) + "/wms?",
-                                           request.arrived + kMapDeadline));
+            const std::string base = PublicBase(address, ForwardingHeadersOf(request));
+            return AnswerOf(request, service.Answer(ParseQueryString(request.Query()), base + "wms?",
+                                                    request.arrived + kMapDeadline));
         }
+        // The WMTS's addresses hang off the same base, without its '/'.
         if (path == "/wmts") {
-            return AnswerOf(tiles.AnswerQuery(ParseQueryString(request.Query()), ServiceBase(request, fallbackHost),
-                                              request.arrived + kMapDeadline));
+            const std::string base = PublicBase(address, ForwardingHeadersOf(request));
+            return AnswerOf(request, tiles.AnswerQuery(ParseQueryString(request.Query()),
+                                                       base.substr(0, base.size() - 1),
+                                                       request.arrived + kMapDeadline));
         }
         if (path.rfind(kWmtsRest, 0) == 0) {
+            const std::string base = PublicBase(address, ForwardingHeadersOf(request));
             std::string rest;
-            if (!PercentDecode(path.substr(kWmtsRest.size()), false, rest)) rest = std::string(path.substr(kWmtsRest.size()));
-            return AnswerOf(tiles.AnswerPath(rest, ServiceBase(request, fallbackHost), request.arrived + kMapDeadline));
+            if (!PercentDecode(path.substr(kWmtsRest.size()), false, rest)) rest = path.substr(kWmtsRest.size());
+            return AnswerOf(request, tiles.AnswerPath(rest, base.substr(0, base.size() - 1),
+                                                      request.arrived + kMapDeadline));
         }
         if (path == "/stats") {
             HttpAnswer answer;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "serve/http_exchange.h"
+#include "serve/public_url.h"
 #include "serve/wms_query.h"
 
 class MapRenderer;
@@ -19,8 +20,11 @@ struct ServeRoutes {
     WmtsService& tiles;
     const TileCache& cache;
     const MapRenderer& renderer;
-    std::string webRoot;       // empty: no map page
-    std::string fallbackHost;  // for the capabilities when Host is unusable
+    std::string webRoot;    // empty: no map page
+    AddressPolicy address;  // where the capabilities say the service is
 
     HttpHandler Handler() const;
 };
+
+// The headers of a request that say how it reached the service.
+ForwardingHeaders ForwardingHeadersOf(const HttpRequest& request);

@@ -192,6 +192,7 @@ void TileCache::EvictOverCapacity() {
         bytes -= Footprint(found->second->outcome);
         entries.erase(found);  // renders holding the tile keep it until they finish
         ages.pop_back();
+        ++counters.evictions;
     }
 }
 

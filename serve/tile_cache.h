@@ -38,6 +38,7 @@ struct TileCacheStats {
     uint64_t fetched = 0;       // addresses handed to the fetcher
     uint64_t failed = 0;
     uint64_t sharedWaits = 0;   // addresses another request was already fetching
+    uint64_t evictions = 0;     // tiles dropped to make room
     size_t tiles = 0;
     size_t bytes = 0;
 };

@@ -113,6 +113,7 @@ bool WmsService::Draw(const GetMapRequest& request, Clock::time_point deadline, 
     }
     const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
     std::vector<uint8_t> raster;
+    size_t tiles = 0;
     if (!window.empty) {
         const Clock::time_point asked = Clock::now();
         RenderResult rendered = request.crs == MapCrs::WebMercator
@@ -125,6 +126,7 @@ bool WmsService::Draw(const GetMapRequest& request, Clock::time_point deadline, 
         switch (rendered.status) {
             case RenderStatus::Ok:
                 raster = std::move(rendered.pixels);
+                tiles = rendered.tiles;
                 break;
             case RenderStatus::TooManyTiles:
                 failure = {400, "InvalidParameterValue", rendered.message + ": ask for a smaller image or a smaller box"};
@@ -163,5 +165,6 @@ bool WmsService::Draw(const GetMapRequest& request, Clock::time_point deadline, 
     answer.contentType = request.format == ImageFormat::Png ? "image/png" : "image/jpeg";
     answer.body.assign(encoded.begin(), encoded.end());
     answer.zoom = window.empty ? 0 : window.zoom;
+    answer.tiles = tiles;
     return true;
 }

@@ -16,6 +16,7 @@ struct WmsAnswer {
     std::string contentType;
     std::string body;
     int32_t zoom = 0;  // the plug-in zoom a GetMap was drawn at; 0 when none
+    size_t tiles = 0;  // the tiles it was drawn from
     // Where a drawn GetMap's time went, as the value of a Server-Timing
     // header (milliseconds): the tiles taken from the cache, the plug-in's
     // raster besides them, the encoding, and the whole answer from the

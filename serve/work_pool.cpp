@@ -24,6 +24,11 @@ bool WorkPool::TrySubmit(std::function<void()> job) {
     return true;
 }
 
+size_t WorkPool::Waiting() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return jobs.size();
+}
+
 void WorkPool::Run() {
     for (;;) {
         std::function<void()> job;

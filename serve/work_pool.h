@@ -20,6 +20,8 @@ public:
 
     // False when `capacity` jobs already wait.
     bool TrySubmit(std::function<void()> job);
+    // Jobs waiting for a thread.
+    size_t Waiting();
 
 private:
     void Run();

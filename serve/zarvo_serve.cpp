@@ -2,6 +2,7 @@
 // answers WMS 1.3.0 and 1.1.1 requests at /wms and WMTS 1.0.0 requests at
 // /wmts, and serves the map page at /, until SIGINT or SIGTERM.
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,7 +10,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +26,7 @@
 #include "serve/serve_options.h"
 #include "serve/serve_routes.h"
 #include "serve/service_metadata.h"
+#include "serve/service_front.h"
 #include "serve/tile_cache.h"
 #include "serve/tile_set_probe.h"
 #include "serve/wms_service.h"
@@ -30,6 +34,9 @@
 
 #ifndef ZARVO_WEB_DIR
 #define ZARVO_WEB_DIR ""
+#endif
+#ifndef ZARVO_BIN_TO_WEB
+#define ZARVO_BIN_TO_WEB "../share/zarvo-data-plugin/web"
 #endif
 
 #ifdef ZARVO_JEMALLOC
@@ -53,6 +60,14 @@ int Fail(const std::string& message, int code = 1) {
     return code;
 }
 
+// The map page: where an installed prefix keeps it (share/ beside bin/),
+// else where the build put it.
+std::string DefaultWebDirectory() {
+    const std::string installed = ProgramDirectory() + "/" + ZARVO_BIN_TO_WEB;
+    std::error_code error;
+    return std::filesystem::is_directory(installed, error) ? installed : ZARVO_WEB_DIR;
+}
+
 // Raises the descriptor limit as far as allowed, and takes no more
 // connections than it leaves room for.
 size_t ConnectionsAllowed(size_t wanted) {
@@ -68,6 +83,42 @@ size_t ConnectionsAllowed(size_t wanted) {
                                     : static_cast<size_t>(limit.rlim_cur > 2 * kSpareDescriptors
                                                               ? limit.rlim_cur - kSpareDescriptors
                                                               : limit.rlim_cur / 2);
+}
+
+// A file's text, read once ReadServiceMetadata has checked its size; "" when
+// it cannot be read.
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return in ? text.str() : std::string();
+}
+
+// The file the plug-in was loaded from, found through its RUNPATH or not.
+std::string LoadedFile(const PluginLibrary& plugin, const std::string& fallback) {
+    Dl_info info{};
+    void* symbol = plugin.Symbol("KvlPluginInfo");
+    return symbol != nullptr && dladdr(symbol, &info) != 0 && info.dli_fname != nullptr ? info.dli_fname : fallback;
+}
+
+MetricsGauges GaugesOf(const TileCache& cache, const MapRenderer& renderer, const HttpServer* server) {
+    MetricsGauges g;
+    const TileCacheStats s = cache.Stats();
+    g.cacheHits = s.hits;
+    g.cacheMisses = s.fetched + s.sharedWaits;
+    g.cacheBytes = s.bytes;
+    g.cacheTiles = s.tiles;
+    g.cacheEvictions = s.evictions;
+    g.tileFetches = s.fetched;
+    g.tileFetchFailures = s.failed;
+    g.dataRequests = renderer.DataRequests();
+    if (server != nullptr) {
+        const HttpServer::Load load = server->CurrentLoad();
+        g.inFlight = load.inFlight;
+        g.queued = load.queued;
+        g.shed = load.shed;
+    }
+    return g;
 }
 
 // Waits for SIGINT or SIGTERM and stops the server; SIGUSR1 only ends the
@@ -89,8 +140,15 @@ int main(int argc, char** argv) {
     ServeOptions options;
     std::string error;
     if (!ParseServeOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::fprintf(stderr, "%s", kServeUsage);
-        return Fail(error, 2);
+        return Fail(error + " (zarvo-serve --help tells more)", 2);
+    }
+    if (options.action == ServeOptions::Action::Help) {
+        std::fputs(kServeUsage, stdout);
+        return 0;
+    }
+    if (options.action == ServeOptions::Action::Version) {
+        std::printf("zarvo-serve %s\n", ZARVO_VERSION);
+        return 0;
     }
     // Before any thread starts, so that every thread inherits the mask and
     // only the waiting thread sees the signals.
@@ -102,7 +160,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a client that hangs up is an error on its socket, not the end
 
-    const bool fromDirectory = options.tiles.rfind("http://", 0) != 0;
+    const bool fromDirectory = options.tiles.find("://") == std::string::npos;
     if (fromDirectory && !std::filesystem::is_directory(options.tiles)) {
         return Fail("no tile directory " + options.tiles);
     }
@@ -111,8 +169,8 @@ int main(int argc, char** argv) {
         maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : kMaxZoom;
         if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
     }
-    if (options.plugin.empty()) options.plugin = PluginBesideProgram();
-    if (options.web.empty()) options.web = ZARVO_WEB_DIR;
+    if (options.plugin.empty()) options.plugin = DefaultPluginPath();
+    if (options.web.empty()) options.web = DefaultWebDirectory();
     if (!options.web.empty() && !std::filesystem::is_directory(options.web)) options.web.clear();
 
     const std::unique_ptr<PluginLibrary> plugin = PluginLibrary::Open(options.plugin, error);
@@ -134,9 +192,26 @@ int main(int argc, char** argv) {
         HttpLimits limits;
         limits.workers = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
         limits.connections = ConnectionsAllowed(options.connections);
-        const ServeRoutes routes{service, tiles, cache, renderer, options.web,
-                                 options.bind + ":" + std::to_string(options.port)};
-        HttpServer server(limits, routes.Handler());
+        const AddressPolicy address{options.publicUrl, options.trustProxy,
+                                    options.bind + ":" + std::to_string(options.port)};
+        const ServeRoutes routes{service, tiles, cache, renderer, options.web, address};
+        const std::unique_ptr<AccessLog> accessLog = AccessLog::Open(options.accessLog, error);
+        if (!accessLog && !error.empty()) return Fail(error);
+        ServiceFrontSettings front;
+        front.address = address;
+        front.cache.maxAgeSeconds = options.maxAgeSeconds;
+        front.cache.corsOrigin = options.corsOrigin;
+        front.stamp = StampContent(LoadedFile(*plugin, options.plugin), options.tiles);
+        front.tiles = options.tiles;
+        front.maxZoom = maxZoom;
+        front.description = options.serviceMetadata.empty() ? "" : FileText(options.serviceMetadata);
+        front.version = ZARVO_VERSION;
+        const HttpServer* running = nullptr;
+        ServiceFront service_front(std::move(front), routes.Handler(), accessLog.get(),
+                                   [&] { return GaugesOf(cache, renderer, running); });
+        HttpServer server(limits, service_front.Handler());
+        running = &server;
+        server.OnRefusal([&](const HttpRequest* request, int status) { service_front.Refused(request, status); });
         if (!server.Listen(options.bind, options.port, error)) return Fail(error);
         std::printf("zarvo-serve: listening on http://%s:%d/ (WMS at /wms, zooms up to %d)\n", options.bind.c_str(),
                     server.Port(), maxZoom);

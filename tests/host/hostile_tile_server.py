@@ -11,6 +11,8 @@ and answers /MODE/LAYER/Z/X/Y.EXT by MODE:
   endless    200 and a body that never ends
   oversized  200 declaring 100 MB, and sending it
   stall      200, a few bytes, then nothing
+  connection 200 and the number of the connection it came on, kept open
+             (HTTP/1.1 keep-alive) for the next request
 
 Every answer ends within STALL_SECONDS even when the client never hangs
 up, so a broken client cannot keep the server busy for long.
@@ -30,9 +32,13 @@ CHUNK = b"\0" * 65536
 class HostileHandler(http.server.BaseHTTPRequestHandler):
     asked = set()
     asked_lock = threading.Lock()
+    connections = 0
 
     def __init__(self, *args, directory, **kwargs):
         self.tiles = directory
+        with self.asked_lock:
+            HostileHandler.connections += 1
+            self.number = HostileHandler.connections
         super().__init__(*args, **kwargs)
 
     def log_message(self, *args):
@@ -43,6 +49,9 @@ class HostileHandler(http.server.BaseHTTPRequestHandler):
             mode, tile = "ok", self.path[len(SERVICE_PATH):]
         else:
             mode, _, tile = self.path.lstrip("/").partition("/")
+        if mode != "connection":
+            self.protocol_version = "HTTP/1.0"
+            self.close_connection = True
         if mode == "flaky":
             with self.asked_lock:
                 first = self.path not in self.asked
@@ -64,6 +73,15 @@ class HostileHandler(http.server.BaseHTTPRequestHandler):
             return
         self.send_response(200)
         self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def answer_connection(self, tile):
+        body = str(self.number).encode()
+        self.protocol_version = "HTTP/1.1"
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "keep-alive")
         self.end_headers()
         self.wfile.write(body)
 

@@ -96,6 +96,18 @@ TEST_F(HttpTileSourceTest, HostAndPortServesAddressesAsTheyAre) {
     EXPECT_EQ(fetched[1].outcome, TileOutcome::Missing);
 }
 
+// A connection outlives its fetch: the next fetch from the same server,
+// even through another source (zarvo-serve makes one per batch), reuses it.
+TEST_F(HttpTileSourceTest, FetchesReuseTheirConnections) {
+    std::string first, second;
+    for (std::string* seen : {&first, &second}) {
+        const auto fetched = FetchAll(*Source("connection"), {std::string(kService) + kTile}, TestLimits());
+        ASSERT_EQ(fetched[0].outcome, TileOutcome::Body);
+        seen->assign(fetched[0].body.begin(), fetched[0].body.end());
+    }
+    EXPECT_EQ(first, second) << "the second fetch opened a new connection";
+}
+
 TEST_F(HttpTileSourceTest, TheWholeFetchEndsByItsDeadline) {
     FetchLimits limits = TestLimits();
     limits.transferTimeout = std::chrono::milliseconds(30000);

@@ -1,6 +1,10 @@
 -- wrk script: GetMaps over a fixed list of boxes, layers and sizes, taken
 -- in turn, the way a map page and desktop clients ask. Prints one line of
 -- figures at the end for tests/serve/load_test.sh to read.
+--
+-- Arguments after wrk's `--`: a path prefix (e.g. /maps, for a service
+-- behind a proxy), and `unique` to make every request's address new (so
+-- that no cache on the way answers it).
 
 local boxes = {
   -- layer, format, west, south, east, north, width, height
@@ -25,14 +29,33 @@ local boxes = {
 }
 
 local counter = 0
+local prefix = ""
+local unique = false
+
+local threads = 0
+setup = function(thread)
+  threads = threads + 1
+  thread:set("thread_number", threads)
+end
+
+init = function(args)
+  prefix = args[1] or ""
+  unique = args[2] == "unique"
+  if unique then
+    counter = thread_number * 1000000000  -- each thread's addresses its own
+  end
+end
 
 request = function()
   counter = counter + 1
   local b = boxes[(counter % #boxes) + 1]
-  local path = string.format(
+  local path = prefix .. string.format(
     "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=%s&STYLES=&FORMAT=image/%s&CRS=CRS:84" ..
     "&BBOX=%.10g,%.10g,%.10g,%.10g&WIDTH=%d&HEIGHT=%d",
     b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8])
+  if unique then
+    path = path .. "&REQUEST_NUMBER=" .. counter
+  end
   return wrk.format("GET", path)
 end
 

@@ -18,10 +18,14 @@ SERVICE_PATH = "/geowebcache/service/tms1.0.0/"
 
 
 class ZarvoServe:
-    """One zarvo-serve process, stopped with SIGTERM when the block ends."""
+    """One zarvo-serve process, stopped with SIGTERM when the block ends.
+    Its standard output (the access log) and error are read as they come,
+    so that a long run never blocks on a full pipe."""
 
     def __init__(self, binary, tiles, *extra):
         self.args = [binary, "--tiles", tiles, "--port", "0", *extra]
+        self.access_lines = []
+        self.error_lines = []
 
     def __enter__(self):
         self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -32,28 +36,44 @@ class ZarvoServe:
             raise RuntimeError("zarvo-serve did not start: " + line + self.process.stderr.read())
         self.base = "http://%s:%s" % found.groups()
         self.port = int(found.group(2))
+        self.readers = [threading.Thread(target=self._collect, args=(stream, lines), daemon=True)
+                        for stream, lines in ((self.process.stdout, self.access_lines),
+                                              (self.process.stderr, self.error_lines))]
+        for reader in self.readers:
+            reader.start()
         return self
+
+    @staticmethod
+    def _collect(stream, lines, keep=2000):
+        for line in stream:
+            lines.append(line)
+            del lines[:-keep]
 
     def stop(self, timeout=20):
         """SIGTERM, then the exit code and what it wrote to stderr."""
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
         try:
-            _, errors = self.process.communicate(timeout=timeout)
+            self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.process.kill()
-            _, errors = self.process.communicate()
+            self.process.wait()
             raise
-        return self.process.returncode, errors
+        for reader in self.readers:
+            reader.join(timeout)
+        self.process.stdout.close()
+        self.process.stderr.close()
+        return self.process.returncode, "".join(self.error_lines)
 
     def __exit__(self, *exc):
         if self.process.poll() is None:
             self.stop()
 
-    def get(self, path, timeout=60):
+    def get(self, path, timeout=60, headers=None):
         """(status, content type, headers, body) of a GET, errors included."""
         try:
-            with urllib.request.urlopen(self.base + path, timeout=timeout) as r:
+            request = urllib.request.Request(self.base + path, headers=headers or {})
+            with urllib.request.urlopen(request, timeout=timeout) as r:
                 return r.status, r.headers.get("Content-Type"), r.headers, r.read()
         except urllib.error.HTTPError as e:
             return e.code, e.headers.get("Content-Type"), e.headers, e.read()

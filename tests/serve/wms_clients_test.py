@@ -397,6 +397,56 @@ class WmsClients(unittest.TestCase):
                 self.assertTrue(exceptions[0].text)
         self.assertEqual(self.server.stats()["dataRequests"], before, "a refused request reaches no plug-in")
 
+    def test_answers_are_cacheable_and_revalidate_without_drawing(self):
+        get_map = ("/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&CRS=CRS:84"
+                   "&BBOX=0,0,45,45&WIDTH=64&HEIGHT=64")
+        status, _, headers, _ = self.server.get(get_map)
+        self.assertEqual(status, 200)
+        tag = headers["ETag"]
+        self.assertRegex(tag, r'^"[0-9a-f]{32}"$')
+        self.assertEqual(headers["Cache-Control"], "public, max-age=3600")
+        self.assertTrue(headers["Last-Modified"].endswith(" GMT"))
+        before = self.server.stats()["dataRequests"]
+        reordered = "/wms?" + "&".join(reversed(get_map[5:].split("&"))).replace("LAYERS=", "layers=")
+        for query, sent, status in [(get_map, tag, 304), (reordered, "W/" + tag, 304), (get_map, '"x"', 200)]:
+            with self.subTest(query=query, sent=sent):
+                got, _, headers, body = self.server.get(query, headers={"If-None-Match": sent})
+                self.assertEqual((got, headers["ETag"]), (status, tag))
+                self.assertEqual(len(body) == 0, status == 304)
+        self.assertEqual(self.server.stats()["dataRequests"], before + 1, "a 304 draws nothing")
+        status, _, headers, _ = self.server.get(get_map.replace("LAYERS=map", "LAYERS=roads"),
+                                                headers={"If-None-Match": "*"})
+        self.assertEqual((status, headers["Cache-Control"], headers["ETag"]), (400, "no-store", None))
+        # WMTS tiles are maps too, in either form.
+        for tile in ["/wmts/1.0.0/map/default/WebMercatorQuad/2/1/1.png",
+                     "/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/png"
+                     "&TILEMATRIXSET=WorldCRS84Quad&TILEMATRIX=1&TILEROW=1&TILECOL=2"]:
+            with self.subTest(tile=tile):
+                status, _, headers, _ = self.server.get(tile)
+                self.assertEqual((status, headers["Cache-Control"]), (200, "public, max-age=3600"))
+                before = self.server.stats()["dataRequests"]
+                status, _, _, body = self.server.get(tile, headers={"If-None-Match": headers["ETag"]})
+                self.assertEqual((status, body), (304, b""))
+                self.assertEqual(self.server.stats()["dataRequests"], before, "a 304 draws nothing")
+
+        # Another instance over the same files tags alike; the operator's address and caching policy.
+        with ZarvoServe(SERVE, TILES, "--public-url", "https://maps.example.org/m", "--max-age", "60",
+                        "--cors", "*") as other:
+            status, _, headers, _ = other.get(get_map)
+            self.assertEqual((status, headers["ETag"], headers["Cache-Control"]), (200, tag, "public, max-age=60"))
+            self.assertEqual(headers["Access-Control-Allow-Origin"], "*")
+            status, _, _, body = other.get("/wms?SERVICE=WMS&REQUEST=GetCapabilities",
+                                           headers={"X-Forwarded-Host": "evil.example"})
+            links = {e.get("{http://www.w3.org/1999/xlink}href") for e in ET.fromstring(body).iter()
+                     if e.tag.endswith("OnlineResource")}
+            self.assertEqual(links, {"https://maps.example.org/m/wms?"})
+            status, _, _, body = other.get("/wmts/1.0.0/WMTSCapabilities.xml")
+            addresses = {value for e in ET.fromstring(body).iter() for name, value in e.attrib.items()
+                         if name.endswith("href") or name == "template"}
+            self.assertTrue(addresses)
+            for address in addresses:
+                self.assertTrue(address.startswith("https://maps.example.org/m/wmts"), address)
+
     def test_images_needing_too_many_tiles_are_refused_before_fetching(self):
         # Two pixels across and 2048 (or four) down: drawn at the zoom
         # its rows need, where the columns' centres lie thousands of tile

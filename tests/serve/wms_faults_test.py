@@ -9,6 +9,7 @@ Environment: ZARVO_SERVE, ZARVO_DEMO_TILES.
 import os
 import socket
 import struct
+import subprocess
 import sys
 import threading
 import time
@@ -59,6 +60,11 @@ class UpstreamFaults(unittest.TestCase):
                 self.assertGreater(sum(upstream.hits_for(path).values()), first)
                 code, errors = server.stop()
                 self.assertEqual(code, 0, errors)
+                # Each failure leaves its trace: a 502 in the access log, the tile on stderr.
+                self.assertGreaterEqual(sum(' 502 ' in line for line in server.access_lines), len(cases))
+                for layer, _, _ in cases:
+                    self.assertRegex(errors, rf"zarvo-serve: 502 for 127\.0\.0\.1 /wms\?\S+: cannot have tile "
+                                             rf"http://\S+/{layer}/2/")
 
     def test_a_stalled_upstream_times_out_its_own_requests_only(self):
         with TileUpstream(TILES) as upstream:
@@ -114,6 +120,21 @@ class Clients(unittest.TestCase):
             self.assertGreater(len(body), 100000)
             code, errors = server.stop()
             self.assertEqual(code, 0, errors)
+
+    def test_probes_and_a_port_in_use(self):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            nothing = "http://127.0.0.1:%d" % s.getsockname()[1]  # nothing listens there
+        for tiles, ready in [(TILES, 200), (nothing, 503)]:
+            with self.subTest(tiles=tiles), ZarvoServe(SERVE, tiles, "--max-zoom", "6") as server:
+                self.assertEqual(server.get("/healthz")[0], 200)
+                self.assertEqual(server.get("/readyz")[0], ready)
+                metrics = server.get("/metrics")[3].decode()
+                self.assertIn('zarvo_requests_total{operation="probe",status="%d"} ' % ready, metrics)
+                second = subprocess.run([SERVE, "--tiles", TILES, "--port", str(server.port)], capture_output=True,
+                                        text=True, timeout=30)
+                self.assertEqual(second.returncode, 1)
+                self.assertRegex(second.stderr, r"^zarvo-serve: cannot listen on 127\.0\.0\.1:\d+: .*in use\n$")
 
     def test_a_stop_lets_the_request_in_flight_finish(self):
         with TileUpstream(TILES) as upstream:

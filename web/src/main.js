@@ -88,7 +88,7 @@ function readCapabilities(wmsText) {
 
 function geographicSource(name, credits) {
   return new TileWMS({
-    url: 'wms',
+    url: 'wms',  // relative: the page works under any path prefix
     params: {LAYERS: name, STYLES: '', FORMAT: `image/${FORMATS[name]}`, VERSION: '1.3.0'},
     projection: 'EPSG:4326',
     tileGrid: geographicGrid,
