@@ -29,8 +29,8 @@ struct RenderResult {
     std::string message;           // why, when not Ok
     std::vector<uint8_t> pixels;   // the window's raster, 3 bytes per pixel
     std::chrono::steady_clock::duration tileTime{};  // spent taking the tiles from the cache
-    // Tiles the plug-in named for the window; for an EPSG:3857 window, the
-    // sum over its bands.
+    // Tiles the plug-in named for the window; for an EPSG:3857 window, those
+    // one request over its box names.
     size_t tiles = 0;
 };
 

@@ -58,7 +58,6 @@ RenderResult DrawBands(MapRenderer& renderer, const std::string& layer, const Me
         const size_t stride = size_t{mercator.window.columns} * 3;
         MapWindow request = mercator.window;
         std::chrono::steady_clock::duration tileTime{};
-        size_t tiles = 0;
         for (size_t b = first; b < end; ++b) {
             request.rows = bands[b].rows;
             request.north = mercator.rowLatitudes[bands[b].row];
@@ -66,12 +65,10 @@ RenderResult DrawBands(MapRenderer& renderer, const std::string& layer, const Me
             RenderResult drawn = renderer.Render(layer, request, deadline);
             if (drawn.status != RenderStatus::Ok) return drawn;
             tileTime += drawn.tileTime;
-            tiles += drawn.tiles;
             std::memcpy(pixels + bands[b].row * stride, drawn.pixels.data(), stride * request.rows);
         }
         RenderResult done{RenderStatus::Ok, "", {}};
         done.tileTime = tileTime;
-        done.tiles = tiles;
         return done;
     } catch (const std::bad_alloc&) {
         return RenderResult{RenderStatus::OutOfMemory, "out of memory", {}};
@@ -125,20 +122,20 @@ RenderResult RenderMercatorWindow(MapRenderer& renderer, const std::string& laye
             RenderResult drawn = DrawBands(renderer, layer, window, bands, first, end, deadline, whole.pixels.data());
             if (drawn.status != RenderStatus::Ok) return drawn;
             whole.tileTime += drawn.tileTime;
-            whole.tiles += drawn.tiles;
         }
     }
     RenderResult mine = DrawBands(renderer, layer, window, bands, 0, std::min(bands.size(), share), deadline,
                                   whole.pixels.data());
     whole.tileTime += mine.tileTime;
-    whole.tiles += mine.tiles;
     for (std::future<RenderResult>& helper : helpers) {
         RenderResult drawn = helper.get();  // DrawBands throws nothing
         whole.tileTime += drawn.tileTime;
-        whole.tiles += drawn.tiles;
         if (mine.status == RenderStatus::Ok && drawn.status != RenderStatus::Ok) mine = std::move(drawn);
     }
     if (mine.status != RenderStatus::Ok) return mine;
     whole.status = RenderStatus::Ok;
+    // The bands share their tiles: the window's are those one request over
+    // its box lists.
+    whole.tiles = static_cast<size_t>(tiles);
     return whole;
 }
