@@ -8,6 +8,7 @@
 #include <png.h>
 
 #include "host/jpeg_error.h"
+#include "host/png_image_data.h"
 
 namespace {
 
@@ -39,6 +40,20 @@ bool DecodePng(const std::vector<uint8_t>& encoded, const ImageLimits& limits, R
     if (!WithinLimits(png.width, png.height, limits, error)) {
         png_image_free(&png);
         error = "PNG " + error;
+        return false;
+    }
+    png_image_free(&png);
+    // The decoder would inflate on past the last row to the stream's end: it
+    // reads a copy whose image data stops there.
+    std::vector<uint8_t> rows;
+    if (!CopyUpToLastRow(encoded, rows, error)) {
+        error = "broken PNG: " + error;
+        return false;
+    }
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, rows.data(), rows.size())) {
+        error = std::string("broken PNG: ") + png.message;
         return false;
     }
     png.format = PNG_FORMAT_RGB;
@@ -103,7 +118,8 @@ bool DecodeJpegInto(const std::vector<uint8_t>& encoded, const ImageLimits& limi
         JSAMPROW row = image.pixels.data() + static_cast<size_t>(info.output_scanline) * info.output_width * 3;
         jpeg_read_scanlines(&info, &row, 1);
     }
-    jpeg_finish_decompress(&info);
+    // The picture is whole: what follows the last scanline up to the end
+    // marker is not read.
     jpeg_destroy_decompress(&info);
     return true;
 }
