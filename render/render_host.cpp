@@ -1,9 +1,11 @@
 #include "render/render_host.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <utility>
 
+#include "host/tile_intake.h"
 #include "host/world_edges.h"
 
 TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settings, const DataRequestBlock& request,
@@ -23,32 +25,73 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
                                          error + "; a smaller box or zoom, or --max-memory, helps");
         }
         Progress progress(settings.progress, stderr, "tiles");
-        const size_t total = urls.size();
-        auto intake = std::make_shared<TileIntake>(
-            TakeInTiles(source, urls, settings.intake, [&](size_t done) { progress.Update(done, total); }));
+        // The tiles no other request holds or is fetching are fetched here,
+        // on the provider's thread with its source.
+        TileProblem problem;
+        std::exception_ptr thrown;
+        const TileBatchFetcher fetch = [&](const std::vector<std::string>& claimed, std::vector<TileResult>& outcomes) {
+            TileIntake intake;
+            try {
+                intake = TakeInTiles(source, claimed, settings.intake,
+                                     [&](size_t done) { progress.Update(done, claimed.size()); });
+            } catch (...) {
+                // Ends the job as the host's failure once the cache has let
+                // the tiles' waiters go.
+                thrown = std::current_exception();
+                throw;
+            }
+            report.tiles = claimed.size();
+            report.tileBytes = intake.bodyBytes;
+            report.missing = intake.missing;
+            report.firstMissing = intake.firstMissing;
+            outcomes.assign(claimed.size(), TileResult{});
+            for (size_t i = 0; i < claimed.size(); ++i) {
+                if (!intake.complete) {
+                    outcomes[i].skipped = true;
+                } else {
+                    const bool blank = intake.images[i].pixels.empty();
+                    outcomes[i].tile = blank ? SharedBlankTile() : ToSharedTile(std::move(intake.images[i]));
+                }
+            }
+            if (!intake.complete) {
+                problem = intake.problem;
+                outcomes[problem.index].skipped = false;
+                outcomes[problem.index].error = problem.reason;
+            }
+        };
+        TileCache unshared(0);
+        TileCache& cache = settings.sharedTiles != nullptr ? *settings.sharedTiles : unshared;
+        auto shared = std::make_shared<std::vector<TileResult>>(cache.GetAll(urls, fetch));
         progress.Finish();
-        report.tiles = total;
-        report.tileBytes = intake->bodyBytes;
-        report.missing = intake->missing;
-        report.firstMissing = intake->firstMissing;
-        if (!intake->complete) {
-            const TileProblem& problem = intake->problem;
-            return problem.undecodable
+        if (thrown) std::rethrow_exception(thrown);
+        // The first tile that failed in address order, before those not tried
+        // because of it.
+        size_t failed = urls.size();
+        for (size_t i = 0; i < urls.size(); ++i) {
+            const TileResult& result = (*shared)[i];
+            if (!result.tile && (failed == urls.size() || ((*shared)[failed].skipped && !result.skipped))) {
+                failed = i;
+            }
+        }
+        if (failed < urls.size()) {
+            const TileResult& result = (*shared)[failed];
+            const std::string& url = urls[failed];
+            // A failure met by another request is reported as a failed fetch.
+            const bool ours = url == problem.url;
+            const std::string reason = result.skipped ? "another tile of its batch failed" : result.error;
+            return ours && problem.undecodable
                        ? ProvidedTiles::Failed(RenderFailure::TileUndecodable,
-                                               "cannot decode tile " + problem.url + ": " + problem.reason)
-                       : ProvidedTiles::Failed(RenderFailure::TileMissing,
-                                               "cannot fetch tile " + problem.url + ": " + problem.reason);
+                                               "cannot decode tile " + url + ": " + reason)
+                       : ProvidedTiles::Failed(RenderFailure::TileMissing, "cannot fetch tile " + url + ": " + reason);
         }
         ProvidedTiles tiles;
         tiles.tiles.reserve(slots.size());
         size_t fetched = 0;
         for (const TileSlot& slot : slots) {
-            const RgbImage& decoded = slot.outsideWorld ? BlankTile() : intake->images[fetched++];
-            // Every blank tile shows the one shared background.
-            const RgbImage& image = decoded.pixels.empty() ? BlankTile() : decoded;
+            const DecodedTile& image = slot.outsideWorld ? *SharedBlankTile() : *(*shared)[fetched++].tile;
             tiles.tiles.push_back(TileView{image.pixels.data(), image.pixels.size(), image.width, image.height, 3});
         }
-        tiles.keep = std::move(intake);
+        tiles.keep = std::move(shared);
         return tiles;
     };
 }

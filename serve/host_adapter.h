@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "serve/tile_cache.h"
+#include "host/tile_cache.h"
 
 // Fetches tiles from any source zarvo-render takes (a directory in the
 // service layout, http://HOST:PORT, a URL template), within the shared

@@ -21,7 +21,7 @@
 #include "serve/host_adapter.h"
 #include "serve/map_renderer.h"
 #include "serve/serve_options.h"
-#include "serve/tile_cache.h"
+#include "host/tile_cache.h"
 #include "serve/tile_set_probe.h"
 #include "serve/wms_service.h"
 

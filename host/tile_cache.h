@@ -44,13 +44,18 @@ struct TileCacheStats {
 // the next request for the address tries again.
 class TileCache {
 public:
-    TileCache(size_t capacityBytes, TileBatchFetcher fetcher);
+    // `fetcher` may be null when every caller brings its own.
+    TileCache(size_t capacityBytes, TileBatchFetcher fetcher = nullptr);
     TileCache(const TileCache&) = delete;
     TileCache& operator=(const TileCache&) = delete;
 
     // One outcome per address, in order. Blocks until every address is
     // decoded or has failed.
     std::vector<TileResult> GetAll(const std::vector<std::string>& urls);
+    // As above, the addresses no other request holds or is fetching fetched
+    // by `fetch` on the calling thread (with its own tile source) instead of
+    // the cache's fetcher.
+    std::vector<TileResult> GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch);
 
     TileCacheStats Stats() const;
 

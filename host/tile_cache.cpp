@@ -1,7 +1,8 @@
-#include "serve/tile_cache.h"
+#include "host/tile_cache.h"
 
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -46,6 +47,10 @@ private:
 };
 
 std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) {
+    return GetAll(urls, fetcher);
+}
+
+std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch) {
     std::vector<std::shared_ptr<Entry>> wanted(urls.size());
     Claims claims(*this);
     claims.urls.reserve(urls.size());
@@ -76,7 +81,8 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) 
     if (!claims.urls.empty()) {
         std::vector<TileResult> outcomes;
         try {
-            fetcher(claims.urls, outcomes);
+            if (!fetch) throw std::logic_error("no fetcher");
+            fetch(claims.urls, outcomes);
             if (outcomes.size() != claims.urls.size()) {
                 outcomes.assign(claims.urls.size(), TileResult{nullptr, "the fetcher lost track of its tiles"});
             }
