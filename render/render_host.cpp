@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 
 #include "host/tile_intake.h"
 #include "host/world_edges.h"
+#include "projection/tile_service.h"
 
 TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settings, const DataRequestBlock& request,
                                 IntakeReport& report) {
@@ -27,9 +29,24 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
         Progress progress(settings.progress, stderr, "tiles");
         // The tiles no other request holds or is fetching are fetched here,
         // on the provider's thread with its source.
+        // The plug-in spreads the tiles over several servers, so one tile may
+        // come under more than one address: tiles are shared by where they
+        // lie, and fetched by the first address listed.
+        std::vector<std::string> keys;
+        std::unordered_map<std::string, std::string> addressOf;
+        keys.reserve(urls.size());
+        for (const std::string& url : urls) {
+            TileAddress address;
+            keys.push_back(ParseTileAddress(url, address) ? RelativeTilePath(address) : url);
+            addressOf.emplace(keys.back(), url);
+        }
         TileProblem problem;
+        std::string problemKey;
         std::exception_ptr thrown;
-        const TileBatchFetcher fetch = [&](const std::vector<std::string>& claimed, std::vector<TileResult>& outcomes) {
+        const TileBatchFetcher fetch = [&](const std::vector<std::string>& claimedKeys, std::vector<TileResult>& outcomes) {
+            std::vector<std::string> claimed;
+            claimed.reserve(claimedKeys.size());
+            for (const std::string& key : claimedKeys) claimed.push_back(addressOf.at(key));
             TileIntake intake;
             try {
                 intake = TakeInTiles(source, claimed, settings.intake,
@@ -55,13 +72,14 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
             }
             if (!intake.complete) {
                 problem = intake.problem;
+                problemKey = claimedKeys[problem.index];
                 outcomes[problem.index].skipped = false;
                 outcomes[problem.index].error = problem.reason;
             }
         };
         TileCache unshared(0);
         TileCache& cache = settings.sharedTiles != nullptr ? *settings.sharedTiles : unshared;
-        auto shared = std::make_shared<std::vector<TileResult>>(cache.GetAll(urls, fetch));
+        auto shared = std::make_shared<std::vector<TileResult>>(cache.GetAll(keys, fetch));
         progress.Finish();
         if (thrown) std::rethrow_exception(thrown);
         // The first tile that failed in address order, before those not tried
@@ -77,7 +95,7 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
             const TileResult& result = (*shared)[failed];
             const std::string& url = urls[failed];
             // A failure met by another request is reported as a failed fetch.
-            const bool ours = url == problem.url;
+            const bool ours = keys[failed] == problemKey;
             const std::string reason = result.skipped ? "another tile of its batch failed" : result.error;
             return ours && problem.undecodable
                        ? ProvidedTiles::Failed(RenderFailure::TileUndecodable,
