@@ -56,13 +56,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::isfinite(map.box.north));
     Require(map.layer == "map" || map.layer == "aerial" || map.layer == "hybrid");
 
-    const MapWindow window = PlanMapWindow(map.box, map.width, map.height, 21);
+    MercatorWindow mercator;
+    if (map.crs == MapCrs::WebMercator) {
+        mercator = PlanMercatorWindow(map.box, map.width, map.height, 21);
+        Require(mercator.rowLatitudes.size() == mercator.window.rows);
+        for (size_t row = 1; row < mercator.rowLatitudes.size(); ++row) {
+            Require(mercator.rowLatitudes[row] <= mercator.rowLatitudes[row - 1]);
+        }
+    }
+    const MapWindow window =
+        map.crs == MapCrs::WebMercator ? mercator.window : PlanMapWindow(map.box, map.width, map.height, 21);
     if (window.empty) return 0;
     Require(window.columns >= 1 && window.column0 + window.columns <= map.width);
     Require(window.rows >= 1 && window.row0 + window.rows <= map.height);
     Require(window.west <= window.east && window.south <= window.north);
     Require(window.west >= kCoverageWest && window.east <= kCoverageEast);
-    Require(window.south >= kCoverageSouth && window.north <= kCoverageNorth);
+    // The Mercator world's edge, give or take the rounding of its inverse.
+    Require(window.south >= kCoverageSouth - 1e-9 && window.north <= kCoverageNorth + 1e-9);
     Require(window.zoom >= 1 && window.zoom <= 21);
     return 0;
 }

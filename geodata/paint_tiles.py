@@ -15,9 +15,13 @@ resolution, so they stay one pixel wide instead of fading when averaged.
 The areas are cut at the Mercator world's edge (about 85 degrees) before
 they are projected: Antarctica's outline runs through the south pole, where
 Mercator has no finite y.
+Each layer's directory also gets a metadata.json, as tile trees exported
+from MBTiles carry, whose "attribution" names the data it shows: servers
+show it as the layer's credits.
 """
 
 import argparse
+import json
 import multiprocessing
 import os
 import shutil
@@ -204,6 +208,28 @@ def blend(pixels, mask, colour_and_opacity):
 WORK = {}
 
 
+# Short credit lines of the data sets (CREDITS.md has them in full).
+GSHHG_CREDIT = "Shorelines and borders: GSHHG 2.3.7, P. Wessel and W. H. F. Smith (LGPL-3+)"
+NASA_CREDIT = "Imagery: NASA Visible Earth"
+LAYER_METADATA = (
+    ("map", "png", "Land and water from GSHHG's shorelines and lakes, national borders, 10-degree graticule",
+     GSHHG_CREDIT),
+    ("aerial", "jpg", "The NASA Visible Earth world image", NASA_CREDIT),
+    ("hybrid", "png", "The world image with GSHHG's coastlines, national borders and a 10-degree graticule",
+     NASA_CREDIT + "; " + GSHHG_CREDIT),
+)
+
+
+def write_metadata(out):
+    """metadata.json in each layer's directory, with the keys MBTiles uses."""
+    for layer, image_format, description, attribution in LAYER_METADATA:
+        metadata = {"name": layer, "description": description, "attribution": attribution,
+                    "format": image_format, "minzoom": 0, "maxzoom": MAX_ZOOM, "type": "baselayer"}
+        with open(os.path.join(out, layer, "metadata.json"), "w") as f:
+            json.dump(metadata, f, indent=1)
+            f.write("\n")
+
+
 def write_tile(pixels, path, driver, options):
     tile = gdal.GetDriverByName("MEM").Create("", TILE, TILE, 3, gdal.GDT_Byte)
     tile.WriteArray(np.ascontiguousarray(pixels))
@@ -266,6 +292,7 @@ def paint(arguments):
     with multiprocessing.get_context("fork").Pool(arguments.jobs) as pool:
         written = sum(pool.imap_unordered(paint_row, tasks))
     shutil.copyfile(arguments.credits, os.path.join(out, "CREDITS.md"))
+    write_metadata(out)
     tiles = 3 * sum(4 ** zoom for zoom in range(MAX_ZOOM + 1))
     print("paint_tiles: %d tiles, %.1f MB, in %s" % (tiles, written / 1e6, out))
 

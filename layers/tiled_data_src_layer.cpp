@@ -25,5 +25,5 @@ int32_t TiledDataSrcLayer::ProcessDownload(const DownloadJob& job, LayerImage& i
     if (transform == nullptr) {
         return ZARVO_EVENT_NO_TRANSFORM;
     }
-    return ResampleMosaic(*transform, job, image);
+    return ResampleMosaic(*transform, job, image, &columnPlans);
 }

@@ -41,6 +41,14 @@ int64_t CountSteps(int64_t start, int64_t end, int64_t step) {
 
 }  // namespace
 
+double CoordTransform::ToWorldX(double lon, double lat, int32_t zoom) const {
+    return ToWorldPixel(lon, lat, zoom).x;
+}
+
+double CoordTransform::ToWorldY(double lon, double lat, int32_t zoom) const {
+    return ToWorldPixel(lon, lat, zoom).y;
+}
+
 bool CoordTransform::IsSeparable() const {
     return false;
 }

@@ -20,6 +20,11 @@ public:
 
     // World pixel of (lon, lat) in degrees at `zoom`, y in offset form.
     virtual WorldPoint ToWorldPixel(double lon, double lat, int32_t zoom) const = 0;
+    // The x and the y of ToWorldPixel(lon, lat, zoom), to the bit. A
+    // separable transform overrides them to leave out the other axis's work:
+    // a raster projects each of its columns and rows with them.
+    virtual double ToWorldX(double lon, double lat, int32_t zoom) const;
+    virtual double ToWorldY(double lon, double lat, int32_t zoom) const;
     virtual int32_t TileWidth() const = 0;
     virtual int32_t TileHeight() const = 0;
     virtual std::u16string TileUrl(const TileKey& key) const = 0;

@@ -24,6 +24,15 @@ WorldPoint ZarvoCoordTransform::ToWorldPixel(double lon, double lat, int32_t zoo
     return p;
 }
 
+// The same expressions as ToWorldPixel, one axis each.
+double ZarvoCoordTransform::ToWorldX(double lon, double /*lat*/, int32_t zoom) const {
+    return MercatorX(lon, PowerOfTwo(zoom - 1));
+}
+
+double ZarvoCoordTransform::ToWorldY(double /*lon*/, double lat, int32_t zoom) const {
+    return MercatorY(lat, PowerOfTwo(zoom - 1)) + PowerOfTwo(zoom + 9);
+}
+
 int32_t ZarvoCoordTransform::TileWidth() const {
     return kZarvoTileSize;
 }

@@ -14,6 +14,8 @@ public:
     ZarvoCoordTransform(LayerKind kind, const std::u16string& name);
 
     WorldPoint ToWorldPixel(double lon, double lat, int32_t zoom) const override;
+    double ToWorldX(double lon, double lat, int32_t zoom) const override;
+    double ToWorldY(double lon, double lat, int32_t zoom) const override;
     int32_t TileWidth() const override;
     int32_t TileHeight() const override;
     std::u16string TileUrl(const TileKey& key) const override;

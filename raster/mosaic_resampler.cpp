@@ -40,7 +40,8 @@ int32_t CheckImages(const DownloadJob& job, size_t tileCount, int32_t tileWidth,
 
 }  // namespace
 
-int32_t ResampleMosaic(const CoordTransform& transform, const DownloadJob& job, LayerImage& image) {
+int32_t ResampleMosaic(const CoordTransform& transform, const DownloadJob& job, LayerImage& image,
+                       ColumnPlans* plans) {
     const DataRequestBlock& request = job.request;
     const TileRange range = RequestTileRange(transform, request);
     if (range.Empty()) {
@@ -67,7 +68,7 @@ int32_t ResampleMosaic(const CoordTransform& transform, const DownloadJob& job, 
     sampling.stepX = SampleStep(request.west, request.east, request.width);
     sampling.stepY = SampleStep(request.north, request.south, request.height);
     if (transform.IsSeparable()) {
-        SampleSeparable(transform, grid, sampling, raster.get());
+        SampleSeparable(transform, grid, sampling, raster.get(), plans);
     } else {
         SampleEveryPixel(transform, grid, sampling, raster.get());
     }

@@ -6,6 +6,8 @@
 #include "raster/separable_kernels.h"
 #include "raster/tile_grid.h"
 
+class ColumnPlans;
+
 // The regular longitude/latitude grid of one output raster: sample (j, i)
 // lies at longitude west + j * stepX and latitude north + i * stepY.
 struct SampleRaster {
@@ -28,9 +30,11 @@ void SampleEveryPixel(const CoordTransform& transform, const TileGrid& grid, con
 // SampleEveryPixel. Interpolates each source row once along the raster's
 // columns, then blends pairs of those rows, with the kernels the processor
 // runs fastest.
+// Takes the plan of its columns from `plans` where one is given, which
+// keeps it for the rasters after it.
 void SampleSeparable(const CoordTransform& transform, const TileGrid& grid, const SampleRaster& raster,
-                     uint8_t* out);
+                     uint8_t* out, ColumnPlans* plans = nullptr);
 
 // The same with the given kernels.
 void SampleSeparableWith(const CoordTransform& transform, const TileGrid& grid, const SampleRaster& raster,
-                         const SeparableKernels& kernels, uint8_t* out);
+                         const SeparableKernels& kernels, uint8_t* out, ColumnPlans* plans = nullptr);

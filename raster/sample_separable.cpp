@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "raster/column_plan.h"
 #include "raster/raster_sampling.h"
 #include "raster/separable_kernels.h"
 
@@ -17,18 +19,6 @@ constexpr uint32_t kColumnBlock = 4096;
 // table stays small however tall the raster is.
 constexpr uint32_t kRowChunk = 4096;
 
-// How the columns of a run read a source row: not at all (outside the
-// grid: black), with the kernel's four-byte loads straight from one tile,
-// or one by one where a load could leave the tile's row or its buffer.
-enum class RunKind { Outside, Wide, TileEdge };
-
-struct ColumnRun {
-    RunKind kind;
-    int32_t tileColumn;
-    size_t first;
-    size_t end;
-};
-
 // Where one raster row samples the grid: the source row of its north
 // neighbours (-1 outside the grid) and its distance past it.
 struct RowSample {
@@ -36,22 +26,30 @@ struct RowSample {
     double frac;
 };
 
+// Tables the sampler fills before it reads them, left unfilled when they
+// are made: a raster of a few rows would otherwise spend more time clearing
+// them than sampling.
+template <typename T>
+std::unique_ptr<T[]> Unfilled(size_t n) {
+    return std::unique_ptr<T[]>(new T[n]);
+}
+
 // A row of doubles that starts on a cache line, so that the kernels' wide
 // loads and stores do not straddle lines.
 class AlignedRow {
 public:
     void Resize(size_t n) {
-        storage.assign(n + kLineDoubles, 0.0);
-        const auto address = reinterpret_cast<uintptr_t>(storage.data());
+        storage = Unfilled<double>(n + kLineDoubles);
+        const auto address = reinterpret_cast<uintptr_t>(storage.get());
         const size_t skip = (kLineBytes - address % kLineBytes) % kLineBytes / sizeof(double);
-        start = storage.data() + skip;
+        start = storage.get() + skip;
     }
     double* Data() { return start; }
 
 private:
     static constexpr size_t kLineBytes = 64;
     static constexpr size_t kLineDoubles = kLineBytes / sizeof(double);
-    std::vector<double> storage;
+    std::unique_ptr<double[]> storage;
     double* start = nullptr;
 };
 
@@ -62,45 +60,14 @@ private:
 class HorizontalRows {
 public:
     HorizontalRows(const TileGrid& grid, const SeparableKernels& kernels, size_t maxColumns)
-        : grid(grid),
-          kernels(kernels),
-          pixel(maxColumns),
-          tile(maxColumns),
-          offset3(maxColumns),
-          offset4(maxColumns),
-          wx0(3 * maxColumns),
-          fx(3 * maxColumns) {
+        : grid(grid), kernels(kernels) {
         for (AlignedRow& slot : slots) slot.Resize(3 * maxColumns + 1);
     }
 
     // Starts a block of columns; the rows kept for the last block are void.
-    void SetColumns(const AxisSample* columns, size_t count) {
-        runs.clear();
-        const int32_t tileWidth = grid.TileWidth();
-        for (size_t c = 0; c < count; ++c) {
-            const AxisSample& s = columns[c];
-            RunKind kind = RunKind::Outside;
-            if (s.inside) {
-                // The kernel loads 8 bytes from the pixel: for the last two
-                // pixels of a row that would leave the row, and for the
-                // last row the image.
-                kind = s.pixel + 2 < tileWidth ? RunKind::Wide : RunKind::TileEdge;
-                pixel[c] = s.pixel;
-                tile[c] = s.tile;
-                offset3[c] = s.pixel * 3;
-                offset4[c] = s.pixel * 4;
-                for (size_t ch = 0; ch < 3; ++ch) {
-                    wx0[3 * c + ch] = 1 - s.frac;
-                    fx[3 * c + ch] = s.frac;
-                }
-            }
-            const int32_t runTile = kind == RunKind::Wide ? s.tile : -1;
-            if (runs.empty() || runs.back().kind != kind || runs.back().tileColumn != runTile) {
-                runs.push_back(ColumnRun{kind, runTile, c, c + 1});
-            } else {
-                runs.back().end = c + 1;
-            }
-        }
+    // The plan must outlive its use here.
+    void SetColumns(const ColumnPlan& columns) {
+        plan = &columns;
         slotRow[0] = slotRow[1] = -1;
     }
 
@@ -123,11 +90,11 @@ public:
         if (gridRow == slotRow[0] || gridRow == slotRow[1]) return;
         const auto tileRow = static_cast<int32_t>(gridRow / grid.TileHeight());
         const auto dy = static_cast<int32_t>(gridRow % grid.TileHeight());
-        for (const ColumnRun& run : runs) {
+        for (const ColumnRun& run : plan->runs) {
             if (run.kind != RunKind::Wide) continue;
             const int32_t depth = grid.Image(tileRow, run.tileColumn).bytesPerPixel;
-            const int32_t west = std::min(pixel[run.first], pixel[run.end - 1]);
-            const int32_t east = std::max(pixel[run.first], pixel[run.end - 1]);
+            const int32_t west = std::min(plan->pixel[run.first], plan->pixel[run.end - 1]);
+            const int32_t east = std::max(plan->pixel[run.first], plan->pixel[run.end - 1]);
             const uint8_t* row = grid.Pixel(tileRow, run.tileColumn, 0, dy);
             for (int32_t byte = west * depth; byte < (east + 1) * depth + 4; byte += 64) {
                 __builtin_prefetch(row + byte);
@@ -141,7 +108,7 @@ private:
     void Interpolate(int64_t gridRow, double* out) const {
         const auto tileRow = static_cast<int32_t>(gridRow / grid.TileHeight());
         const auto dy = static_cast<int32_t>(gridRow % grid.TileHeight());
-        for (const ColumnRun& run : runs) {
+        for (const ColumnRun& run : plan->runs) {
             switch (run.kind) {
                 case RunKind::Outside:
                     // Zero weights on zero bytes: what the blend gives there.
@@ -150,9 +117,9 @@ private:
                 case RunKind::Wide: {
                     const TileImage& image = grid.Image(tileRow, run.tileColumn);
                     const size_t depth = static_cast<size_t>(image.bytesPerPixel);
-                    const int32_t* offset = depth == 3 ? offset3.data() : offset4.data();
+                    const int32_t* offset = depth == 3 ? plan->offset3.get() : plan->offset4.get();
                     kernels.horizontal(grid.Pixel(tileRow, run.tileColumn, 0, dy), offset + run.first, depth,
-                                       wx0.data() + 3 * run.first, fx.data() + 3 * run.first, run.end - run.first,
+                                       plan->wx0.get() + 3 * run.first, plan->fx.get() + 3 * run.first, run.end - run.first,
                                        out + 3 * run.first);
                     break;
                 }
@@ -166,37 +133,32 @@ private:
     // The same operations as the kernels, on a column whose east neighbour
     // may lie in the next tile.
     void InterpolateEdge(int32_t tileRow, int32_t dy, size_t c, double* out) const {
-        const uint8_t* p = grid.Pixel(tileRow, tile[c], pixel[c], dy);
-        const uint8_t* q = pixel[c] + 1 < grid.TileWidth()
-                               ? p + grid.Image(tileRow, tile[c]).bytesPerPixel
-                               : grid.Pixel(tileRow, tile[c] + 1, 0, dy);
+        const ColumnPlan& columns = *plan;
+        const uint8_t* p = grid.Pixel(tileRow, columns.tile[c], columns.pixel[c], dy);
+        const uint8_t* q = columns.pixel[c] + 1 < grid.TileWidth()
+                               ? p + grid.Image(tileRow, columns.tile[c]).bytesPerPixel
+                               : grid.Pixel(tileRow, columns.tile[c] + 1, 0, dy);
         for (int ch = 0; ch < 3; ++ch) {
-            out[ch] = p[ch] * wx0[3 * c + ch] + q[ch] * fx[3 * c + ch];
+            out[ch] = p[ch] * columns.wx0[3 * c + ch] + q[ch] * columns.fx[3 * c + ch];
         }
     }
 
     const TileGrid& grid;
     const SeparableKernels& kernels;
-    std::vector<int32_t> pixel;
-    std::vector<int32_t> tile;
-    std::vector<int32_t> offset3;
-    std::vector<int32_t> offset4;
-    std::vector<double> wx0;
-    std::vector<double> fx;
-    std::vector<ColumnRun> runs;
+    const ColumnPlan* plan = nullptr;
     AlignedRow slots[2];
     int64_t slotRow[2] = {-1, -1};
 };
 
 }  // namespace
 
-void SampleSeparable(const CoordTransform& transform, const TileGrid& grid, const SampleRaster& raster,
-                     uint8_t* out) {
-    SampleSeparableWith(transform, grid, raster, SelectKernels(), out);
+void SampleSeparable(const CoordTransform& transform, const TileGrid& grid, const SampleRaster& raster, uint8_t* out,
+                     ColumnPlans* plans) {
+    SampleSeparableWith(transform, grid, raster, SelectKernels(), out, plans);
 }
 
 void SampleSeparableWith(const CoordTransform& transform, const TileGrid& grid, const SampleRaster& raster,
-                         const SeparableKernels& kernels, uint8_t* out) {
+                         const SeparableKernels& kernels, uint8_t* out, ColumnPlans* plans) {
     if (raster.width == 0 || raster.height == 0) {
         return;
     }
@@ -204,25 +166,23 @@ void SampleSeparableWith(const CoordTransform& transform, const TileGrid& grid, 
     // projection per column and one per row give every sample's world pixel.
     const uint32_t block = std::min(raster.width, kColumnBlock);
     const uint32_t chunk = std::min(raster.height, kRowChunk);
-    std::vector<AxisSample> columns(block);
-    std::vector<RowSample> rowSamples(chunk);
+    const std::unique_ptr<RowSample[]> rowSamples = Unfilled<RowSample>(chunk);
     HorizontalRows rows(grid, kernels, block);
     const size_t rowBytes = size_t{raster.width} * 3;
     for (uint32_t firstRow = 0; firstRow < raster.height; firstRow += kRowChunk) {
         const uint32_t rowCount = std::min(kRowChunk, raster.height - firstRow);
         for (uint32_t r = 0; r < rowCount; ++r) {
             const double lat = raster.north + (firstRow + r) * raster.stepY;
-            const AxisSample s = grid.LocateRow(transform.ToWorldPixel(raster.west, lat, raster.zoom).y);
+            const AxisSample s = grid.LocateRow(transform.ToWorldY(raster.west, lat, raster.zoom));
             rowSamples[r] = s.inside ? RowSample{int64_t{s.tile} * grid.TileHeight() + s.pixel, s.frac}
                                      : RowSample{-1, 0.0};
         }
         for (uint32_t first = 0; first < raster.width; first += kColumnBlock) {
             const uint32_t count = std::min(kColumnBlock, raster.width - first);
-            for (uint32_t c = 0; c < count; ++c) {
-                const double lon = raster.west + (first + c) * raster.stepX;
-                columns[c] = grid.LocateColumn(transform.ToWorldPixel(lon, raster.north, raster.zoom).x);
-            }
-            rows.SetColumns(columns.data(), count);
+            const std::shared_ptr<const ColumnPlan> columns =
+                plans != nullptr ? plans->Get(transform, grid, raster, first, count)
+                                 : std::make_shared<const ColumnPlan>(transform, grid, raster, first, count);
+            rows.SetColumns(*columns);
             for (uint32_t r = 0; r < rowCount; ++r) {
                 const RowSample& row = rowSamples[r];
                 uint8_t* pixels = out + (firstRow + r) * rowBytes + size_t{first} * 3;

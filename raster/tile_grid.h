@@ -41,10 +41,12 @@ public:
     }
 
     int32_t Columns() const { return columns; }
+    int64_t West() const { return x0; }  // world x of the grid's first column
     int32_t TileWidth() const { return tileWidth; }
     int32_t TileHeight() const { return tileHeight; }
 
 private:
+    // Inline: a raster locates every one of its columns and rows.
     static AxisSample Locate(double v, int64_t origin, int32_t tileSize, int32_t tileCount);
 
     const TileImage* images;
@@ -55,6 +57,34 @@ private:
     int32_t columns;
     int32_t rows;
 };
+
+inline AxisSample TileGrid::Locate(double v, int64_t origin, int32_t tileSize, int32_t tileCount) {
+    AxisSample s{};
+    // The sample's pixel and the next one must both lie in the grid. The
+    // test is made on the double, so NaN and values beyond the 32-bit range
+    // fail it before any conversion.
+    int64_t lastStart = origin + int64_t{tileCount} * tileSize - 1;
+    if (lastStart > INT32_MAX) {
+        lastStart = INT32_MAX;
+    }
+    if (!(v >= static_cast<double>(origin) && v < static_cast<double>(lastStart))) {
+        return s;
+    }
+    const int32_t p = static_cast<int32_t>(v);
+    const int32_t rel = static_cast<int32_t>(p - origin);
+    s.inside = true;
+    s.tile = rel / tileSize;
+    s.pixel = rel % tileSize;
+    if (s.pixel + 1 < tileSize) {
+        s.nextTile = s.tile;
+        s.nextPixel = s.pixel + 1;
+    } else {
+        s.nextTile = s.tile + 1;
+        s.nextPixel = 0;
+    }
+    s.frac = v - p;
+    return s;
+}
 
 // A tile image the resampler can read without leaving its buffer: one tile
 // wide, 3 or 4 bytes per pixel, and at least one tile's worth of bytes.

@@ -48,11 +48,14 @@ BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev l
     libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
-# zarvo-serve: its HTTP library, and node with npm to bundle its map page.
-SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config)
+# zarvo-serve: its HTTP library, a JSON reader for tile set metadata, and node with
+# npm to bundle its map page.
+SERVE_BUILD_PACKAGES=(libcpp-httplib-dev pkg-config nlohmann-json3-dev)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin parallel)
-# zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, a load generator.
-SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl)
+# zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, QGIS (offscreen), a load generator,
+# and the OGC schemas (shipped with MapProxy's package) with xmllint to validate the capabilities.
+SERVE_CHECK_PACKAGES=(gdal-bin python3-gdal python3-owslib chromium wrk curl libxml2-utils python3-mapproxy
+    python3-qgis qgis-providers)
 # zarvo-serve against its peers (not part of the tests): MapServer as FastCGI behind lighttpd,
 # MapProxy under gunicorn.
 PEER_PACKAGES=(cgi-mapserver lighttpd mapproxy gunicorn wrk curl gdal-bin python3-gdal python3-numpy)

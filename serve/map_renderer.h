@@ -53,6 +53,8 @@ public:
     RenderResult Render(const std::string& layer, const MapWindow& window);
 
     uint64_t DataRequests() const { return dataRequests.load(); }
+    // The tiles one image may use.
+    size_t TileBudget() const { return limits.maxTilesPerRender; }
 
 private:
     // The tiles of one job from the cache, held against maxTilesHeld until

@@ -5,7 +5,8 @@
 
 const char kServeUsage[] =
     "usage: zarvo-serve --tiles DIR|http://HOST:PORT [--port N] [--bind ADDRESS] [--cache-mb N]\n"
-    "                   [--max-zoom Z] [--threads N] [--plugin LIBRARY] [--web DIR]\n";
+    "                   [--max-zoom Z] [--threads N] [--plugin LIBRARY] [--web DIR]\n"
+    "                   [--service-metadata FILE]\n";
 
 bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -30,6 +31,8 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
             o.plugin = value;
         } else if (flag == "--web") {
             o.web = value;
+        } else if (flag == "--service-metadata") {
+            o.serviceMetadata = value;
         } else if (flag == "--port") {
             if (!numeric(0, 65535)) return false;
             o.port = static_cast<int>(number);

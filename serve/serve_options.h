@@ -14,6 +14,7 @@ struct ServeOptions {
     size_t cacheMegabytes = 256;
     int32_t maxZoom = 0;         // 0: what a tile directory holds, else 21
     size_t threads = 32;         // an open keep-alive connection holds one
+    std::string serviceMetadata; // a JSON file describing the service in its capabilities; empty: defaults
 };
 
 extern const char kServeUsage[];

@@ -2,12 +2,14 @@
 
 #include <string>
 
+#include "serve/service_description.h"
 #include "serve/wms_query.h"
 
 // The capabilities document of the service in the given version.
 // `serviceUrl` is where clients send their requests, e.g.
 // http://127.0.0.1:8080/wms?; it is escaped for XML here.
-std::string CapabilitiesDocument(WmsVersion version, const std::string& serviceUrl);
+std::string CapabilitiesDocument(WmsVersion version, const std::string& serviceUrl,
+                                 const ServiceDescription& description);
 const char* CapabilitiesContentType(WmsVersion version);
 
 // A service exception report. `code` may be null for an error that has no
@@ -16,3 +18,6 @@ std::string ExceptionDocument(WmsVersion version, const char* code, const std::s
 const char* ExceptionContentType(WmsVersion version);
 
 std::string EscapeXml(const std::string& text);
+
+// The shortest decimal that reads back as the same double.
+std::string ShortestNumber(double value);

@@ -13,37 +13,17 @@ char LowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
-
-// The value of the first parameter of that name, or null.
 const std::string* Find(const QueryParameters& parameters, const char* name) {
-    for (const auto& parameter : parameters) {
-        if (EqualsIgnoringCase(parameter.first, name)) return &parameter.second;
-    }
-    return nullptr;
+    return FindParameter(parameters, name);
 }
 
 std::vector<std::string> SplitCommas(const std::string& text) {
-    std::vector<std::string> parts(1);
-    for (char c : text) {
-        if (c == ',') {
-            parts.emplace_back();
-        } else {
-            parts.back() += c;
-        }
-    }
-    return parts;
+    return SplitAt(text, ',');
 }
 
 // A decimal number in plain notation; strtod alone would also take hex,
 // "inf", "nan" and leading blanks.
-bool ParseCoordinate(const std::string& text, double& value) {
+bool ParseCoordinate(const std::string& text, double limit, double& value) {
     if (text.empty() || text.size() > 64) return false;
     for (char c : text) {
         const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
@@ -52,18 +32,7 @@ bool ParseCoordinate(const std::string& text, double& value) {
     char* end = nullptr;
     errno = 0;
     value = std::strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && std::isfinite(value) && std::fabs(value) <= kMaxCoordinateMagnitude;
-}
-
-bool ParseWholeNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
-    if (text.empty() || text.size() > 9) return false;
-    uint32_t number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<uint32_t>(c - '0');
-    }
-    value = number;
-    return number >= low && number <= high;
+    return errno == 0 && *end == '\0' && std::isfinite(value) && std::fabs(value) <= limit;
 }
 
 bool ParseColour(const std::string& text, uint32_t& colour) {
@@ -234,21 +203,27 @@ private:
         const std::string* crs = Required(crsName);
         if (crs == nullptr) return false;
         bool latitudeFirst = false;
+        double limit = kMaxCoordinateMagnitude;
         if (EqualsIgnoringCase(*crs, "EPSG:4326")) {
             // EPSG:4326 is latitude, longitude; WMS 1.1.1 predates honouring it.
             latitudeFirst = v130;
+        } else if (EqualsIgnoringCase(*crs, "EPSG:3857")) {
+            query.map.crs = MapCrs::WebMercator;
+            limit = kMaxCoordinateMagnitude * 1000.0;
         } else if (!EqualsIgnoringCase(*crs, "CRS:84")) {
-            return Fail(WmsErrorCode::InvalidCRS,
-                        std::string(crsName) + " must be EPSG:4326 or CRS:84, not '" + crs->substr(0, 64) + "'");
+            return Fail(WmsErrorCode::InvalidCRS, std::string(crsName) + " must be EPSG:4326, CRS:84 or EPSG:3857, not '" +
+                                                      crs->substr(0, 64) + "'");
         }
         const std::string* bbox = Required("BBOX");
         if (bbox == nullptr) return false;
         const std::vector<std::string> parts = SplitCommas(*bbox);
         double v[4] = {0, 0, 0, 0};
         bool numbers = parts.size() == 4;
-        for (size_t i = 0; numbers && i < 4; ++i) numbers = ParseCoordinate(parts[i], v[i]);
+        for (size_t i = 0; numbers && i < 4; ++i) numbers = ParseCoordinate(parts[i], limit, v[i]);
         if (!numbers) {
-            return Fail(WmsErrorCode::InvalidParameterValue, "BBOX must be four finite numbers in degrees");
+            return Fail(WmsErrorCode::InvalidParameterValue,
+                        query.map.crs == MapCrs::WebMercator ? "BBOX must be four finite numbers in metres"
+                                                             : "BBOX must be four finite numbers in degrees");
         }
         LonLatBox& box = query.map.box;
         if (latitudeFirst) {
@@ -306,6 +281,44 @@ private:
 };
 
 }  // namespace
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+const std::string* FindParameter(const QueryParameters& parameters, const char* name) {
+    for (const auto& parameter : parameters) {
+        if (EqualsIgnoringCase(parameter.first, name)) return &parameter.second;
+    }
+    return nullptr;
+}
+
+bool ParseWholeNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
+    if (text.empty() || text.size() > 9) return false;
+    uint32_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + static_cast<uint32_t>(c - '0');
+    }
+    value = number;
+    return number >= low && number <= high;
+}
+
+std::vector<std::string> SplitAt(const std::string& text, char separator) {
+    std::vector<std::string> parts(1);
+    for (char c : text) {
+        if (c == separator) {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
 
 const std::vector<std::string>& ServedLayers() {
     static const std::vector<std::string> layers(std::begin(kServiceLayers), std::end(kServiceLayers));

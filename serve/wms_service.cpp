@@ -1,5 +1,6 @@
 #include "serve/wms_service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "host/jpeg_encoder.h"
 #include "host/png_encoder.h"
 #include "serve/map_window.h"
+#include "serve/mercator_render.h"
 #include "serve/wms_documents.h"
 
 namespace {
@@ -70,7 +72,7 @@ WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::strin
     if (query.operation == WmsOperation::GetCapabilities) {
         WmsAnswer answer;
         answer.contentType = CapabilitiesContentType(query.version);
-        answer.body = CapabilitiesDocument(query.version, serviceUrl);
+        answer.body = CapabilitiesDocument(query.version, serviceUrl, description);
         return answer;
     }
     MapTimes times;
@@ -80,31 +82,55 @@ WmsAnswer WmsService::Answer(const QueryParameters& parameters, const std::strin
 }
 
 WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times) {
-    const MapWindow window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
+    WmsAnswer image;
+    MapFailure failure;
+    if (!Draw(request, image, failure, times)) {
+        return ExceptionAnswer(failure.status, version, failure.code, failure.message);
+    }
+    return image;
+}
+
+bool WmsService::Draw(const GetMapRequest& request, WmsAnswer& answer, MapFailure& failure, MapTimes& times) {
+    // Both grids end in the same placement: a window of covered pixels and
+    // its raster, laid into the background.
+    MapWindow window;
+    MercatorWindow mercator;
+    if (request.crs == MapCrs::WebMercator) {
+        mercator = PlanMercatorWindow(request.box, request.width, request.height, maxZoom);
+        window = mercator.window;
+    } else {
+        window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
+    }
     const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
     std::vector<uint8_t> raster;
     if (!window.empty) {
         const Clock::time_point asked = Clock::now();
-        RenderResult rendered = renderer.Render(request.layer, window);
+        RenderResult rendered = request.crs == MapCrs::WebMercator
+                                    ? RenderMercatorWindow(renderer, request.layer, mercator)
+                                    : renderer.Render(request.layer, window);
+        // A Mercator window's bands take their tiles on several threads at
+        // once: their sum may exceed the time of the whole.
         times.tiles = rendered.tileTime;
-        times.raster = Clock::now() - asked - rendered.tileTime;
+        times.raster = std::max(Clock::duration{}, Clock::now() - asked - rendered.tileTime);
         switch (rendered.status) {
             case RenderStatus::Ok:
                 raster = std::move(rendered.pixels);
                 break;
             case RenderStatus::TooManyTiles:
-                return ExceptionAnswer(400, version, "InvalidParameterValue",
-                                       rendered.message + ": ask for a smaller image or a smaller box");
+                failure = {400, "InvalidParameterValue", rendered.message + ": ask for a smaller image or a smaller box"};
+                return false;
             case RenderStatus::TileUnavailable:
-                return ExceptionAnswer(502, version, nullptr, rendered.message);
+                failure = {502, nullptr, rendered.message};
+                return false;
             case RenderStatus::OutOfMemory:
-                return ExceptionAnswer(503, version, nullptr, rendered.message);
+                failure = {503, nullptr, rendered.message};
+                return false;
             case RenderStatus::Refused:
             case RenderStatus::Failed:
-                return ExceptionAnswer(500, version, nullptr, rendered.message);
+                failure = {500, nullptr, rendered.message};
+                return false;
         }
     }
-    WmsAnswer answer;
     std::vector<uint8_t> encoded;
     std::string error;
     RgbImage image;
@@ -117,10 +143,12 @@ WmsAnswer WmsService::GetMap(const GetMapRequest& request, WmsVersion version, M
                                  : EncodeJpeg(image, kJpegQuality, encoded, error);
     times.encode = Clock::now() - encoding;
     if (!encodedWell) {
-        return ExceptionAnswer(500, version, nullptr, "cannot encode the image: " + error);
+        failure = {500, nullptr, "cannot encode the image: " + error};
+        return false;
     }
+    answer = WmsAnswer{};
     answer.contentType = request.format == ImageFormat::Png ? "image/png" : "image/jpeg";
     answer.body.assign(encoded.begin(), encoded.end());
     answer.zoom = window.empty ? 0 : window.zoom;
-    return answer;
+    return true;
 }

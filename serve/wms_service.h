@@ -7,6 +7,7 @@
 
 #include "serve/allowance.h"
 #include "serve/map_renderer.h"
+#include "serve/service_description.h"
 #include "serve/wms_query.h"
 
 // An answer in HTTP terms, whatever carries it.
@@ -22,11 +23,22 @@ struct WmsAnswer {
     std::string serverTiming;
 };
 
+// Why a map could not be drawn: the HTTP status, the exception code (null
+// where there is no standard one) and the message.
+struct MapFailure {
+    int status = 500;
+    const char* code = nullptr;
+    std::string message;
+};
+
 // Answers WMS requests: capabilities, maps, and exception reports for
 // everything else.
 class WmsService {
 public:
-    WmsService(MapRenderer& renderer, int32_t maxZoom) : renderer(renderer), maxZoom(maxZoom) {}
+    // `description` gives the capabilities' texts and the tile set's zooms;
+    // it outlives the service.
+    WmsService(MapRenderer& renderer, const ServiceDescription& description)
+        : renderer(renderer), description(description), maxZoom(description.maxZoom) {}
 
     // Bytes that images being drawn and encoded may take at once: each
     // GetMap holds three images' worth (the plug-in's raster, the composed
@@ -37,17 +49,27 @@ public:
     // `serviceUrl` is the address the capabilities tell clients to use.
     WmsAnswer Answer(const QueryParameters& parameters, const std::string& serviceUrl);
 
-private:
     using Clock = std::chrono::steady_clock;
     struct MapTimes {
         Clock::duration tiles{};   // taking the tiles from the cache
         Clock::duration raster{};  // in the plug-in, besides the tiles
         Clock::duration encode{};
     };
-    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times);
+
+    // Draws and encodes one map in either grid: the path of every GetMap and
+    // every WMTS tile. False, with `failure` filled, when it cannot.
+    bool Draw(const GetMapRequest& request, WmsAnswer& image, MapFailure& failure, MapTimes& times);
+
+    // The Server-Timing header's value for a drawn map.
     static std::string ServerTiming(const MapTimes& times, Clock::duration whole);
 
+    int32_t MaxZoom() const { return maxZoom; }
+
+private:
+    WmsAnswer GetMap(const GetMapRequest& request, WmsVersion version, MapTimes& times);
+
     MapRenderer& renderer;
+    const ServiceDescription& description;
     const int32_t maxZoom;
     Allowance imageBytes{kImageBytesHeld};
 };

@@ -17,13 +17,15 @@
 
 #include "host/plugin_library.h"
 #include "host/program_directory.h"
+#include "host/tile_cache.h"
 #include "projection/zoom.h"
 #include "serve/host_adapter.h"
 #include "serve/map_renderer.h"
 #include "serve/serve_options.h"
-#include "host/tile_cache.h"
+#include "serve/service_metadata.h"
 #include "serve/tile_set_probe.h"
 #include "serve/wms_service.h"
+#include "serve/wmts_service.h"
 
 #ifndef ZARVO_WEB_DIR
 #define ZARVO_WEB_DIR ""
@@ -44,14 +46,14 @@ int Fail(const std::string& message, int code = 1) {
 
 // The Host header names the address the client used; it goes into the
 // capabilities only when it looks like one.
-std::string ServiceUrl(const httplib::Request& request, const std::string& fallback) {
+std::string ServiceBase(const httplib::Request& request, const std::string& fallback) {
     std::string host = request.get_header_value("Host");
     bool plausible = !host.empty() && host.size() <= 255;
     for (char c : host) {
         plausible = plausible && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                                   c == '.' || c == '-' || c == ':' || c == '[' || c == ']');
     }
-    return "http://" + (plausible ? host : fallback) + "/wms?";
+    return "http://" + (plausible ? host : fallback);
 }
 
 QueryParameters ParametersOf(const httplib::Request& request) {
@@ -123,13 +125,19 @@ int main(int argc, char** argv) {
 
     const std::unique_ptr<PluginLibrary> plugin = PluginLibrary::Open(options.plugin, error);
     if (!plugin) return Fail("cannot load the plug-in: " + error);
+    ServiceDescription description = DefaultServiceDescription(maxZoom);
+    if (fromDirectory) ReadTileSetCredits(options.tiles, description);
+    if (!options.serviceMetadata.empty() && !ReadServiceMetadata(options.serviceMetadata, description, error)) {
+        return Fail("cannot use the service metadata " + error);
+    }
     TileBatchFetcher fetcher = MakeTileFetcher(options.tiles, error);
     if (!fetcher) return Fail(error);
     {
         TileCache cache(options.cacheMegabytes << 20, std::move(fetcher));
         MapRenderer renderer(plugin->Api(), cache, RenderLimits{});
         if (!renderer.BindLayers(error)) return Fail(error);
-        WmsService service(renderer, maxZoom);
+        WmsService service(renderer, description);
+        WmtsService tiles(service, description);
 
         httplib::Server server;
         const size_t threads = options.threads;
@@ -141,7 +149,13 @@ int main(int argc, char** argv) {
         server.set_keep_alive_max_count(1000);
         const std::string fallbackHost = options.bind + ":" + std::to_string(options.port);
         server.Get("/wms", [&](const httplib::Request& request, httplib::Response& response) {
-            Send(response, service.Answer(ParametersOf(request), ServiceUrl(request, fallbackHost)));
+            Send(response, service.Answer(ParametersOf(request), ServiceBase(request, fallbackHost) + "/wms?"));
+        });
+        server.Get("/wmts", [&](const httplib::Request& request, httplib::Response& response) {
+            Send(response, tiles.AnswerQuery(ParametersOf(request), ServiceBase(request, fallbackHost)));
+        });
+        server.Get(R"(/wmts/1\.0\.0/(.+))", [&](const httplib::Request& request, httplib::Response& response) {
+            Send(response, tiles.AnswerPath(request.matches[1].str(), ServiceBase(request, fallbackHost)));
         });
         server.Get("/stats", [&](const httplib::Request&, httplib::Response& response) {
             response.set_content(StatsJson(cache, renderer), "application/json");

@@ -63,9 +63,12 @@ def render_map(region, out):
     if run.returncode != 0:
         raise AssertionError("%s failed: %s" % (" ".join(command), run.stderr.strip()))
     image = gdal.Open(out).ReadAsArray()
-    if image.shape != (3, region.height, region.width):
-        raise AssertionError("%s is %r, not 3 x %d x %d" % (out, image.shape, region.height, region.width))
-    return image
+    # Red, green, blue and the alpha band that marks nodata.
+    if image.shape != (4, region.height, region.width):
+        raise AssertionError("%s is %r, not 4 x %d x %d" % (out, image.shape, region.height, region.width))
+    if not (image[3] == 255).all():
+        raise AssertionError("%s has nodata pixels inside the tiled world" % out)
+    return image[:3]
 
 
 def water_in_map(image):

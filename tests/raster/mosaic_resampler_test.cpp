@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "projection/zarvo_coord_transform.h"
+#include "raster/column_plan.h"
 #include "raster/mosaic_resampler.h"
 #include "raster/raster_sampling.h"
 #include "tests/support/tile_fixtures.h"
@@ -26,9 +27,9 @@ struct Outcome {
     Bytes raster;
 };
 
-Outcome Resample(const CoordTransform& transform, DownloadJob job) {
+Outcome Resample(const CoordTransform& transform, DownloadJob job, ColumnPlans* plans = nullptr) {
     Outcome o{};
-    o.result = ResampleMosaic(transform, job, o.image);
+    o.result = ResampleMosaic(transform, job, o.image, plans);
     if (o.image.pixels != nullptr) {
         o.raster.assign(o.image.pixels, o.image.pixels + o.image.byteSize);
         delete[] o.image.pixels;
@@ -198,6 +199,16 @@ Bytes PortableRaster(const DownloadJob& job) {
     }
     if (PortableRaster(job) != fast.raster) {
         return ::testing::AssertionFailure() << "portable kernels differ from the fastest ones";
+    }
+    // Column plans kept across every request of the suite, as a layer keeps
+    // them: made on the first pass, found on the second, and never found for
+    // other columns (another zoom, box or block of a wide raster).
+    static ColumnPlans plans;
+    for (int pass = 0; pass < 2; ++pass) {
+        const Outcome kept = Resample(kMap, job, &plans);
+        if (kept.result != ZARVO_EVENT_RASTER_READY || kept.raster != fast.raster) {
+            return ::testing::AssertionFailure() << "kept column plans differ from the fast path, pass " << pass;
+        }
     }
     return ::testing::AssertionSuccess();
 }

@@ -1,19 +1,23 @@
 // The map page in a real browser: Debian's chromium, driven by
 // playwright-core, loads the page from zarvo-serve, switches layers, pans
 // and zooms, and each time waits for the GetMaps it causes and checks that
-// the map is drawn, with no console error.
+// the map is drawn, with no console error. Then: the data's credits are
+// shown, zooming stops one level past the tiles, a drag across longitude
+// 180 shows map, a reload restores the view from the address, the position
+// panel hides when the cursor leaves, and the Web Mercator view draws the
+// WMTS's tiles.
 //
 // The profile is a fresh directory of its own (playwright passes it as
 // --user-data-dir).
 //
-// Usage: node map_page_test.mjs SERVER TILES NODE_MODULES_PARENT [SCREENSHOT]
+// Usage: node map_page_test.mjs SERVER TILES NODE_MODULES_PARENT [SCREENSHOT [SCREENSHOT_3857]]
 import {spawn} from 'node:child_process';
 import {mkdtempSync, rmSync} from 'node:fs';
 import {createRequire} from 'node:module';
 import {tmpdir} from 'node:os';
 import {join, resolve} from 'node:path';
 
-const [server, tiles, webDir, screenshot] = process.argv.slice(2);
+const [server, tiles, webDir, screenshot, mercatorScreenshot] = process.argv.slice(2);
 const require = createRequire(join(resolve(webDir), 'package.json'));
 const {chromium} = require('playwright-core');
 
@@ -63,6 +67,34 @@ function canvasSummary(page) {
     }
     return {colours: colours.size, fingerprint};
   });
+}
+
+// The share of a horizontal band of the map's canvases (from x0 to x1 in
+// CSS pixels) that is page white: where no tile was drawn.
+function whiteShare(page, x0, x1) {
+  return page.evaluate(
+    ([x0, x1]) => {
+      let white = 0;
+      let all = 0;
+      for (const canvas of document.querySelectorAll('.ol-layer canvas')) {
+        if (canvas.width === 0 || canvas.height === 0) continue;
+        const scale = canvas.width / canvas.getBoundingClientRect().width;
+        const left = Math.floor(x0 * scale);
+        const width = Math.max(1, Math.floor((x1 - x0) * scale));
+        const data = canvas.getContext('2d').getImageData(left, 0, width, canvas.height).data;
+        for (let i = 0; i < data.length; i += 4 * 13) {
+          all += 1;
+          if (data[i + 3] === 0 || (data[i] > 250 && data[i + 1] > 250 && data[i + 2] > 250)) white += 1;
+        }
+      }
+      return all === 0 ? 1 : white / all;
+    },
+    [x0, x1],
+  );
+}
+
+function tileResponse(page, pattern) {
+  return page.waitForResponse((r) => pattern.test(r.url()), {timeout: 20000});
 }
 
 function getMapResponse(page, layer) {
@@ -138,15 +170,93 @@ try {
   const scale = await page.textContent('.ol-scale-line-inner');
   check(/\d+\s*(m|km)/.test(scale), `a scale is shown (${scale})`);
 
+  const credits = await page.textContent('.ol-attribution');
+  check(/GSHHG/.test(credits) && /NASA/.test(credits), `the hybrid layer's credits are shown (${credits.trim()})`);
+
+  // Zooming in stops one level past the tiles' finest: their pixels (360 /
+  // (256 * 2^5) degrees at plug-in zoom 6) enlarged twice.
+  await page.evaluate(() => window.zarvoMap.getView().setZoom(20));
+  const deepest = await page.evaluate(() => window.zarvoMap.getView().getResolution());
+  check(Math.abs(deepest - 360 / (256 * 2 ** 6)) < 1e-12, `zooming stops one level past the tiles (${deepest} degrees a pixel)`);
+
+  // Across longitude 180: the map goes on, east of it is the far west.
+  await page.check('input[name=layer][value=map]');
+  await page.evaluate(() => {
+    window.zarvoMap.getView().setZoom(4);
+    window.zarvoMap.getView().setCenter([176, -18]);
+  });
+  await rendered(page);
+  await page.mouse.move(700, 350);
+  await page.mouse.down();
+  await page.mouse.move(300, 350, {steps: 10});
+  await page.mouse.up();
+  await rendered(page);
+  const across = await page.evaluate(() => window.zarvoMap.getView().getCenter()[0]);
+  const white = await whiteShare(page, 0, 1024);
+  check(across > 180 && white < 0.02, `dragging across longitude 180 shows map (centre at ${across.toFixed(2)}, ${(white * 100).toFixed(1)}% white)`);
+
+  // The position panel shows over the map and hides off it.
+  await page.mouse.move(512, 350);
+  const shown = await page.isVisible('#position');
+  await page.mouse.move(512, 350);
+  await page.dispatchEvent('.ol-viewport', 'pointerleave');
+  const hidden = !(await page.isVisible('#position'));
+  check(shown && hidden, `the position panel shows over the map and hides off it (${shown}, ${hidden})`);
+
+  // A reload shows the same view from the address.
+  await page.check('input[name=layer][value=aerial]');
+  await page.evaluate(() => {
+    window.zarvoMap.getView().setZoom(3.5);
+    window.zarvoMap.getView().setCenter([-60.5, -12.25]);
+  });
+  await rendered(page);
+  const kept = await page
+    .waitForFunction(() => /layer=aerial&.*lon=-60\.50000&lat=-12\.25000/.test(window.location.hash), null, {timeout: 20000})
+    .then(() => true, () => false);
+  check(kept, `the address keeps the view (${await page.evaluate(() => window.location.hash)})`);
+  const reloaded = getMapResponse(page, 'aerial');
+  await page.reload({waitUntil: 'load', timeout: 20000});
+  await reloaded;
+  await page.waitForFunction(() => window.zarvoMap !== undefined, null, {timeout: 10000});
+  const restored = await page.evaluate(() => {
+    const view = window.zarvoMap.getView();
+    const visible = window.zarvoMap.getLayers().getArray().find((l) => l.getVisible()).get('name');
+    return {center: view.getCenter(), zoom: view.getZoom(), visible};
+  });
+  check(Math.abs(restored.center[0] + 60.5) < 1e-4 && Math.abs(restored.center[1] + 12.25) < 1e-4 &&
+        Math.abs(restored.zoom - 3.5) < 0.01 && restored.visible === 'aerial',
+        `a reload restores the view and layer (${JSON.stringify(restored)})`);
+
+  // Web Mercator: the WMTS's tiles, at the same place.
+  const mercatorTile = tileResponse(page, /\/wmts\/1\.0\.0\/aerial\/default\/WebMercatorQuad\/\d+\/\d+\/\d+\.jpeg$/);
+  await page.check('input[name=grid][value="3857"]');
+  const tile = await mercatorTile;
+  check(tile.status() === 200 && tile.headers()['content-type'] === 'image/jpeg', 'the Web Mercator view fetches WMTS tiles');
+  await rendered(page);
+  const mercator = await page.evaluate(() => ({
+    projection: window.zarvoMap.getView().getProjection().getCode(),
+    hash: window.location.hash,
+  }));
+  const mercatorDrawing = await canvasSummary(page);
+  check(mercator.projection === 'EPSG:3857' && mercatorDrawing.colours > 20 && (await whiteShare(page, 0, 1024)) < 0.02,
+        `the Web Mercator view is drawn without empty bands (${mercatorDrawing.colours} colours)`);
+
   if (screenshot) {
-    await page.check('input[name=layer][value=map]');
-    await page.evaluate(() => {
-      window.zarvoMap.getView().setCenter([10, 48]);
-      window.zarvoMap.getView().setZoom(4);
-    });
-    await rendered(page);
-    await page.mouse.move(600, 300);
-    await page.screenshot({path: screenshot});
+    for (const [grid, path] of [['4326', screenshot], ['3857', mercatorScreenshot]]) {
+      if (!path) continue;
+      await page.check(`input[name=grid][value="${grid}"]`);
+      await page.check('input[name=layer][value=hybrid]');
+      await page.evaluate((grid) => {
+        const view = window.zarvoMap.getView();
+        view.setCenter(grid === '3857' ? [1113194.9, 6446275.8] : [10, 50]);
+        view.setZoom(4);
+      }, grid);
+      await rendered(page);
+      await page.waitForLoadState('networkidle');
+      await rendered(page);
+      await page.mouse.move(600, 300);
+      await page.screenshot({path});
+    }
   }
   check(consoleErrors.length === 0, `no console errors ${consoleErrors.join('; ')}`);
   check(badResponses.length === 0, `no failed responses ${badResponses.join('; ')}`);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "serve/map_window.h"
+#include "serve/wmts_tile_matrix_sets.h"
 
 namespace {
 
@@ -116,3 +117,36 @@ TEST(MapWindow, TakesTheZoomAtTheMiddleOfTheCoveredLatitudes) {
 }
 
 }  // namespace
+
+TEST(MercatorWindow, DrawsEachWmtsTileAtTheTilesOwnZoom) {
+    // A WebMercatorQuad tile's pixels are a tile pixel of the service's zoom
+    // of the same number; rounding of the tile's edges must not push it a
+    // zoom deeper (that would skip every other tile row).
+    const TileMatrixSet& set = TileMatrixSetOf(TileMatrixSetId::WebMercatorQuad);
+    for (int32_t level = 0; level <= 20; ++level) {
+        const uint32_t last = MatrixWidth(set, level) - 1;
+        for (uint32_t index : {0u, last / 3, last}) {
+            const MapWindow window = PlanMercatorWindow(TileBox(set, level, index, last - index), 256, 256, 21).window;
+            ASSERT_FALSE(window.empty);
+            EXPECT_EQ(window.zoom, level + 1) << "level " << level << " tile " << index;
+            EXPECT_EQ(window.rows, 256u);
+            EXPECT_EQ(window.columns, 256u);
+        }
+    }
+}
+
+TEST(MercatorWindow, SamplesEachRowAtItsOwnLatitudeAndTheColumnsEvenly) {
+    // Rows of equal height in metres: the latitudes close in towards the
+    // equator; the columns' longitudes are the edge pixels' centres.
+    const MercatorWindow window = PlanMercatorWindow(LonLatBox{0, 0, 1000, 4000}, 10, 4, 21);
+    ASSERT_EQ(window.rowLatitudes.size(), 4u);
+    EXPECT_NEAR(window.rowLatitudes[0], MercatorLatitude(3500), 1e-15);
+    EXPECT_NEAR(window.rowLatitudes[3], MercatorLatitude(500), 1e-15);
+    EXPECT_EQ(window.window.west, MercatorLongitude(50));
+    EXPECT_EQ(window.window.east, MercatorLongitude(950));
+    // Beyond the world's edges: only the rows whose centres are on it.
+    const MercatorWindow north = PlanMercatorWindow(LonLatBox{-1e6, 1.9e7, 1e6, 2.1e7}, 8, 8, 21);
+    EXPECT_EQ(north.window.rows, 4u);
+    EXPECT_EQ(north.window.row0, 4u);
+    EXPECT_EQ(north.rowLatitudes.front(), MercatorLatitude(1.9875e7));
+}

@@ -24,16 +24,21 @@ const std::string kMap130 =
     "SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&WIDTH=200&HEIGHT=100";
 
 TEST(WmsQuery, ReadsEpsg4326LatitudeFirstIn130AndLongitudeFirstOtherwise) {
+    const std::string map111 =
+        "SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&WIDTH=200&HEIGHT=100";
     struct Case {
         std::string query;
         LonLatBox box;
+        MapCrs crs;
     } cases[] = {
-        {kMap130 + "&CRS=EPSG:4326&BBOX=40,-10,60,30", {-10, 40, 30, 60}},
-        {kMap130 + "&CRS=CRS:84&BBOX=-10,40,30,60", {-10, 40, 30, 60}},
-        {"SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&WIDTH=200&HEIGHT=100"
-         "&SRS=EPSG:4326&BBOX=-10,40,30,60",
-         {-10, 40, 30, 60}},
-        {kMap130 + "&crs=epsg:4326&bbox=-1.5e1,-1.25E2,2.5,125", {-125, -15, 125, 2.5}},
+        {kMap130 + "&CRS=EPSG:4326&BBOX=40,-10,60,30", {-10, 40, 30, 60}, MapCrs::LonLat},
+        {kMap130 + "&CRS=CRS:84&BBOX=-10,40,30,60", {-10, 40, 30, 60}, MapCrs::LonLat},
+        {map111 + "&SRS=EPSG:4326&BBOX=-10,40,30,60", {-10, 40, 30, 60}, MapCrs::LonLat},
+        {kMap130 + "&crs=epsg:4326&bbox=-1.5e1,-1.25E2,2.5,125", {-125, -15, 125, 2.5}, MapCrs::LonLat},
+        // EPSG:3857 is easting, northing in both versions, in metres.
+        {kMap130 + "&CRS=EPSG:3857&BBOX=-20037508.342789244,-5e6,2e7,30000000",
+         {-20037508.342789244, -5e6, 2e7, 3e7}, MapCrs::WebMercator},
+        {map111 + "&SRS=EPSG:3857&BBOX=1000,2000,3000,4000", {1000, 2000, 3000, 4000}, MapCrs::WebMercator},
     };
     for (const Case& c : cases) {
         WmsQuery query;
@@ -44,6 +49,7 @@ TEST(WmsQuery, ReadsEpsg4326LatitudeFirstIn130AndLongitudeFirstOtherwise) {
         EXPECT_EQ(query.map.box.south, c.box.south) << c.query;
         EXPECT_EQ(query.map.box.east, c.box.east) << c.query;
         EXPECT_EQ(query.map.box.north, c.box.north) << c.query;
+        EXPECT_EQ(query.map.crs, c.crs) << c.query;
     }
 }
 
@@ -101,7 +107,7 @@ TEST(WmsQuery, RefusesWithTheStandardCodes) {
          "OperationNotSupported"},
         {"SERVICE=WMS&REQUEST=GetMap&LAYERS=map", WmsErrorCode::MissingParameterValue, "MissingParameterValue"},
         {"SERVICE=WMS&VERSION=1.2.0&REQUEST=GetMap", WmsErrorCode::InvalidParameterValue, "InvalidParameterValue"},
-        {kMap130 + "&CRS=EPSG:3857&BBOX=0,0,1,1", WmsErrorCode::InvalidCRS, "InvalidCRS"},
+        {kMap130 + "&CRS=EPSG:32632&BBOX=0,0,1,1", WmsErrorCode::InvalidCRS, "InvalidCRS"},
         {base111 + "&SRS=EPSG:900913&BBOX=0,0,1,1", WmsErrorCode::InvalidCRS, "InvalidSRS"},
         {base111 + "&CRS=EPSG:4326&BBOX=0,0,1,1", WmsErrorCode::MissingParameterValue, "MissingParameterValue"},
         {kMap130 + "&CRS=CRS:84", WmsErrorCode::MissingParameterValue, "MissingParameterValue"},
@@ -115,6 +121,7 @@ TEST(WmsQuery, RefusesWithTheStandardCodes) {
         {kMap130 + "&CRS=CRS:84&BBOX=0,0,0x10,1", WmsErrorCode::InvalidParameterValue, "InvalidParameterValue"},
         {kMap130 + "&CRS=CRS:84&BBOX= 0,0,1,1", WmsErrorCode::InvalidParameterValue, "InvalidParameterValue"},
         {kMap130 + "&CRS=CRS:84&BBOX=-2e6,0,1,1", WmsErrorCode::InvalidParameterValue, "InvalidParameterValue"},
+        {kMap130 + "&CRS=EPSG:3857&BBOX=-2e9,0,1,1", WmsErrorCode::InvalidParameterValue, "InvalidParameterValue"},
     };
     for (const Case& c : cases) {
         WmsQuery query;

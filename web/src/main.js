@@ -1,68 +1,238 @@
-// The map page: the service's three layers over its own WMS, in
-// longitude/latitude (EPSG:4326), with a layer switcher, a scale and the
-// cursor's position.
+// The map page: the service's three layers in longitude/latitude
+// (EPSG:4326, over its WMS) or in Web Mercator (EPSG:3857, over its WMTS),
+// with a layer and view switcher, the data's credits, a scale and the
+// cursor's position. The view, layer and grid are kept in the address, so
+// a link or a reload shows the same map. Every request is relative to the
+// page, so the page works under any path prefix.
 import 'ol/ol.css';
 import './style.css';
 import Map from 'ol/Map.js';
 import View from 'ol/View.js';
 import TileLayer from 'ol/layer/Tile.js';
 import TileWMS from 'ol/source/TileWMS.js';
+import WMTS, {optionsFromCapabilities} from 'ol/source/WMTS.js';
+import WMSCapabilities from 'ol/format/WMSCapabilities.js';
+import WMTSCapabilities from 'ol/format/WMTSCapabilities.js';
 import MousePosition from 'ol/control/MousePosition.js';
 import ScaleLine from 'ol/control/ScaleLine.js';
 import {defaults as defaultControls} from 'ol/control/defaults.js';
 import {createXYZ} from 'ol/tilegrid.js';
 import {format} from 'ol/coordinate.js';
+import {fromLonLat, toLonLat} from 'ol/proj.js';
 
-// What the tiles cover: the spherical-Mercator world.
-const COVERAGE = [-180, -85.0511287798066, 180, 85.0511287798066];
+const LAYERS = ['map', 'aerial', 'hybrid'];
+const FORMATS = {map: 'png', aerial: 'jpeg', hybrid: 'png'};
+// The tiled world's edges: latitude 85.05 degrees, the Mercator square.
+const COVERAGE_NORTH = 85.0511287798066;
+const HALF_WORLD = 20037508.342789244;
+// Metres per degree of longitude at the equator, and per screen pixel of
+// 0.28 mm at scale 1: to turn scale denominators into resolutions.
+const METRES_PER_DEGREE = (2 * Math.PI * 6378137) / 360;
+const METRES_PER_PIXEL_AT_SCALE_1 = 0.00028;
+
+const GRIDS = {
+  4326: {projection: 'EPSG:4326', north: COVERAGE_NORTH, metresPerUnit: METRES_PER_DEGREE},
+  3857: {projection: 'EPSG:3857', north: HALF_WORLD, metresPerUnit: 1},
+};
 
 // Two 256-pixel tiles span the world at the first level; each level halves.
-const grid = createXYZ({extent: [-180, -90, 180, 90], maxResolution: 180 / 256, maxZoom: 20});
+const geographicGrid = createXYZ({extent: [-180, -90, 180, 90], maxResolution: 180 / 256, maxZoom: 20});
 
-function wmsLayer(name) {
-  return new TileLayer({
-    extent: COVERAGE,
-    visible: name === 'map',
-    properties: {name},
-    source: new TileWMS({
-      url: '/wms',
-      params: {LAYERS: name, STYLES: '', FORMAT: name === 'aerial' ? 'image/jpeg' : 'image/png', VERSION: '1.3.0'},
-      projection: 'EPSG:4326',
-      tileGrid: grid,
-      transition: 0,
-    }),
+// The address holds grid, layer, zoom and centre: #grid=3857&layer=map&zoom=4&lon=10&lat=50.
+function readAddress() {
+  const fields = new URLSearchParams(window.location.hash.slice(1));
+  const number = (name, low, high) => {
+    const value = Number.parseFloat(fields.get(name));
+    return Number.isFinite(value) && value >= low && value <= high ? value : undefined;
+  };
+  return {
+    grid: fields.get('grid') === '3857' ? '3857' : '4326',
+    layer: LAYERS.includes(fields.get('layer')) ? fields.get('layer') : 'map',
+    zoom: number('zoom', 0, 30),
+    lon: number('lon', -1e6, 1e6),
+    lat: number('lat', -90, 90),
+  };
+}
+
+function escapeHtml(text) {
+  return String(text).replace(/[&<>"']/g, (c) => `&#${c.charCodeAt(0)};`);
+}
+
+function wrapLongitude(lon) {
+  return ((((lon + 180) % 360) + 360) % 360) - 180;
+}
+
+async function fetchText(address) {
+  const answer = await fetch(address);
+  if (!answer.ok) throw new Error(`${address}: ${answer.status}`);
+  return answer.text();
+}
+
+// What the capabilities say: each layer's credits and the finest scale the
+// layers suit.
+function readCapabilities(wmsText) {
+  const capabilities = new WMSCapabilities().read(wmsText);
+  const credits = {};
+  let minScale = 0;
+  for (const layer of capabilities.Capability.Layer.Layer || []) {
+    const attribution = layer.Attribution;
+    if (attribution && attribution.Title) {
+      const link = attribution.OnlineResource;
+      const title = escapeHtml(attribution.Title);
+      credits[layer.Name] = link ? `<a href="${escapeHtml(link)}" target="_blank" rel="noopener">${title}</a>` : title;
+    }
+    minScale = Math.max(minScale, layer.MinScaleDenominator || 0);
+  }
+  return {credits, minScale};
+}
+
+function geographicSource(name, credits) {
+  return new TileWMS({
+    url: 'wms',
+    params: {LAYERS: name, STYLES: '', FORMAT: `image/${FORMATS[name]}`, VERSION: '1.3.0'},
+    projection: 'EPSG:4326',
+    tileGrid: geographicGrid,
+    attributions: credits[name],
+    wrapX: true,
+    transition: 0,
   });
 }
 
-const layers = ['map', 'aerial', 'hybrid'].map(wmsLayer);
-
-const map = new Map({
-  target: 'map',
-  layers,
-  controls: defaultControls().extend([
-    new ScaleLine({units: 'metric'}),
-    new MousePosition({
-      projection: 'EPSG:4326',
-      target: document.getElementById('position'),
-      coordinateFormat: (c) => format(c, 'lon {x}°, lat {y}°', 5),
-      placeholder: '&nbsp;',
-    }),
-  ]),
-  view: new View({
-    projection: 'EPSG:4326',
-    center: [10, 50],
-    zoom: 3,
-    maxZoom: 14,
-    extent: COVERAGE,
-    constrainOnlyCenter: true,
-  }),
-});
-
-function showLayer(name) {
-  for (const layer of layers) layer.setVisible(layer.get('name') === name);
+function mercatorSource(name, credits, wmtsCapabilities) {
+  const options = optionsFromCapabilities(wmtsCapabilities, {
+    layer: name,
+    matrixSet: 'WebMercatorQuad',
+    format: `image/${FORMATS[name]}`,
+  });
+  // The capabilities name absolute addresses; the page keeps to its own.
+  options.urls = [`wmts/1.0.0/${name}/default/WebMercatorQuad/{TileMatrix}/{TileRow}/{TileCol}.${FORMATS[name]}`];
+  options.requestEncoding = 'REST';
+  options.wrapX = true;
+  options.attributions = credits[name];
+  options.transition = 0;
+  return new WMTS(options);
 }
 
-document.getElementById('layers').addEventListener('change', (event) => showLayer(event.target.value));
+function makeView(grid, minScale, center, zoom) {
+  const {projection, north, metresPerUnit} = GRIDS[grid];
+  return new View({
+    projection,
+    center,
+    zoom,
+    // Endless across longitude 180; never beyond the tiled world's north
+    // and south edges, so no empty band shows above or below the map.
+    extent: [-Infinity, -north, Infinity, north],
+    constrainOnlyCenter: false,
+    smoothExtentConstraint: false,
+    multiWorld: true,
+    // One zoom past the tiles' finest and no further.
+    minResolution: minScale > 0 ? (minScale * METRES_PER_PIXEL_AT_SCALE_1) / metresPerUnit : undefined,
+  });
+}
 
-// For scripted checks of the page.
-window.zarvoMap = map;
+async function start() {
+  const [wmsText, wmtsText] = await Promise.all([
+    fetchText('wms?SERVICE=WMS&REQUEST=GetCapabilities&VERSION=1.3.0'),
+    fetchText('wmts/1.0.0/WMTSCapabilities.xml'),
+  ]);
+  const {credits, minScale} = readCapabilities(wmsText);
+  const wmtsCapabilities = new WMTSCapabilities().read(wmtsText);
+  const address = readAddress();
+  let grid = address.grid;
+  let visible = address.layer;
+
+  const position = document.getElementById('position');
+  const map = new Map({
+    target: 'map',
+    controls: defaultControls({attributionOptions: {collapsible: false}}).extend([
+      new ScaleLine({units: 'metric'}),
+      new MousePosition({
+        projection: 'EPSG:4326',
+        target: position,
+        coordinateFormat: (c) => format([wrapLongitude(c[0]), c[1]], 'lon {x}°, lat {y}°', 5),
+      }),
+    ]),
+  });
+
+  function layersFor(name) {
+    return LAYERS.map(
+      (layerName) =>
+        new TileLayer({
+          visible: layerName === name,
+          properties: {name: layerName},
+          source: grid === '3857' ? mercatorSource(layerName, credits, wmtsCapabilities) : geographicSource(layerName, credits),
+        }),
+    );
+  }
+
+  // Shows `nextGrid` at the given centre (longitude, latitude) and scale
+  // (metres per pixel at the equator).
+  function showGrid(nextGrid, lonLat, metresPerPixel) {
+    grid = nextGrid;
+    const center = grid === '3857' ? fromLonLat(lonLat) : lonLat;
+    const view = makeView(grid, minScale, center, undefined);
+    view.setResolution(view.getConstrainedResolution(metresPerPixel / GRIDS[grid].metresPerUnit));
+    map.setView(view);
+    map.setLayers(layersFor(visible));
+    view.on('change', remember);
+  }
+
+  function currentLonLat() {
+    const center = map.getView().getCenter();
+    return grid === '3857' ? toLonLat(center) : center;
+  }
+
+  let pending = 0;
+  function remember() {
+    // Once the view rests, not on every frame of a drag.
+    window.clearTimeout(pending);
+    pending = window.setTimeout(() => {
+      const [lon, lat] = currentLonLat();
+      const fields = new URLSearchParams({
+        grid,
+        layer: visible,
+        zoom: map.getView().getZoom().toFixed(2),
+        lon: wrapLongitude(lon).toFixed(5),
+        lat: lat.toFixed(5),
+      });
+      window.history.replaceState(null, '', `#${fields}`);
+    }, 150);
+  }
+
+  // The address's view, or Europe; its zoom is a level of the grid the
+  // address names.
+  const lonLat = [address.lon ?? 10, address.lat ?? 50];
+  const startView = makeView(grid, minScale, grid === '3857' ? fromLonLat(lonLat) : lonLat, address.zoom ?? 4);
+  map.setView(startView);
+  map.setLayers(layersFor(visible));
+  startView.on('change', remember);
+  remember();
+
+  const layerForm = document.getElementById('layers');
+  layerForm.querySelector(`input[value=${visible}]`).checked = true;
+  layerForm.addEventListener('change', (event) => {
+    visible = event.target.value;
+    for (const layer of map.getLayers().getArray()) layer.setVisible(layer.get('name') === visible);
+    remember();
+  });
+  const gridForm = document.getElementById('grids');
+  gridForm.querySelector(`input[value="${grid}"]`).checked = true;
+  gridForm.addEventListener('change', (event) => {
+    const metresPerPixel = map.getView().getResolution() * GRIDS[grid].metresPerUnit;
+    showGrid(event.target.value, currentLonLat(), metresPerPixel);
+    remember();
+  });
+
+  // The position panel shows only while the cursor is over the map.
+  const viewport = map.getViewport();
+  viewport.addEventListener('pointermove', () => position.classList.remove('hidden'));
+  viewport.addEventListener('pointerleave', () => position.classList.add('hidden'));
+
+  // For scripted checks of the page.
+  window.zarvoMap = map;
+}
+
+start().catch((error) => {
+  document.getElementById('map').textContent = `The map cannot start: ${error.message}`;
+  console.error(error);
+});

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "serve/service_description.h"
+#include "serve/wms_service.h"
+#include "serve/wmts_request.h"
+
+// Answers WMTS 1.0.0 requests: the capabilities, and tiles drawn one
+// GetMap each, through the same path as the WMS's maps.
+class WmtsService {
+public:
+    WmtsService(WmsService& maps, const ServiceDescription& description) : maps(maps), description(description) {}
+
+    // `serviceBase` is the address clients reach the service at, without a
+    // trailing slash (e.g. http://HOST:PORT or https://HOST/prefix).
+    // Key-value requests, at /wmts.
+    WmsAnswer AnswerQuery(const QueryParameters& parameters, const std::string& serviceBase);
+    // RESTful requests: `path` is what follows /wmts/1.0.0/.
+    WmsAnswer AnswerPath(const std::string& path, const std::string& serviceBase);
+
+private:
+    WmsAnswer Answer(bool parsed, const WmtsRequest& request, const WmtsError& error, const std::string& serviceBase);
+
+    WmsService& maps;
+    const ServiceDescription& description;
+};
