@@ -1,6 +1,7 @@
 #include "host/tile_cache.h"
 
 #include <exception>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -28,17 +29,18 @@ class TileCache::Claims {
 public:
     explicit Claims(TileCache& cache) : cache(cache) {}
     ~Claims() {
-        if (!settled) cache.Publish(urls, entries, nullptr);
+        if (!settled) cache.Publish(urls, neededLater, entries, nullptr);
     }
     Claims(const Claims&) = delete;
     Claims& operator=(const Claims&) = delete;
 
     void Publish(std::vector<TileResult>& outcomes) {
         settled = true;
-        cache.Publish(urls, entries, &outcomes);
+        cache.Publish(urls, neededLater, entries, &outcomes);
     }
 
     std::vector<std::string> urls;
+    std::vector<bool> neededLater;
     std::vector<std::shared_ptr<Entry>> entries;
 
 private:
@@ -50,10 +52,13 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls) 
     return GetAll(urls, fetcher);
 }
 
-std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch) {
+std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch,
+                                          const std::vector<bool>& neededLater) {
+    const auto later = [&](size_t i) { return neededLater.empty() || neededLater[i]; };
     std::vector<std::shared_ptr<Entry>> wanted(urls.size());
     Claims claims(*this);
     claims.urls.reserve(urls.size());
+    claims.neededLater.reserve(urls.size());
     claims.entries.reserve(urls.size());
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -62,6 +67,7 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, 
             if (found == entries.end()) {
                 auto entry = std::make_shared<Entry>();
                 claims.urls.push_back(urls[i]);
+                claims.neededLater.push_back(later(i));
                 claims.entries.push_back(entry);
                 entries.emplace(urls[i], entry);
                 wanted[i] = entry;
@@ -70,7 +76,7 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, 
             wanted[i] = found->second;
             if (found->second->ready) {
                 ++counters.hits;
-                ages.splice(ages.begin(), ages, found->second->age);
+                ages.splice(later(i) ? ages.begin() : ages.end(), ages, found->second->age);
             } else {
                 ++counters.sharedWaits;
             }
@@ -107,7 +113,8 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, 
     return result;
 }
 
-void TileCache::Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
+void TileCache::Publish(const std::vector<std::string>& urls, const std::vector<bool>& neededLater,
+                        std::vector<std::shared_ptr<Entry>>& claimed,
                         std::vector<TileResult>* outcomes) {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -129,8 +136,13 @@ void TileCache::Publish(const std::vector<std::string>& urls, std::vector<std::s
             bool kept = false;
             if (entry.outcome.tile) {
                 try {
-                    ages.push_front(urls[i]);
-                    entry.age = ages.begin();
+                    if (neededLater[i]) {
+                        ages.push_front(urls[i]);
+                        entry.age = ages.begin();
+                    } else {
+                        ages.push_back(urls[i]);
+                        entry.age = std::prev(ages.end());
+                    }
                     bytes += Footprint(entry.outcome);
                     kept = true;
                 } catch (const std::bad_alloc&) {

@@ -54,8 +54,11 @@ public:
     std::vector<TileResult> GetAll(const std::vector<std::string>& urls);
     // As above, the addresses no other request holds or is fetching fetched
     // by `fetch` on the calling thread (with its own tile source) instead of
-    // the cache's fetcher.
-    std::vector<TileResult> GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch);
+    // the cache's fetcher. When `neededLater` is given (one flag per
+    // address), the addresses not flagged are the first to go: the caller
+    // knows that no later request needs them.
+    std::vector<TileResult> GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch,
+                                   const std::vector<bool>& neededLater = {});
 
     TileCacheStats Stats() const;
 
@@ -68,7 +71,8 @@ private:
 
     class Claims;
     // Settles the claimed entries with `outcomes`, or as failed when null.
-    void Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
+    void Publish(const std::vector<std::string>& urls, const std::vector<bool>& neededLater,
+                 std::vector<std::shared_ptr<Entry>>& claimed,
                  std::vector<TileResult>* outcomes);
     void EvictOverCapacity();
 

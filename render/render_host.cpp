@@ -1,5 +1,7 @@
 #include "render/render_host.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -34,11 +36,26 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
         // lie, and fetched by the first address listed.
         std::vector<std::string> keys;
         std::unordered_map<std::string, std::string> addressOf;
+        std::vector<TileAddress> addresses(urls.size());
+        std::vector<bool> parsed(urls.size());
         keys.reserve(urls.size());
-        for (const std::string& url : urls) {
-            TileAddress address;
-            keys.push_back(ParseTileAddress(url, address) ? RelativeTilePath(address) : url);
-            addressOf.emplace(keys.back(), url);
+        for (size_t i = 0; i < urls.size(); ++i) {
+            parsed[i] = ParseTileAddress(urls[i], addresses[i]);
+            keys.push_back(parsed[i] ? RelativeTilePath(addresses[i]) : urls[i]);
+            addressOf.emplace(keys.back(), urls[i]);
+        }
+        // The parts are drawn west to east and north to south: of this part's
+        // tiles, only its east column and its south row (rows count from the
+        // south) can be needed again, by the parts east of it and below it.
+        int64_t east = INT64_MIN, south = INT64_MAX;
+        for (size_t i = 0; i < urls.size(); ++i) {
+            if (!parsed[i]) continue;
+            east = std::max(east, addresses[i].x);
+            south = std::min(south, addresses[i].y);
+        }
+        std::vector<bool> neededLater(urls.size());
+        for (size_t i = 0; i < urls.size(); ++i) {
+            neededLater[i] = !parsed[i] || addresses[i].x == east || addresses[i].y == south;
         }
         TileProblem problem;
         std::string problemKey;
@@ -79,7 +96,7 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
         };
         TileCache unshared(0);
         TileCache& cache = settings.sharedTiles != nullptr ? *settings.sharedTiles : unshared;
-        auto shared = std::make_shared<std::vector<TileResult>>(cache.GetAll(keys, fetch));
+        auto shared = std::make_shared<std::vector<TileResult>>(cache.GetAll(keys, fetch, neededLater));
         progress.Finish();
         if (thrown) std::rethrow_exception(thrown);
         // The first tile that failed in address order, before those not tried
