@@ -29,20 +29,27 @@ bool WithinLimits(uint32_t width, uint32_t height, const ImageLimits& limits, st
     return true;
 }
 
-bool DecodePng(const std::vector<uint8_t>& encoded, const ImageLimits& limits, RgbImage& image, std::string& error) {
-    png_image png;
+// Reads a PNG's header (and the chunks before its image data).
+bool BeginPng(const std::vector<uint8_t>& encoded, png_image& png, std::string& error) {
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&png, encoded.data(), encoded.size())) {
         error = std::string("broken PNG: ") + png.message;
         return false;
     }
-    if (!WithinLimits(png.width, png.height, limits, error)) {
-        png_image_free(&png);
-        error = "PNG " + error;
+    return true;
+}
+
+bool DecodePng(const std::vector<uint8_t>& encoded, const ImageLimits& limits, RgbImage& image, std::string& error) {
+    png_image png;
+    if (!BeginPng(encoded, png, error)) {
         return false;
     }
     png_image_free(&png);
+    if (!WithinLimits(png.width, png.height, limits, error)) {
+        error = "PNG " + error;
+        return false;
+    }
     // The decoder would inflate on past the last row to the stream's end: it
     // reads a copy whose image data stops there.
     std::vector<uint8_t> rows;
@@ -50,10 +57,7 @@ bool DecodePng(const std::vector<uint8_t>& encoded, const ImageLimits& limits, R
         error = "broken PNG: " + error;
         return false;
     }
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, rows.data(), rows.size())) {
-        error = std::string("broken PNG: ") + png.message;
+    if (!BeginPng(rows, png, error)) {
         return false;
     }
     png.format = PNG_FORMAT_RGB;
