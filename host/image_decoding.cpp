@@ -8,6 +8,7 @@
 #include <png.h>
 
 #include "host/jpeg_error.h"
+#include "host/png_image_data.h"
 
 namespace {
 
@@ -28,17 +29,35 @@ bool WithinLimits(uint32_t width, uint32_t height, const ImageLimits& limits, st
     return true;
 }
 
-bool DecodePng(const std::vector<uint8_t>& encoded, const ImageLimits& limits, RgbImage& image, std::string& error) {
-    png_image png;
+// Reads a PNG's header (and the chunks before its image data).
+bool BeginPng(const std::vector<uint8_t>& encoded, png_image& png, std::string& error) {
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&png, encoded.data(), encoded.size())) {
         error = std::string("broken PNG: ") + png.message;
         return false;
     }
+    return true;
+}
+
+bool DecodePng(const std::vector<uint8_t>& encoded, const ImageLimits& limits, RgbImage& image, std::string& error) {
+    png_image png;
+    if (!BeginPng(encoded, png, error)) {
+        return false;
+    }
+    png_image_free(&png);
     if (!WithinLimits(png.width, png.height, limits, error)) {
-        png_image_free(&png);
         error = "PNG " + error;
+        return false;
+    }
+    // The decoder would inflate on past the last row to the stream's end: it
+    // reads a copy whose image data stops there.
+    std::vector<uint8_t> rows;
+    if (!CopyUpToLastRow(encoded, rows, error)) {
+        error = "broken PNG: " + error;
+        return false;
+    }
+    if (!BeginPng(rows, png, error)) {
         return false;
     }
     png.format = PNG_FORMAT_RGB;
@@ -103,7 +122,8 @@ bool DecodeJpegInto(const std::vector<uint8_t>& encoded, const ImageLimits& limi
         JSAMPROW row = image.pixels.data() + static_cast<size_t>(info.output_scanline) * info.output_width * 3;
         jpeg_read_scanlines(&info, &row, 1);
     }
-    jpeg_finish_decompress(&info);
+    // The picture is whole: what follows the last scanline up to the end
+    // marker is not read.
     jpeg_destroy_decompress(&info);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "host/tile_intake.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -80,6 +81,26 @@ const RgbImage& BlankTile() {
         image.height = kTileSide;
         image.pixels.assign(kDecodedTileBytes, 0xE0);
         return image;
+    }();
+    return blank;
+}
+
+std::shared_ptr<const DecodedTile> ToSharedTile(RgbImage&& image) {
+    auto tile = std::make_shared<DecodedTile>();
+    tile->width = image.width;
+    tile->height = image.height;
+    tile->pixels = std::move(image.pixels);
+    return tile;
+}
+
+std::shared_ptr<const DecodedTile> SharedBlankTile() {
+    static const std::shared_ptr<const DecodedTile> blank = [] {
+        auto tile = std::make_shared<DecodedTile>();
+        tile->width = BlankTile().width;
+        tile->height = BlankTile().height;
+        tile->pixels = BlankTile().pixels;
+        tile->shared = true;
+        return std::shared_ptr<const DecodedTile>(std::move(tile));
     }();
     return blank;
 }

@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/image_decoding.h"
+#include "host/tile_cache.h"
 #include "host/tile_source.h"
 
 // What a tile the source does not have (no file, HTTP 404) comes to.
@@ -54,3 +56,8 @@ TileIntake TakeInTiles(TileSource& source, const std::vector<std::string>& urls,
 // The tile drawn where a tile is missing: an even light grey, so a gap in
 // the source reads as a gap and not as land or sea.
 const RgbImage& BlankTile();
+
+// A decoded tile as the tile cache holds it, and the blank tile as one
+// picture that every address drawn blank shares.
+std::shared_ptr<const DecodedTile> ToSharedTile(RgbImage&& image);
+std::shared_ptr<const DecodedTile> SharedBlankTile();

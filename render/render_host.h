@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/plugin_host.h"
+#include "host/tile_cache.h"
 #include "host/tile_intake.h"
 #include "host/tile_source.h"
 #include "render/progress.h"
@@ -15,12 +16,15 @@ struct RenderSettings {
     IntakeOptions intake;
     uint64_t memoryBudgetBytes = uint64_t{2048} << 20;
     ProgressStyle progress = ProgressStyle::None;
+    // Decoded tiles shared with the other requests of the render, so that a
+    // tile two neighbouring parts need is fetched once; null: none kept.
+    TileCache* sharedTiles = nullptr;
 };
 
 // What the tile intake of one raster came to.
 struct IntakeReport {
-    size_t tiles = 0;
-    size_t missing = 0;         // tiles drawn blank
+    size_t tiles = 0;           // fetched by this raster (not those it shared)
+    size_t missing = 0;         // of those, tiles drawn blank
     std::string firstMissing;   // the first of them in address order
     uint64_t tileBytes = 0;     // encoded bytes fetched
 };

@@ -14,6 +14,7 @@
 
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
+#include "host/tile_cache.h"
 #include "host/program_directory.h"
 #include "host/utf16.h"
 #include "host/world_edges.h"
@@ -72,10 +73,14 @@ int Run(const RenderOptions& options) {
     PlacementPolicy policy;
     policy.zoom = options.zoom > 0 ? options.zoom : AutoZoom(options.Grid());
     policy.pluginGrid = options.pluginGrid;
-    // The requests in flight share the budget; each one's share bounds its tiles.
+    // An eighth of the budget keeps decoded tiles for the parts that follow;
+    // the requests in flight share the rest, each one's share bounding its
+    // tiles.
+    const uint64_t sharedTileBytes = options.memoryBudgetBytes / 8;
+    const uint64_t requestBytes = (options.memoryBudgetBytes - sharedTileBytes) / kRequestsInFlight;
     SegmentLimits limits;
-    limits.maxTiles = static_cast<size_t>(std::max<uint64_t>(
-        4, std::min<uint64_t>(4096, options.memoryBudgetBytes / kRequestsInFlight / kDecodedTileBytes)));
+    limits.maxTiles =
+        static_cast<size_t>(std::max<uint64_t>(4, std::min<uint64_t>(4096, requestBytes / kDecodedTileBytes)));
     const RenderPlan plan = PlanRender(grid, policy, limits);
     if (!plan.error.empty()) {
         return FailUsage(plan.error);
@@ -106,7 +111,9 @@ int Run(const RenderOptions& options) {
     draw.progress = ProgressStyleFor(stderr, options.quiet);
     draw.render.intake.missing = options.missing;
     draw.render.intake.limits = options.limits;
-    draw.render.memoryBudgetBytes = options.memoryBudgetBytes / kRequestsInFlight;
+    draw.render.memoryBudgetBytes = requestBytes;
+    TileCache sharedTiles(static_cast<size_t>(sharedTileBytes));
+    draw.render.sharedTiles = &sharedTiles;
     output.cacheBytes = std::min<uint64_t>(output.cacheBytes, options.memoryBudgetBytes / 8);
     const std::unique_ptr<RasterOutput> out = RasterOutput::Create(grid, output, error);
     if (!out) {

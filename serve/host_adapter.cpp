@@ -4,32 +4,6 @@
 #include "host/tile_intake.h"
 #include "host/tile_source.h"
 
-namespace {
-
-std::shared_ptr<const DecodedTile> ToShared(RgbImage&& image) {
-    auto tile = std::make_shared<DecodedTile>();
-    tile->width = image.width;
-    tile->height = image.height;
-    tile->pixels = std::move(image.pixels);
-    return tile;
-}
-
-// One grey tile for every address the source does not have, as zarvo-render
-// draws them: a map view does not fail because one tile is missing.
-std::shared_ptr<const DecodedTile> SharedBlankTile() {
-    static const std::shared_ptr<const DecodedTile> blank = [] {
-        auto tile = std::make_shared<DecodedTile>();
-        tile->width = BlankTile().width;
-        tile->height = BlankTile().height;
-        tile->pixels = BlankTile().pixels;
-        tile->shared = true;
-        return std::shared_ptr<const DecodedTile>(std::move(tile));
-    }();
-    return blank;
-}
-
-}  // namespace
-
 TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error) {
     if (!MakeTileSource(source, error)) {
         return nullptr;
@@ -62,7 +36,7 @@ TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error) 
                 RgbImage image;
                 std::string decodeError;
                 if (DecodeTile(fetch.body, image, decodeError)) {
-                    outcome.tile = ToShared(std::move(image));
+                    outcome.tile = ToSharedTile(std::move(image));
                 } else {
                     outcome.error = "cannot decode: " + decodeError;
                 }

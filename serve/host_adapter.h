@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "serve/tile_cache.h"
+#include "host/tile_cache.h"
 
 // A batch of tile fetches ends within this, shorter than a map request's
 // deadline, so that a stalling source frees its fetch thread in time.

@@ -18,7 +18,7 @@
 
 #include "serve/http_exchange.h"
 #include "serve/http_limits.h"
-#include "serve/work_pool.h"
+#include "host/work_pool.h"
 
 class HttpSession;
 

@@ -12,7 +12,7 @@
 #include "serve/allowance.h"
 #include "serve/host_adapter.h"
 #include "serve/map_window.h"
-#include "serve/tile_cache.h"
+#include "host/tile_cache.h"
 
 enum class RenderStatus {
     Ok,

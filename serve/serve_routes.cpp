@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "host/tile_cache.h"
 #include "serve/map_renderer.h"
-#include "serve/tile_cache.h"
 #include "serve/web_files.h"
 #include "serve/wms_service.h"
 #include "serve/wmts_service.h"

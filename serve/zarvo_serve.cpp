@@ -19,6 +19,7 @@
 
 #include "host/plugin_library.h"
 #include "host/program_directory.h"
+#include "host/tile_cache.h"
 #include "projection/zoom.h"
 #include "serve/host_adapter.h"
 #include "serve/http_server.h"
@@ -27,7 +28,6 @@
 #include "serve/serve_routes.h"
 #include "serve/service_metadata.h"
 #include "serve/service_front.h"
-#include "serve/tile_cache.h"
 #include "serve/tile_set_probe.h"
 #include "serve/wms_service.h"
 #include "serve/wmts_service.h"

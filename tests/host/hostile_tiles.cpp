@@ -81,3 +81,69 @@ std::vector<uint8_t> JpegClaiming(uint16_t width, uint16_t height) {
 std::vector<uint8_t> Truncated(const std::vector<uint8_t>& file, double fraction) {
     return std::vector<uint8_t>(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(file.size() * fraction));
 }
+
+namespace {
+
+// Deflates `input` and flushes fully, so that the output stands alone and
+// can be repeated or appended to the stream it came from.
+std::vector<uint8_t> DeflateFlushed(z_stream& stream, const std::vector<uint8_t>& input) {
+    std::vector<uint8_t> out(deflateBound(&stream, static_cast<uLong>(input.size())) + 64);
+    stream.next_in = const_cast<Bytef*>(input.data());
+    stream.avail_in = static_cast<uInt>(input.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FULL_FLUSH);
+    out.resize(out.size() - stream.avail_out);
+    return out;
+}
+
+void AppendChunk(std::vector<uint8_t>& file, const char* type, const std::vector<uint8_t>& data) {
+    const size_t start = file.size();
+    file.resize(start + 8);
+    PutBigEndian32(&file[start], static_cast<uint32_t>(data.size()));
+    std::memcpy(&file[start + 4], type, 4);
+    file.insert(file.end(), data.begin(), data.end());
+    file.resize(file.size() + 4);
+    PutBigEndian32(&file[file.size() - 4], static_cast<uint32_t>(crc32(0, &file[start + 4], static_cast<uInt>(data.size() + 4))));
+}
+
+}  // namespace
+
+std::vector<uint8_t> NoisePngWithZerosAfter(uint32_t mebibytesOfZeros) {
+    const RgbImage noise = Noise(256, 256);
+    std::vector<uint8_t> rows;
+    for (int32_t y = 0; y < 256; ++y) {
+        rows.push_back(0);  // no filter
+        rows.insert(rows.end(), noise.pixels.begin() + y * 768, noise.pixels.begin() + (y + 1) * 768);
+    }
+    z_stream image{};
+    deflateInit(&image, 1);
+    std::vector<uint8_t> data = DeflateFlushed(image, rows);
+    deflateEnd(&image);
+    // A mebibyte of zeros as raw deflate blocks without a header: repeated,
+    // it continues the image's stream.
+    z_stream zeros{};
+    deflateInit2(&zeros, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    const std::vector<uint8_t> mebibyte = DeflateFlushed(zeros, std::vector<uint8_t>(1 << 20, 0));
+    deflateEnd(&zeros);
+    for (uint32_t i = 0; i < mebibytesOfZeros; ++i) data.insert(data.end(), mebibyte.begin(), mebibyte.end());
+    // Then a block of a type that does not exist, and a chunk whose CRC is
+    // wrong: a decoder that reads on past the image meets both.
+    data.insert(data.end(), 16, 0xFF);
+    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header(13, 0);
+    PutBigEndian32(&header[0], 256);
+    PutBigEndian32(&header[4], 256);
+    header[8] = 8;  // bits per sample
+    header[9] = 2;  // RGB
+    AppendChunk(file, "IHDR", header);
+    AppendChunk(file, "IDAT", data);
+    AppendChunk(file, "tEXt", {'a', 0, 'b'});
+    file[file.size() - 1] ^= 0xFF;
+    AppendChunk(file, "IEND", {});
+    return file;
+}
+
+std::vector<uint8_t> NoiseTilePixels() {
+    return Noise(256, 256).pixels;
+}

@@ -18,3 +18,11 @@ std::vector<uint8_t> JpegClaiming(uint16_t width, uint16_t height);
 
 // The first `fraction` of a good tile's bytes.
 std::vector<uint8_t> Truncated(const std::vector<uint8_t>& file, double fraction);
+
+// A 256 x 256 tile of the same noise whose compressed image data runs on
+// after the last row with `mebibytesOfZeros` MiB of zeros (about a thousand
+// to one, so a gigabyte takes about a megabyte), then corrupt data and a
+// chunk with a wrong CRC.
+std::vector<uint8_t> NoisePngWithZerosAfter(uint32_t mebibytesOfZeros);
+// The pixels of the good tiles' noise, row by row, RGB.
+std::vector<uint8_t> NoiseTilePixels();

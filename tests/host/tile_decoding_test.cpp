@@ -1,23 +1,62 @@
 // Tile decoding refuses what is not a whole 256 x 256 tile, by the header's
 // word before any pixel memory is taken.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/image_decoding.h"
 #include "tests/host/hostile_tiles.h"
 
 namespace {
 
-TEST(TileDecodingTest, GoodTilesDecode) {
-    for (const auto& file : {GoodPngTile(), GoodJpegTile()}) {
+// Every byte inflated in this program, the PNG decoder's included: zlib is
+// a shared library, so this definition stands in for its own and counts.
+uint64_t inflatedBytes = 0;
+
+}  // namespace
+
+extern "C" int inflate(z_streamp stream, int flush) {
+    using Inflate = int (*)(z_streamp, int);
+    static const auto zlibInflate = reinterpret_cast<Inflate>(dlsym(RTLD_NEXT, "inflate"));
+    const uInt before = stream->avail_out;
+    const int result = zlibInflate(stream, flush);
+    inflatedBytes += before - stream->avail_out;
+    return result;
+}
+
+namespace {
+
+// A tile decodes to its pixels, and the decoder inflates about the image and
+// no more: a gigabyte of zeros compressed after the last row, or corrupt data
+// after it, is never reached.
+TEST(TileDecodingTest, GoodTilesDecodeAndTheDecoderStopsAfterTheImage) {
+    const std::vector<uint8_t> noise = NoiseTilePixels();
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        bool lossless;
+    } cases[] = {
+        {"PNG", GoodPngTile(), true},
+        {"JPEG", GoodJpegTile(), false},
+        {"PNG with a gigabyte of zeros after the image", NoisePngWithZerosAfter(1024), true},
+    };
+    for (const Case& c : cases) {
         RgbImage image;
         std::string error;
-        ASSERT_TRUE(DecodeTile(file, image, error)) << error;
-        EXPECT_EQ(image.width, 256);
-        EXPECT_EQ(image.height, 256);
-        EXPECT_EQ(image.pixels.size(), 256u * 256 * 3);
+        inflatedBytes = 0;
+        ASSERT_TRUE(DecodeTile(c.file, image, error)) << c.name << ": " << error;
+        EXPECT_LT(inflatedBytes, 4u * noise.size()) << c.name;
+        EXPECT_EQ(image.width, 256) << c.name;
+        EXPECT_EQ(image.height, 256) << c.name;
+        ASSERT_EQ(image.pixels.size(), noise.size()) << c.name;
+        if (c.lossless) {
+            EXPECT_TRUE(image.pixels == noise) << c.name;
+        }
     }
 }
 

@@ -219,8 +219,8 @@ TEST(ZarvoRenderCliTest, MissingTilesAreDrawnBlankOrFailByPolicy) {
 }
 
 // A render larger than one request is drawn in parts; the parts change no
-// pixel, and a failed write leaves nothing behind.
-TEST(ZarvoRenderCliTest, PartsChangeNoPixelAndFailedWritesLeaveNothing) {
+// pixel and share their tiles, and a failed write leaves nothing behind.
+TEST(ZarvoRenderCliTest, PartsChangeNoPixelShareTilesAndFailedWritesLeaveNothing) {
     const std::string world = "--layer map --zoom 4 -te -180 -90 180 90 -ts 900 450 --overwrite --tiles " +
                               std::string(ZARVO_DEMO_TILES);
     ProgramRun run = Render(world + " --out whole.png");
@@ -230,6 +230,13 @@ TEST(ZarvoRenderCliTest, PartsChangeNoPixelAndFailedWritesLeaveNothing) {
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_NE(run.out.substr(0, run.out.find(" tiles")), wholeSummary.substr(0, wholeSummary.find(" tiles")));
     EXPECT_EQ(Slurp(Scratch("whole.png")), Slurp(Scratch("parts.png")));
+    // The parts share the tiles they have in common: a world drawn in many
+    // parts from its one tile fetches it once.
+    run = Render("--layer map --zoom 1 -te -180 -90 180 90 -ts 900 450 --max-memory 2 --out one.png --tiles " +
+                 std::string(ZARVO_DEMO_TILES));
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_EQ(run.out.find(" 1 requests"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" requests, 1 tiles ("), std::string::npos) << run.out;
 
     // A file-size limit fails the writes as a full disk does.
     fs::create_directories(Scratch("full"));

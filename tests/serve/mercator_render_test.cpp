@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "host/tile_cache.h"
 #include "serve/map_renderer.h"
 #include "serve/map_window.h"
 #include "serve/mercator_render.h"
-#include "serve/tile_cache.h"
 #include "tests/support/loaded_plugin.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "serve/tile_cache.h"
+#include "host/tile_cache.h"
 
 namespace {
 

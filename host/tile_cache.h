@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "serve/work_pool.h"
+#include "host/work_pool.h"
 
 // A decoded tile, shared between the cache and every render that uses it.
 struct DecodedTile {
@@ -58,7 +58,9 @@ class TileCache {
 public:
     using Clock = std::chrono::steady_clock;
 
-    TileCache(size_t capacityBytes, TileBatchFetcher fetcher, FetchPoolLimits pool = {});
+    // Without a `fetcher` there are no fetch threads, and every caller
+    // brings its own fetcher.
+    TileCache(size_t capacityBytes, TileBatchFetcher fetcher = nullptr, FetchPoolLimits pool = {});
     ~TileCache();  // waits for the fetches in progress
     TileCache(const TileCache&) = delete;
     TileCache& operator=(const TileCache&) = delete;
@@ -68,6 +70,13 @@ public:
     // is a late failure, and its fetch goes on to fill the cache.
     std::vector<TileResult> GetAll(const std::vector<std::string>& urls,
                                    Clock::time_point deadline = Clock::time_point::max());
+    // As above, without a deadline: the addresses no other request holds or
+    // is fetching are fetched by `fetch` on the calling thread (with its own
+    // tile source) instead of the fetch threads. When `neededLater` is given
+    // (one flag per address), the addresses not flagged are the first to go:
+    // the caller knows that no later request needs them.
+    std::vector<TileResult> GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch,
+                                   const std::vector<bool>& neededLater = {});
 
     TileCacheStats Stats() const;
 
@@ -79,10 +88,15 @@ private:
     };
 
     class Claims;
+    // Claims the addresses nobody holds or fetches; `wanted` gets the entry
+    // of every address.
+    void Claim(const std::vector<std::string>& urls, const std::vector<bool>& neededLater, Claims& claims,
+               std::vector<std::shared_ptr<Entry>>& wanted);
     // Settles the claimed entries with `outcomes`, or as failed when null.
-    void Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
-                 std::vector<TileResult>* outcomes);
-    void Fetch(Claims& claims);  // on a fetch thread
+    void Publish(const std::vector<std::string>& urls, const std::vector<bool>& neededLater,
+                 std::vector<std::shared_ptr<Entry>>& claimed, std::vector<TileResult>* outcomes);
+    // Never throws; the claims are settled however it ends.
+    static void Fetch(const TileBatchFetcher& fetch, Claims& claims);
     void EvictOverCapacity();
 
     const size_t capacityBytes;
@@ -94,5 +108,5 @@ private:
     std::list<std::string> ages;  // ready entries, most recently used first
     size_t bytes = 0;
     TileCacheStats counters;
-    WorkPool fetchers;  // last: ends first, while the rest is still there
+    std::unique_ptr<WorkPool> fetchers;  // with a fetcher only; last: ends first, while the rest is still there
 };

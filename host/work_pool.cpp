@@ -1,4 +1,4 @@
-#include "serve/work_pool.h"
+#include "host/work_pool.h"
 
 WorkPool::WorkPool(size_t count, size_t capacity) : capacity(capacity) {
     threads.reserve(count);

@@ -1,6 +1,7 @@
-#include "serve/tile_cache.h"
+#include "host/tile_cache.h"
 
 #include <exception>
+#include <iterator>
 #include <new>
 
 namespace {
@@ -18,7 +19,9 @@ size_t Footprint(const TileResult& outcome) {
 }  // namespace
 
 TileCache::TileCache(size_t capacityBytes, TileBatchFetcher fetcher, FetchPoolLimits pool)
-    : capacityBytes(capacityBytes), fetcher(std::move(fetcher)), fetchers(pool.threads, pool.queued) {}
+    : capacityBytes(capacityBytes),
+      fetcher(std::move(fetcher)),
+      fetchers(this->fetcher ? std::make_unique<WorkPool>(pool.threads, pool.queued) : nullptr) {}
 
 TileCache::~TileCache() = default;
 
@@ -29,21 +32,22 @@ class TileCache::Claims {
 public:
     explicit Claims(TileCache& cache) : cache(cache) {}
     ~Claims() {
-        if (!settled) cache.Publish(urls, entries, nullptr);
+        if (!settled) cache.Publish(urls, neededLater, entries, nullptr);
     }
     Claims(const Claims&) = delete;
     Claims& operator=(const Claims&) = delete;
 
     void Publish(std::vector<TileResult>& outcomes) {
         settled = true;
-        cache.Publish(urls, entries, &outcomes);
+        cache.Publish(urls, neededLater, entries, &outcomes);
     }
     void Fail() {
         settled = true;
-        cache.Publish(urls, entries, nullptr);
+        cache.Publish(urls, neededLater, entries, nullptr);
     }
 
     std::vector<std::string> urls;
+    std::vector<bool> neededLater;
     std::vector<std::shared_ptr<Entry>> entries;
 
 private:
@@ -51,47 +55,54 @@ private:
     bool settled = false;
 };
 
+void TileCache::Claim(const std::vector<std::string>& urls, const std::vector<bool>& neededLater, Claims& claims,
+                      std::vector<std::shared_ptr<Entry>>& wanted) {
+    const auto later = [&](size_t i) { return neededLater.empty() || neededLater[i]; };
+    wanted.resize(urls.size());
+    claims.urls.reserve(urls.size());
+    claims.neededLater.reserve(urls.size());
+    claims.entries.reserve(urls.size());
+    std::lock_guard<std::mutex> lock(mutex);
+    for (size_t i = 0; i < urls.size(); ++i) {
+        auto found = entries.find(urls[i]);
+        if (found == entries.end()) {
+            auto entry = std::make_shared<Entry>();
+            claims.urls.push_back(urls[i]);
+            claims.neededLater.push_back(later(i));
+            claims.entries.push_back(entry);
+            entries.emplace(urls[i], entry);
+            wanted[i] = entry;
+            continue;
+        }
+        wanted[i] = found->second;
+        if (found->second->ready) {
+            ++counters.hits;
+            ages.splice(later(i) ? ages.begin() : ages.end(), ages, found->second->age);
+        } else {
+            ++counters.sharedWaits;
+        }
+    }
+    counters.fetched += claims.urls.size();
+}
+
 std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, Clock::time_point deadline) {
-    std::vector<std::shared_ptr<Entry>> wanted(urls.size());
+    std::vector<std::shared_ptr<Entry>> wanted;
     // Shared with the fetch, which may outlast this call.
     const auto shared = std::make_shared<Claims>(*this);
     Claims& claims = *shared;
-    claims.urls.reserve(urls.size());
-    claims.entries.reserve(urls.size());
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        for (size_t i = 0; i < urls.size(); ++i) {
-            auto found = entries.find(urls[i]);
-            if (found == entries.end()) {
-                auto entry = std::make_shared<Entry>();
-                claims.urls.push_back(urls[i]);
-                claims.entries.push_back(entry);
-                entries.emplace(urls[i], entry);
-                wanted[i] = entry;
-                continue;
-            }
-            wanted[i] = found->second;
-            if (found->second->ready) {
-                ++counters.hits;
-                ages.splice(ages.begin(), ages, found->second->age);
-            } else {
-                ++counters.sharedWaits;
-            }
-        }
-        counters.fetched += claims.urls.size();
-    }
+    Claim(urls, {}, claims, wanted);
 
     if (!claims.urls.empty()) {
         bool submitted = false;
         try {
-            submitted = fetchers.TrySubmit([this, shared] { Fetch(*shared); });
+            submitted = fetchers && fetchers->TrySubmit([this, shared] { Fetch(fetcher, *shared); });
         } catch (const std::bad_alloc&) {
         }
         if (!submitted) {
             std::vector<TileResult> busy(claims.urls.size());
             for (TileResult& outcome : busy) {
-                outcome.error = "every tile fetcher is busy";
-                outcome.late = true;
+                outcome.error = fetchers ? "every tile fetcher is busy" : "the cache has no fetcher";
+                outcome.late = fetchers != nullptr;
             }
             claims.Publish(busy);
         }
@@ -121,13 +132,31 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, 
     return result;
 }
 
-// On a fetch thread: never throws; the claims are settled however it ends,
-// for the caller that waits for them holds them too.
-void TileCache::Fetch(Claims& claims) {
+std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch,
+                                          const std::vector<bool>& neededLater) {
+    std::vector<std::shared_ptr<Entry>> wanted;
+    Claims claims(*this);
+    Claim(urls, neededLater, claims, wanted);
+    // Others may be waiting for these: settle them before waiting ourselves.
+    if (!claims.urls.empty()) Fetch(fetch, claims);
+
+    std::unique_lock<std::mutex> lock(mutex);
+    published.wait(lock, [&] {
+        for (const auto& entry : wanted) {
+            if (!entry->ready) return false;
+        }
+        return true;
+    });
+    std::vector<TileResult> result(urls.size());
+    for (size_t i = 0; i < urls.size(); ++i) result[i] = wanted[i]->outcome;
+    return result;
+}
+
+void TileCache::Fetch(const TileBatchFetcher& fetch, Claims& claims) {
     try {
         std::vector<TileResult> outcomes;
         try {
-            fetcher(claims.urls, outcomes);
+            fetch(claims.urls, outcomes);
             if (outcomes.size() != claims.urls.size()) {
                 outcomes.assign(claims.urls.size(), TileResult{nullptr, "the fetcher lost track of its tiles"});
             }
@@ -144,8 +173,8 @@ void TileCache::Fetch(Claims& claims) {
     }
 }
 
-void TileCache::Publish(const std::vector<std::string>& urls, std::vector<std::shared_ptr<Entry>>& claimed,
-                        std::vector<TileResult>* outcomes) {
+void TileCache::Publish(const std::vector<std::string>& urls, const std::vector<bool>& neededLater,
+                        std::vector<std::shared_ptr<Entry>>& claimed, std::vector<TileResult>* outcomes) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         // First settle every claimed entry, which cannot fail, so that no
@@ -166,8 +195,14 @@ void TileCache::Publish(const std::vector<std::string>& urls, std::vector<std::s
             bool kept = false;
             if (entry.outcome.tile) {
                 try {
-                    ages.push_front(urls[i]);
-                    entry.age = ages.begin();
+                    // What no later request needs goes first.
+                    if (neededLater[i]) {
+                        ages.push_front(urls[i]);
+                        entry.age = ages.begin();
+                    } else {
+                        ages.push_back(urls[i]);
+                        entry.age = std::prev(ages.end());
+                    }
                     bytes += Footprint(entry.outcome);
                     kept = true;
                 } catch (const std::bad_alloc&) {
