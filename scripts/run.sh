@@ -143,7 +143,7 @@ valgrind_suite() {
     "${vg[@]}" build/zarvo_abi_tests --gtest_brief=1 &&
         "${vg[@]}" build/zarvo_readme_example &&
         "${vg[@]}" build/zarvo-render --quiet --plugin build/libzarvo_data_plugin.so --layer hybrid --zoom 6 \
-            --bbox -12,34,32,62 --size 500x380 --tiles build/demo-tiles --out build/valgrind-render.png
+            --bbox -12,34,32,62 --size 500x380 --tiles build/demo-tiles --overwrite --out build/valgrind-render.png
 }
 
 # The release archives: build/packages/*.tar.gz and build-win32/packages/*.zip.
