@@ -91,7 +91,7 @@ run_demo() {
     mkdir -p out
     for layer in map aerial hybrid; do
         ./build/zarvo-render --layer "$layer" --zoom 6 --bbox -12,34,32,62 --size 1000x760 \
-            --tiles build/world-tiles --out "out/$layer.png"
+            --tiles build/world-tiles --overwrite --out "out/$layer.png"
     done
     echo
     echo "rendered: $root/out/map.png $root/out/aerial.png $root/out/hybrid.png"
