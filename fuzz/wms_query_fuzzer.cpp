@@ -1,7 +1,8 @@
-// libFuzzer target over the WMS query parser and the image window it
+// libFuzzer target over the WMS query parser and the plan of requests it
 // leads to: any bytes, split into NAME=VALUE pairs at '&' and '=', must
 // give either a request within the advertised limits or an error with a
-// message, and the window must lie inside the image, quickly.
+// message, and the plan must cover the image once with requests the
+// plug-in can serve, quickly.
 
 #include <cmath>
 #include <cstddef>
@@ -9,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "serve/map_window.h"
+#include "serve/map_grid.h"
 #include "serve/wms_query.h"
 
 namespace {
@@ -56,23 +57,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::isfinite(map.box.north));
     Require(map.layer == "map" || map.layer == "aerial" || map.layer == "hybrid");
 
-    MercatorWindow mercator;
-    if (map.crs == MapCrs::WebMercator) {
-        mercator = PlanMercatorWindow(map.box, map.width, map.height, 21);
-        Require(mercator.rowLatitudes.size() == mercator.window.rows);
-        for (size_t row = 1; row < mercator.rowLatitudes.size(); ++row) {
-            Require(mercator.rowLatitudes[row] <= mercator.rowLatitudes[row - 1]);
-        }
+    const PixelGrid grid = MapGrid(map.box, map.crs, map.width, map.height);
+    const int32_t zoom = MapZoom(map.box, map.crs, map.width, map.height, 21);
+    Require(zoom >= 1 && zoom <= 21);
+    SegmentLimits limits;
+    limits.maxTiles = 1024;
+    limits.maxSegments = 4096;
+    const RenderPlan plan = PlanRender(grid, PlacementPolicy{zoom, false}, limits);
+    if (!plan.error.empty()) return 0;
+    uint64_t covered = 0;
+    for (const Segment& segment : plan.segments) {
+        Require(segment.columns >= 1 && segment.column0 + segment.columns <= map.width);
+        Require(segment.rows >= 1 && segment.row0 + segment.rows <= map.height);
+        covered += uint64_t{segment.columns} * segment.rows;
+        if (segment.nodata) continue;
+        const DataRequestBlock& request = segment.request;
+        Require(request.zoom == zoom && request.width >= 2 && request.height >= 2);
+        Require(request.width >= segment.columns && request.height >= segment.rows);
+        // Never west of the world; its first row, always one drawn, on it.
+        Require(request.west >= -180 && request.west < 180 && request.west <= request.east);
+        Require(request.south <= request.north && request.north <= kCoverageNorth &&
+                request.north >= kCoverageSouth);
     }
-    const MapWindow window =
-        map.crs == MapCrs::WebMercator ? mercator.window : PlanMapWindow(map.box, map.width, map.height, 21);
-    if (window.empty) return 0;
-    Require(window.columns >= 1 && window.column0 + window.columns <= map.width);
-    Require(window.rows >= 1 && window.row0 + window.rows <= map.height);
-    Require(window.west <= window.east && window.south <= window.north);
-    Require(window.west >= kCoverageWest && window.east <= kCoverageEast);
-    // The Mercator world's edge, give or take the rounding of its inverse.
-    Require(window.south >= kCoverageSouth - 1e-9 && window.north <= kCoverageNorth + 1e-9);
-    Require(window.zoom >= 1 && window.zoom <= 21);
+    Require(covered == uint64_t{map.width} * map.height);
     return 0;
 }

@@ -118,8 +118,9 @@ Ramp RowRamp(const PixelGrid& grid, const RowRule& rule, int64_t blockStart, int
 }
 
 Ramp ColumnRamp(const PixelGrid& grid, double shiftDegrees, int64_t blockStart) {
-    double west = grid.CentreLon(blockStart) - shiftDegrees;
     // Never west of the world: the plug-in's grid starts at its west edge.
+    // The remainder is exact, and leaves at most one turn to take.
+    double west = std::fmod(grid.CentreLon(blockStart) - shiftDegrees, 360.0);
     while (west < -180) west += 360;
     while (west >= 180) west -= 360;
     return Ramp{blockStart, OnFraction(west), OnFraction(grid.dx)};
@@ -143,13 +144,15 @@ public:
         : grid(grid), policy(policy), limits(limits), rule(MakeRowRule(policy)) {}
 
     RenderPlan Plan() {
-        const uint32_t blockRows = BlockCells(grid.dy, kMaxBlockDegreesDown);
+        const uint32_t blockRows = grid.rowLatitudes ? 2 : BlockCells(grid.dy, kMaxBlockDegreesDown);
         const uint32_t blockColumns = BlockCells(grid.dx, kMaxBlockDegreesAcross);
         const double shiftDegrees = policy.pluginGrid ? 0.0 : 180.0 / PowerOfTwo(policy.zoom + 7);
         for (uint32_t i = 0; i < grid.height && plan.error.empty();) {
             const int64_t r = grid.row0 + i;
             const int64_t blockStart = FloorDiv(r, blockRows) * blockRows;
-            const int64_t blockEnd = blockStart + blockRows;
+            int64_t blockEnd = blockStart + blockRows;
+            // Rows at latitudes of their own end with the grid.
+            if (grid.rowLatitudes) blockEnd = std::min<int64_t>(blockEnd, grid.rowLatitudes->size());
             const Ramp rows = RowRamp(grid, rule, blockStart, blockEnd);
             // Runs of rows of one kind within the block.
             const uint32_t end = static_cast<uint32_t>(std::min<int64_t>(grid.height, blockEnd - grid.row0));
@@ -171,8 +174,7 @@ private:
             const uint32_t height = std::min(limits.maxRows, row0 + count - first);
             if (kind == RowKind::Nodata) {
                 for (uint32_t j = 0; j < grid.width; j += limits.maxColumns) {
-                    plan.segments.push_back(
-                        Segment{j, first, std::min(limits.maxColumns, grid.width - j), height, true, {}});
+                    Add(Segment{j, first, std::min(limits.maxColumns, grid.width - j), height, true, {}});
                 }
                 continue;
             }
@@ -189,6 +191,16 @@ private:
                 j = end;
             }
         }
+    }
+
+    void Add(const Segment& segment) {
+        if (!plan.error.empty()) return;
+        if (plan.segments.size() == limits.maxSegments) {
+            plan.error = "the grid needs more than " + std::to_string(limits.maxSegments) + " requests at zoom " +
+                         std::to_string(policy.zoom);
+            return;
+        }
+        plan.segments.push_back(segment);
     }
 
     DataRequestBlock RequestFor(RowKind kind, const Ramp& rows, const Ramp& columns, const Piece& piece) const {
@@ -210,14 +222,15 @@ private:
     }
 
     void Split(RowKind kind, const Ramp& rows, const Ramp& columns, const Piece& piece) {
+        if (!plan.error.empty()) return;
         const DataRequestBlock request = RequestFor(kind, rows, columns, piece);
         if (TileCount(request) <= limits.maxTiles) {
-            plan.segments.push_back(Segment{piece.column0, piece.row0, piece.columns, piece.rows, false, request});
+            Add(Segment{piece.column0, piece.row0, piece.columns, piece.rows, false, request});
             return;
         }
         if (piece.columns <= 2 && piece.rows <= 2) {
             plan.error = "a pixel of this grid spans more tiles than one request may take at zoom " +
-                         std::to_string(policy.zoom) + "; a lower --zoom (or --zoom auto) draws it";
+                         std::to_string(policy.zoom);
             return;
         }
         if (piece.columns >= piece.rows) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,16 +16,25 @@
 // one step whose edges lie on whole steps from longitude -180 and latitude
 // 90 share one lattice, so renders of adjacent boxes sample every pixel
 // alike.
+//
+// Rows may instead lie at latitudes of their own (an EPSG:3857 image's rows,
+// evenly spaced in metres): lattice row r is then centred on
+// (*rowLatitudes)[r], and each pair of rows (2k, 2k + 1) is drawn by
+// requests of its own, as no regular step in latitude runs through more.
 struct PixelGrid {
     double latticeWest = -180, latticeNorth = 90;
     double dx = 0, dy = 0;
     int64_t column0 = 0, row0 = 0;
     uint32_t width = 0, height = 0;
+    std::shared_ptr<const std::vector<double>> rowLatitudes;
 
     double West() const { return latticeWest + static_cast<double>(column0) * dx; }
     double North() const { return latticeNorth - static_cast<double>(row0) * dy; }
     double CentreLon(int64_t latticeColumn) const { return latticeWest + (static_cast<double>(latticeColumn) + 0.5) * dx; }
-    double CentreLat(int64_t latticeRow) const { return latticeNorth - (static_cast<double>(latticeRow) + 0.5) * dy; }
+    double CentreLat(int64_t latticeRow) const {
+        return rowLatitudes ? (*rowLatitudes)[static_cast<size_t>(latticeRow)]
+                            : latticeNorth - (static_cast<double>(latticeRow) + 0.5) * dy;
+    }
     // The GDAL geotransform: outer edges, north up.
     void GeoTransform(double transform[6]) const;
     // Rows [first, first + count) as a grid of their own on the same lattice.
@@ -50,6 +60,9 @@ struct SegmentLimits {
     uint32_t maxColumns = 2048;
     uint32_t maxRows = 2048;
     size_t maxTiles = 4096;
+    // Past this many segments the grid is not drawn: a server bounds the
+    // work one image may ask for.
+    size_t maxSegments = SIZE_MAX;
 };
 
 // One part of the output: rows [row0, row0 + rows) and columns

@@ -3,6 +3,16 @@
 #include "projection/tile_service.h"
 #include "projection/zarvo_coord_transform.h"
 
+WorldTile LocateWorldTile(const TileKey& key) {
+    const int64_t worldTiles = int64_t{1} << (key.zoom - 1);
+    const int64_t northEdge = int64_t{1} << (key.zoom + 9);
+    WorldTile tile;
+    tile.row = (int64_t{key.y} - northEdge) >> 8;
+    tile.column = ((int64_t{key.x} >> 8) % worldTiles + worldTiles) % worldTiles;
+    tile.outsideWorld = tile.row < 0 || tile.row >= worldTiles;
+    return tile;
+}
+
 bool PlanTileSlots(const DataRequestBlock& request, const std::vector<std::string>& urls,
                    std::vector<TileSlot>& slots) {
     // The grid does not depend on the layer: any kind and name enumerate alike.
@@ -11,27 +21,15 @@ bool PlanTileSlots(const DataRequestBlock& request, const std::vector<std::strin
     if (range.Empty() || range.Count() != urls.size()) {
         return false;
     }
-    const int64_t worldTiles = int64_t{1} << (request.zoom - 1);
-    const int64_t northEdge = int64_t{1} << (request.zoom + 9);
     slots.assign(urls.size(), TileSlot{});
     for (size_t k = 0; k < urls.size(); ++k) {
         const TileKey key = range.Key(k);
-        const int64_t top = (int64_t{key.y} - northEdge) >> 8;
-        if (top < 0 || top >= worldTiles) {
+        const WorldTile tile = LocateWorldTile(key);
+        if (tile.outsideWorld) {
             slots[k].outsideWorld = true;
             continue;
         }
-        const int64_t column = int64_t{key.x} >> 8;
-        if (column < worldTiles) {
-            slots[k].url = urls[k];
-            continue;
-        }
-        TileAddress address;
-        if (!ParseTileAddress(urls[k], address)) {
-            return false;
-        }
-        address.x = column % worldTiles;
-        slots[k].url = ServiceAddress(address);
+        slots[k].url = WrapTileColumn(urls[k]);
     }
     return true;
 }

@@ -17,6 +17,17 @@ constexpr bool CentreInWorld(double latitude) {
     return latitude >= kWorldSouth && latitude <= kWorldNorth;
 }
 
+struct TileKey;
+
+// Where a tile the plug-in lists lies in the world: its column, wrapped
+// into the world, and its row counted from the north edge; or outside the
+// world (north or south of it).
+struct WorldTile {
+    bool outsideWorld = false;
+    int64_t column = 0, row = 0;
+};
+WorldTile LocateWorldTile(const TileKey& key);
+
 // How a host treats tile k of a request's address list.
 struct TileSlot {
     bool outsideWorld = false;  // a row north or south of the world: a blank, never fetched

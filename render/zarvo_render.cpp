@@ -83,7 +83,7 @@ int Run(const RenderOptions& options) {
         static_cast<size_t>(std::max<uint64_t>(4, std::min<uint64_t>(4096, requestBytes / kDecodedTileBytes)));
     const RenderPlan plan = PlanRender(grid, policy, limits);
     if (!plan.error.empty()) {
-        return FailUsage(plan.error);
+        return FailUsage(plan.error + "; a lower --zoom (or --zoom auto) draws it");
     }
 
     const auto started = std::chrono::steady_clock::now();

@@ -3,13 +3,14 @@
 #include <ctime>
 #include <string>
 
-// What an answer depends on besides its request: the plug-in that draws it
-// and the tiles it is drawn from. Entity tags are made from these, so they
+// What an answer depends on besides its request: the plug-in that draws it,
+// the tiles it is drawn from and where it asks the plug-in to sample them. Entity tags are made from these, so they
 // are the same in every instance that serves the same plug-in and tiles.
 struct ContentStamp {
     std::string plugin;         // a hash of the plug-in file's bytes
     std::string tiles;          // a tile directory's newest change, or a tile server's address
     std::time_t lastModified = 0;  // the newest change of a tile directory; 0 for a server
+    std::string placement;      // "centres", or "plugin-grid" for the plug-in's own positions
 };
 
 // Reads the plug-in file and looks at the tile directory's folders down to

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <memory>
 
+#include "host/tile_intake.h"
+#include "host/world_edges.h"
 #include "projection/tile_service.h"
+#include "serve/wms_query.h"
 
 namespace {
 
@@ -38,11 +41,19 @@ size_t TilesAllowedFor(uint32_t columns, uint32_t rows) {
     return 16 * across * down;
 }
 
-ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresses, size_t allowed,
-                                        TileCache::Clock::time_point deadline, bool& late) {
-    if (addresses.size() > allowed) {
+ProvidedTiles MapRenderer::ProvideTiles(const DataRequestBlock& request, const std::vector<std::string>& addresses,
+                                        size_t allowed, TileCache::Clock::time_point deadline, bool& late) {
+    std::vector<TileSlot> slots;
+    if (!PlanTileSlots(request, addresses, slots)) {
+        return ProvidedTiles::Failed(RenderFailure::HostFailure, "the plug-in's tile list does not match the request");
+    }
+    std::vector<std::string> urls;
+    for (const TileSlot& slot : slots) {
+        if (!slot.outsideWorld) urls.push_back(slot.url);
+    }
+    if (urls.size() > allowed) {
         return ProvidedTiles::Failed(RenderFailure::TooManyTiles,
-                                     "the image needs " + std::to_string(addresses.size()) + " tiles, more than the " +
+                                     "the image needs " + std::to_string(urls.size()) + " tiles, more than the " +
                                          std::to_string(allowed) + " an image of its size may use");
     }
     // The tiles go before their share of the allowance.
@@ -51,9 +62,7 @@ ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresse
         std::vector<TileResult> outcomes;
         Held(Allowance& allowance, size_t count) : share(allowance, count) {}
     };
-    auto held = std::make_shared<Held>(tilesHeld, addresses.size());
-    std::vector<std::string> urls(addresses.size());
-    for (size_t i = 0; i < urls.size(); ++i) urls[i] = WrapTileColumn(addresses[i]);
+    auto held = std::make_shared<Held>(tilesHeld, urls.size());
     held->outcomes = cache.GetAll(urls, deadline);
     const std::vector<TileResult>& outcomes = held->outcomes;
     // Name the tile that failed, not one skipped because of it.
@@ -67,31 +76,31 @@ ProvidedTiles MapRenderer::ProvideTiles(const std::vector<std::string>& addresse
         }
     }
     ProvidedTiles tiles;
-    tiles.tiles.reserve(outcomes.size());
-    for (const TileResult& outcome : outcomes) {
-        const DecodedTile& tile = *outcome.tile;
+    tiles.tiles.reserve(slots.size());
+    size_t fetched = 0;
+    for (const TileSlot& slot : slots) {
+        const DecodedTile& tile = slot.outsideWorld ? *SharedBlankTile() : *outcomes[fetched++].tile;
         tiles.tiles.push_back(TileView{tile.pixels.data(), tile.pixels.size(), tile.width, tile.height, 3});
     }
     tiles.keep = std::move(held);
     return tiles;
 }
 
-RenderResult MapRenderer::Render(const std::string& layer, const MapWindow& window,
+RenderResult MapRenderer::Render(const std::string& layer, const DataRequestBlock& request, size_t allowedTiles,
                                  TileCache::Clock::time_point deadline) {
     ++dataRequests;
-    const SampledBox box{window.west, window.south, window.east, window.north};
-    const size_t allowed = std::min(limits.maxTilesPerRender, TilesAllowedFor(window.columns, window.rows));
+    DataRequestBlock asked = request;
+    asked.layerId = LayerId(layer);
     bool late = false;
     std::chrono::steady_clock::duration tileTime{};
     size_t tiles = 0;
-    RenderOutcome outcome = host.Render(LayerId(layer), window.zoom, box, window.columns, window.rows,
-                                        [&](const std::vector<std::string>& addresses) {
-                                            const auto asked = std::chrono::steady_clock::now();
-                                            tiles = addresses.size();
-                                            ProvidedTiles provided = ProvideTiles(addresses, allowed, deadline, late);
-                                            tileTime += std::chrono::steady_clock::now() - asked;
-                                            return provided;
-                                        });
+    RenderOutcome outcome = host.Render(asked, [&](const std::vector<std::string>& addresses) {
+        const auto start = std::chrono::steady_clock::now();
+        tiles = addresses.size();
+        ProvidedTiles provided = ProvideTiles(asked, addresses, allowedTiles, deadline, late);
+        tileTime += std::chrono::steady_clock::now() - start;
+        return provided;
+    });
     RenderResult result;
     result.tileTime = tileTime;
     result.tiles = tiles;

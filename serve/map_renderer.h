@@ -9,10 +9,9 @@
 
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
+#include "host/tile_cache.h"
 #include "serve/allowance.h"
 #include "serve/host_adapter.h"
-#include "serve/map_window.h"
-#include "host/tile_cache.h"
 
 enum class RenderStatus {
     Ok,
@@ -27,11 +26,10 @@ enum class RenderStatus {
 struct RenderResult {
     RenderStatus status = RenderStatus::Refused;
     std::string message;           // why, when not Ok
-    std::vector<uint8_t> pixels;   // the window's raster, 3 bytes per pixel
+    std::vector<uint8_t> pixels;   // the raster, 3 bytes per pixel
     std::chrono::steady_clock::duration tileTime{};  // spent taking the tiles from the cache
-    // Tiles the plug-in named for the window; for an EPSG:3857 window, those
-    // one request over its box names.
-    size_t tiles = 0;
+    size_t tiles = 0;              // the tiles it was drawn from, each counted once
+
 };
 
 // Every tile a render holds is decoded in memory (192 kB) until its raster
@@ -49,9 +47,11 @@ struct RenderLimits {
 size_t TilesAllowedFor(uint32_t columns, uint32_t rows);
 
 // Drives the loaded plug-in through the plug-in host: one DataRequest per
-// render, its tiles taken from the cache. The job is completed on the
-// rendering thread, inside the download callback, so the renders of several
-// threads run side by side, each over when DataRequest returns.
+// render, its tiles taken from the cache (rows beyond the world's edges
+// blank, never fetched; columns past the last wrapped). The job is
+// completed on the rendering thread, inside the download callback, so the
+// renders of several threads run side by side, each over when DataRequest
+// returns.
 class MapRenderer {
 public:
     MapRenderer(const PluginApi& plugin, TileCache& cache, RenderLimits limits);
@@ -62,8 +62,10 @@ public:
     // the plug-in does not know one of them.
     bool BindLayers(std::string& error);
 
-    // Tiles not there by `deadline` end the render as TileLate.
-    RenderResult Render(const std::string& layer, const MapWindow& window,
+    // The plug-in's raster for `request` (request.width x request.height
+    // pixels), from at most `allowedTiles` tiles. Tiles not there by
+    // `deadline` end the render as TileLate.
+    RenderResult Render(const std::string& layer, const DataRequestBlock& request, size_t allowedTiles,
                         TileCache::Clock::time_point deadline = TileCache::Clock::time_point::max());
 
     uint64_t DataRequests() const { return dataRequests.load(); }
@@ -75,8 +77,8 @@ public:
 private:
     // The tiles of one job from the cache, held against maxTilesHeld until
     // the plug-in has drawn them.
-    ProvidedTiles ProvideTiles(const std::vector<std::string>& addresses, size_t allowed,
-                               TileCache::Clock::time_point deadline, bool& late);
+    ProvidedTiles ProvideTiles(const DataRequestBlock& request, const std::vector<std::string>& addresses,
+                               size_t allowed, TileCache::Clock::time_point deadline, bool& late);
 
     PluginHost host;
     TileCache& cache;

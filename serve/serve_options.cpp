@@ -24,6 +24,10 @@ const char kServeUsage[] =
     "  --cache-mb N        memory for decoded tiles, 1 to 65536 (default 256)\n"
     "  --max-zoom Z        the highest zoom drawn, 1 to 21 (default: what a tile\n"
     "                      directory holds; 21 for a tile server)\n"
+    "  --plugin-grid       sample the tiles where the plug-in places their pixels'\n"
+    "                      values (their north-west corners), as the map\n"
+    "                      application shows them (default: at their centres, as\n"
+    "                      GIS programs place them)\n"
     "  --threads N         workers that draw maps, 1 to 256 (default: one per core)\n"
     "  --max-connections N  connections open at once, 1 to 100000 (default 1024);\n"
     "                      more are answered 503\n"
@@ -68,6 +72,10 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& o, st
         const std::string& flag = args[i];
         if (flag == "--trust-proxy") {
             o.trustProxy = true;
+            continue;
+        }
+        if (flag == "--plugin-grid") {
+            o.pluginGrid = true;
             continue;
         }
         if (i + 1 >= args.size()) {

@@ -23,6 +23,7 @@ struct ServeOptions {
     // (normalized, ending in '/'); empty: from the request.
     std::string publicUrl;
     bool trustProxy = false;     // take the address from Forwarded / X-Forwarded-* headers
+    bool pluginGrid = false;     // the plug-in's own positions, not half a tile pixel north-west
     int maxAgeSeconds = 3600;    // Cache-Control max-age of maps and capabilities
     std::string corsOrigin;      // empty: no CORS headers; "*" or one origin
     std::string accessLog = "-"; // "-": standard output; "off": none; else a file appended to

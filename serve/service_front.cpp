@@ -95,7 +95,8 @@ std::string ServiceFront::EntityTag(const HttpRequest& request) const {
     // texts; maps and tiles do neither.
     const std::string base = capabilities ? PublicBase(settings.address, ForwardingHeadersOf(request)) : "";
     const std::string_view description = capabilities ? std::string_view(settings.description) : std::string_view();
-    return StrongEtag({canonical, base, description, settings.stamp.plugin, settings.stamp.tiles, settings.version});
+    return StrongEtag({canonical, base, description, settings.stamp.plugin, settings.stamp.tiles,
+                       settings.stamp.placement, settings.version});
 }
 
 HttpHandler ServiceFront::Handler() {

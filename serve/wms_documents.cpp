@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "serve/map_window.h"
+#include "serve/map_grid.h"
 
 namespace {
 

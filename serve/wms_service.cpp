@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 #include "host/jpeg_encoder.h"
 #include "host/png_encoder.h"
-#include "serve/map_window.h"
-#include "serve/mercator_render.h"
+#include "serve/map_drawing.h"
+#include "serve/map_grid.h"
 #include "serve/wms_documents.h"
 #include "serve/xml_text.h"
 
@@ -24,26 +23,6 @@ double Milliseconds(std::chrono::steady_clock::duration time) {
 
 int HttpStatusOf(WmsErrorCode code) {
     return code == WmsErrorCode::OperationNotSupported ? 501 : 400;
-}
-
-// The whole image in the background colour, with the window's raster laid
-// in at its place.
-std::vector<uint8_t> Compose(const GetMapRequest& request, const MapWindow& window, std::vector<uint8_t> raster) {
-    const size_t stride = size_t{request.width} * 3;
-    if (!window.empty && window.column0 == 0 && window.row0 == 0 && window.columns == request.width &&
-        window.rows == request.height) {
-        return raster;
-    }
-    std::vector<uint8_t> image(stride * request.height);
-    const uint8_t fill[3] = {static_cast<uint8_t>(request.background >> 16),
-                             static_cast<uint8_t>(request.background >> 8), static_cast<uint8_t>(request.background)};
-    for (size_t i = 0; i < image.size(); i += 3) std::memcpy(&image[i], fill, 3);
-    const size_t windowStride = size_t{window.columns} * 3;
-    for (uint32_t row = 0; row < window.rows; ++row) {
-        std::memcpy(&image[(window.row0 + row) * stride + size_t{window.column0} * 3], &raster[row * windowStride],
-                    windowStride);
-    }
-    return image;
 }
 
 }  // namespace
@@ -101,57 +80,43 @@ bool WmsService::Draw(const GetMapRequest& request, Clock::time_point deadline, 
         failure = {504, nullptr, "the request waited past its deadline for a worker"};
         return false;
     }
-    // Both grids end in the same placement: a window of covered pixels and
-    // its raster, laid into the background.
-    MapWindow window;
-    MercatorWindow mercator;
-    if (request.crs == MapCrs::WebMercator) {
-        mercator = PlanMercatorWindow(request.box, request.width, request.height, maxZoom);
-        window = mercator.window;
-    } else {
-        window = PlanMapWindow(request.box, request.width, request.height, maxZoom);
-    }
+    const PixelGrid grid = MapGrid(request.box, request.crs, request.width, request.height);
+    MapDrawing drawing;
+    drawing.zoom = MapZoom(request.box, request.crs, request.width, request.height, maxZoom);
+    drawing.background = request.background;
+    drawing.pluginGrid = pluginGrid;
     const Allowance::Share held(imageBytes, size_t{request.width} * request.height * 3 * 3);
-    std::vector<uint8_t> raster;
-    size_t tiles = 0;
-    if (!window.empty) {
-        const Clock::time_point asked = Clock::now();
-        RenderResult rendered = request.crs == MapCrs::WebMercator
-                                    ? RenderMercatorWindow(renderer, request.layer, mercator, deadline)
-                                    : renderer.Render(request.layer, window, deadline);
-        // A Mercator window's bands take their tiles on several threads at
-        // once: their sum may exceed the time of the whole.
-        times.tiles = rendered.tileTime;
-        times.raster = std::max(Clock::duration{}, Clock::now() - asked - rendered.tileTime);
-        switch (rendered.status) {
-            case RenderStatus::Ok:
-                raster = std::move(rendered.pixels);
-                tiles = rendered.tiles;
-                break;
-            case RenderStatus::TooManyTiles:
-                failure = {400, "InvalidParameterValue", rendered.message + ": ask for a smaller image or a smaller box"};
-                return false;
-            case RenderStatus::TileUnavailable:
-                failure = {502, nullptr, rendered.message};
-                return false;
-            case RenderStatus::TileLate:
-                failure = {504, nullptr, rendered.message};
-                return false;
-            case RenderStatus::OutOfMemory:
-                failure = {503, nullptr, rendered.message};
-                return false;
-            case RenderStatus::Refused:
-            case RenderStatus::Failed:
-                failure = {500, nullptr, rendered.message};
-                return false;
-        }
+    const Clock::time_point asked = Clock::now();
+    RenderResult rendered = DrawMap(renderer, request.layer, grid, drawing, deadline);
+    // The segments of an image may take their tiles on several threads at
+    // once: their sum may exceed the time of the whole.
+    times.tiles = rendered.tileTime;
+    times.raster = std::max(Clock::duration{}, Clock::now() - asked - rendered.tileTime);
+    switch (rendered.status) {
+        case RenderStatus::Ok: break;
+        case RenderStatus::TooManyTiles:
+            failure = {400, "InvalidParameterValue", rendered.message + ": ask for a smaller image or a smaller box"};
+            return false;
+        case RenderStatus::TileUnavailable:
+            failure = {502, nullptr, rendered.message};
+            return false;
+        case RenderStatus::TileLate:
+            failure = {504, nullptr, rendered.message};
+            return false;
+        case RenderStatus::OutOfMemory:
+            failure = {503, nullptr, rendered.message};
+            return false;
+        case RenderStatus::Refused:
+        case RenderStatus::Failed:
+            failure = {500, nullptr, rendered.message};
+            return false;
     }
     std::vector<uint8_t> encoded;
     std::string error;
     RgbImage image;
     image.width = static_cast<int32_t>(request.width);
     image.height = static_cast<int32_t>(request.height);
-    image.pixels = Compose(request, window, std::move(raster));
+    image.pixels = std::move(rendered.pixels);
     const Clock::time_point encoding = Clock::now();
     const bool encodedWell = request.format == ImageFormat::Png
                                  ? EncodePng(image, PngCompression::Fast, encoded, error)
@@ -164,7 +129,8 @@ bool WmsService::Draw(const GetMapRequest& request, Clock::time_point deadline, 
     answer = WmsAnswer{};
     answer.contentType = request.format == ImageFormat::Png ? "image/png" : "image/jpeg";
     answer.body.assign(encoded.begin(), encoded.end());
-    answer.zoom = window.empty ? 0 : window.zoom;
-    answer.tiles = tiles;
+    // An image wholly off the tiles was drawn at no zoom.
+    answer.zoom = rendered.tiles == 0 ? 0 : drawing.zoom;
+    answer.tiles = rendered.tiles;
     return true;
 }

@@ -38,12 +38,13 @@ class WmsService {
 public:
     // `description` gives the capabilities' texts and the tile set's zooms;
     // it outlives the service.
-    WmsService(MapRenderer& renderer, const ServiceDescription& description)
-        : renderer(renderer), description(description), maxZoom(description.maxZoom) {}
+    // `pluginGrid`: the plug-in's own positions (see MapDrawing).
+    WmsService(MapRenderer& renderer, const ServiceDescription& description, bool pluginGrid = false)
+        : renderer(renderer), description(description), maxZoom(description.maxZoom), pluginGrid(pluginGrid) {}
 
     // Bytes that images being drawn and encoded may take at once: each
-    // GetMap holds three images' worth (the plug-in's raster, the composed
-    // image, the encoded file at most) from before its DataRequest until its
+    // GetMap holds three images' worth (the image, the plug-in's raster of
+    // a segment, the encoded file at most) from before its DataRequest until its
     // answer is ready.
     static constexpr size_t kImageBytesHeld = 256u << 20;
 
@@ -76,6 +77,7 @@ private:
     MapRenderer& renderer;
     const ServiceDescription& description;
     const int32_t maxZoom;
+    const bool pluginGrid;
     Allowance imageBytes{kImageBytesHeld};
 };
 

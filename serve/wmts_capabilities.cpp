@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "serve/map_window.h"
+#include "serve/map_grid.h"
 #include "serve/wms_documents.h"
 #include "serve/wmts_tile_matrix_sets.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "projection/zoom.h"
-#include "serve/map_window.h"
+#include "serve/map_grid.h"
 
 namespace {
 

@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
         TileCache cache(options.cacheMegabytes << 20, std::move(fetcher));
         MapRenderer renderer(plugin->Api(), cache, RenderLimits{});
         if (!renderer.BindLayers(error)) return Fail(error);
-        WmsService service(renderer, description);
+        WmsService service(renderer, description, options.pluginGrid);
         WmtsService tiles(service, description);
 
         HttpLimits limits;
@@ -202,6 +202,7 @@ int main(int argc, char** argv) {
         front.cache.maxAgeSeconds = options.maxAgeSeconds;
         front.cache.corsOrigin = options.corsOrigin;
         front.stamp = StampContent(LoadedFile(*plugin, options.plugin), options.tiles);
+        front.stamp.placement = options.pluginGrid ? "plugin-grid" : "centres";
         front.tiles = options.tiles;
         front.maxZoom = maxZoom;
         front.description = options.serviceMetadata.empty() ? "" : FileText(options.serviceMetadata);

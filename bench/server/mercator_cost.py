@@ -13,8 +13,8 @@ Faithfulness (with --faithfulness): each box's two images against GDAL's
 bilinear warp (gdalwarp -r bilinear) of the tiles they were drawn from (the
 zoom of X-Zarvo-Zoom) onto the image's own grid, as mean absolute difference
 over the bands (0 to 255): "tiles" with each tile pixel's value at its
-centre, as GIS tools place it; "corner" at its north-west corner, as the
-plug-in places it.
+centre, as GIS tools place it and zarvo-serve asks the plug-in to; "corner"
+at its north-west corner, where the plug-in's own positions put it.
 
 Instructions (with --instructions): the same GetMaps, once each, from a
 zarvo-serve run under valgrind's callgrind, its counters zeroed before and
@@ -110,7 +110,7 @@ def instructions(args):
     with tempfile.TemporaryDirectory() as directory:
         out = os.path.join(directory, "callgrind.out")
         server = subprocess.Popen(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, args.serve,
-                                   "--tiles", args.tiles, "--port", "0"],
+                                   "--tiles", args.tiles, "--port", "0", "--access-log", "off"],
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         try:
             found = re.search(r"listening on (http://[0-9.]+:\d+)/", server.stdout.readline())
@@ -152,7 +152,10 @@ def main():
         instructions(args)
         return
 
-    server = subprocess.Popen([args.serve, "--tiles", args.tiles, "--port", "0"], stdout=subprocess.PIPE, text=True)
+    # No access log: its lines would fill the pipe, which is read for the
+    # first line only, and stop the server.
+    server = subprocess.Popen([args.serve, "--tiles", args.tiles, "--port", "0", "--access-log", "off"],
+                              stdout=subprocess.PIPE, text=True)
     try:
         found = re.search(r"listening on (http://[0-9.]+:\d+)/", server.stdout.readline())
         if not found:
