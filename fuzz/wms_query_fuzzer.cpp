@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -34,9 +35,13 @@ QueryParameters Split(const uint8_t* data, size_t size) {
     return parameters;
 }
 
-void Require(bool condition) {
-    if (!condition) std::abort();
+// Names the check that failed before stopping the fuzzer.
+void Check(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "failed: %s\n", what);
+    std::abort();
 }
+#define Require(condition) Check(condition, #condition)
 
 }  // namespace
 
@@ -74,8 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const DataRequestBlock& request = segment.request;
         Require(request.zoom == zoom && request.width >= 2 && request.height >= 2);
         Require(request.width >= segment.columns && request.height >= segment.rows);
-        // Never west of the world; its first row, always one drawn, on it.
-        Require(request.west >= -180 && request.west < 180 && request.west <= request.east);
+        // Never west of the world, nor east of the one past it (a block of
+        // columns starts in the world and spans at most 360 degrees); its
+        // first row, always one drawn, on the world.
+        Require(request.west >= -180 && request.west < 540 && request.west <= request.east);
         Require(request.south <= request.north && request.north <= kCoverageNorth &&
                 request.north >= kCoverageSouth);
     }

@@ -174,6 +174,7 @@ wms_fuzz() {
     mkdir -p build-fuzz/wms-corpus "$seeds"
     printf '%s' 'SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map,hybrid&STYLES=&FORMAT=image/png&CRS=EPSG:4326&BBOX=34,-12,62,32&WIDTH=1000&HEIGHT=760&BGCOLOR=0x102030' >"$seeds/getmap-130"
     printf '%s' 'SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&LAYERS=aerial&STYLES=default&FORMAT=image/jpeg&SRS=EPSG:4326&BBOX=-190,80,-170,90&WIDTH=2048&HEIGHT=1' >"$seeds/getmap-111"
+    printf '%s' 'SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&CRS=EPSG:3857&BBOX=-2e7,-2.2e7,2.1e7,2.2e7&WIDTH=2048&HEIGHT=2047' >"$seeds/getmap-3857"
     printf '%s' 'SERVICE=WMS&REQUEST=GetCapabilities&VERSION=1.2.0' >"$seeds/capabilities"
     (cd build-fuzz && ./zarvo_wms_query_fuzzer -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
         -print_final_stats=1 wms-corpus wms-seeds >wms-fuzz.log 2>&1) ||
