@@ -16,7 +16,11 @@
 
 #include "host/bounded_file.h"
 #include "host/image_decoding.h"
+#include "host/plugin_host.h"
+#include "host/plugin_library.h"
+#include "host/tile_source.h"
 #include "projection/zarvo_coord_transform.h"
+#include "render/render_host.h"
 #include "tests/host/loopback_server.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/support/tile_fixtures.h"
@@ -151,6 +155,27 @@ std::vector<std::string> RequestUrls() {
         urls.push_back(Narrow(map.TileUrl(key)));
     }
     return urls;
+}
+
+// With the plug-in's own positions, a box one request draws is the raster
+// the application gets for it, to the bit.
+TEST(ZarvoRenderTest, PluginGridIsTheApplicationsRaster) {
+    const fs::path out = Scratch("plugin-grid.png");
+    const RenderRun run = Render("--plugin-grid " + MapArguments(ZARVO_DEMO_TILES, out, "aerial"));
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    std::string error;
+    const std::unique_ptr<PluginLibrary> library = PluginLibrary::Open(ZARVO_PLUGIN_PATH, error);
+    ASSERT_TRUE(library) << error;
+    const std::unique_ptr<TileSource> source = MakeTileSource(ZARVO_DEMO_TILES, error);
+    ASSERT_TRUE(source) << error;
+    PluginHost host(library->Api(), CompleteOn::WorkerThread);
+    ASSERT_TRUE(host.Bind("aerial", 2));
+    DataRequestBlock request = MakeRequest(6, kWest, kSouth, kEast, kNorth, kWidth, kHeight);
+    request.layerId = 2;
+    IntakeReport report;
+    const RenderOutcome application = host.Render(request, RenderTileProvider(*source, RenderSettings{}, request, report));
+    ASSERT_EQ(application.failure, RenderFailure::None) << application.message;
+    EXPECT_TRUE(Load(out).pixels == application.raster.pixels);
 }
 
 TEST(ZarvoRenderTest, MissingOrBrokenTileIsNamed) {
