@@ -117,6 +117,14 @@ RenderResult DrawMap(MapRenderer& renderer, const std::string& layer, const Pixe
         if (!plan.error.empty()) return Failure(RenderStatus::TooManyTiles, tooMany + " (" + plan.error + ")");
         whole.tiles = DistinctTiles(plan, allowed);
         if (whole.tiles > allowed) return Failure(RenderStatus::TooManyTiles, tooMany);
+        // One request for the whole image: its raster is the image.
+        const Segment* only = plan.segments.size() == 1 ? &plan.segments[0] : nullptr;
+        if (only != nullptr && !only->nodata && only->request.width == grid.width &&
+            only->request.height == grid.height) {
+            RenderResult drawn = renderer.Render(layer, only->request, allowed, deadline);
+            drawn.tiles = whole.tiles;
+            return drawn;
+        }
         whole.pixels.resize(size_t{grid.width} * grid.height * 3);
     } catch (const std::bad_alloc&) {
         return Failure(RenderStatus::OutOfMemory, "out of memory");

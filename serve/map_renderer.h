@@ -29,7 +29,6 @@ struct RenderResult {
     std::vector<uint8_t> pixels;   // the raster, 3 bytes per pixel
     std::chrono::steady_clock::duration tileTime{};  // spent taking the tiles from the cache
     size_t tiles = 0;              // the tiles it was drawn from, each counted once
-
 };
 
 // Every tile a render holds is decoded in memory (192 kB) until its raster
