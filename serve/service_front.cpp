@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -155,8 +156,12 @@ void ServiceFront::Refused(const HttpRequest* request, int status) {
 }
 
 HttpAnswer ServiceFront::Answer(const HttpRequest& request) {
-    const auto started = std::chrono::steady_clock::now();
-    const auto arrived = std::chrono::system_clock::now();
+    // Counted from the request's arrival: the time it waited for a worker
+    // is part of what its client waits.
+    const auto now = std::chrono::steady_clock::now();
+    const auto started = request.arrived.time_since_epoch().count() != 0 ? std::min(request.arrived, now) : now;
+    const auto arrived = std::chrono::system_clock::now() -
+                         std::chrono::duration_cast<std::chrono::system_clock::duration>(now - started);
     const std::string_view path = request.Path();
     const Operation operation = OperationOf(request);
 
