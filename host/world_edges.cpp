@@ -33,3 +33,11 @@ bool PlanTileSlots(const DataRequestBlock& request, const std::vector<std::strin
     }
     return true;
 }
+
+std::vector<std::string> AddressesToFetch(const std::vector<TileSlot>& slots) {
+    std::vector<std::string> urls;
+    for (const TileSlot& slot : slots) {
+        if (!slot.outsideWorld) urls.push_back(slot.url);
+    }
+    return urls;
+}

@@ -42,3 +42,7 @@ struct TileSlot {
 // match the request's tile grid.
 bool PlanTileSlots(const DataRequestBlock& request, const std::vector<std::string>& urls,
                    std::vector<TileSlot>& slots);
+
+// The addresses a host fetches for `slots`: those of the slots in the
+// world, in list order.
+std::vector<std::string> AddressesToFetch(const std::vector<TileSlot>& slots);

@@ -20,10 +20,7 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
         if (!PlanTileSlots(request, listed, slots)) {
             return ProvidedTiles::Failed(RenderFailure::HostFailure, "the plug-in's tile list does not match the request");
         }
-        std::vector<std::string> urls;
-        for (const TileSlot& slot : slots) {
-            if (!slot.outsideWorld) urls.push_back(slot.url);
-        }
+        const std::vector<std::string> urls = AddressesToFetch(slots);
         if (!TilesFitBudget(urls.size(), settings.memoryBudgetBytes, error)) {
             return ProvidedTiles::Failed(RenderFailure::TooManyTiles,
                                          error + "; a smaller box or zoom, or --max-memory, helps");

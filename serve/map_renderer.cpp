@@ -47,10 +47,7 @@ ProvidedTiles MapRenderer::ProvideTiles(const DataRequestBlock& request, const s
     if (!PlanTileSlots(request, addresses, slots)) {
         return ProvidedTiles::Failed(RenderFailure::HostFailure, "the plug-in's tile list does not match the request");
     }
-    std::vector<std::string> urls;
-    for (const TileSlot& slot : slots) {
-        if (!slot.outsideWorld) urls.push_back(slot.url);
-    }
+    const std::vector<std::string> urls = AddressesToFetch(slots);
     if (urls.size() > allowed) {
         return ProvidedTiles::Failed(RenderFailure::TooManyTiles,
                                      "the image needs " + std::to_string(urls.size()) + " tiles, more than the " +
