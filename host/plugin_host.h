@@ -57,6 +57,7 @@ enum class RenderFailure {
     TooManyTiles,     // the provider: the job needs more tiles than it may hold
     TileMissing,      // the provider: a tile could not be fetched
     TileUndecodable,  // the provider: a tile was fetched but is no tile
+    TileLate,         // the provider: a tile was not there by the deadline
     OutOfMemory,      // the plug-in or the host ran out of memory
     HostFailure,      // the provider failed otherwise
     PluginFailure,    // the plug-in could not draw the tiles it was given

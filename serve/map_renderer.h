@@ -77,7 +77,7 @@ private:
     // The tiles of one job from the cache, held against maxTilesHeld until
     // the plug-in has drawn them.
     ProvidedTiles ProvideTiles(const DataRequestBlock& request, const std::vector<std::string>& addresses,
-                               size_t allowed, TileCache::Clock::time_point deadline, bool& late);
+                               size_t allowed, TileCache::Clock::time_point deadline);
 
     PluginHost host;
     TileCache& cache;
