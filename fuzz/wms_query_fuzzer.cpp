@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "serve/map_grid.h"
-#include "serve/wms_query.h"
+#include "serve/drawing/map_grid.h"
+#include "serve/wms/wms_query.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "host/number_parsing.h"
 #include "projection/zoom.h"
-#include "serve/public_url.h"
+#include "serve/operations/public_url.h"
 
 const char kServeUsage[] =
     "usage: zarvo-serve --tiles SOURCE [options]\n"
