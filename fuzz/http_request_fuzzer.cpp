@@ -14,6 +14,7 @@
 
 #include "serve/http/http_exchange.h"
 #include "serve/http/http_limits.h"
+#include "serve/http/query_string.h"
 #include "serve/description/xml_text.h"
 
 namespace {

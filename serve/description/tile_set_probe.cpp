@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "projection/zoom.h"
-#include "serve/wms/wms_query.h"
+#include "serve/drawing/map_request.h"
 
 int32_t HighestZoomInDirectory(const std::string& directory) {
     namespace fs = std::filesystem;

@@ -23,9 +23,9 @@ constexpr unsigned kMaxHelpers = 3;
 // columns in a few blocks, with room to spare.
 constexpr size_t kMaxSegments = 4096;
 
-RenderResult Failure(RenderStatus status, std::string message) {
+RenderResult Failure(RenderFailure failure, std::string message) {
     RenderResult result;
-    result.status = status;
+    result.failure = failure;
     result.message = std::move(message);
     return result;
 }
@@ -73,7 +73,6 @@ struct Job {
 RenderResult DrawSegments(const Job& job, size_t first, size_t end) {
     try {
         RenderResult done;
-        done.status = RenderStatus::Ok;
         for (size_t s = first; s < end; ++s) {
             const Segment& segment = job.plan.segments[s];
             if (segment.nodata) {
@@ -81,7 +80,7 @@ RenderResult DrawSegments(const Job& job, size_t first, size_t end) {
                 continue;
             }
             RenderResult drawn = job.renderer.Render(job.layer, segment.request, job.allowed, job.deadline);
-            if (drawn.status != RenderStatus::Ok) return drawn;
+            if (!drawn.Ok()) return drawn;
             done.tileTime += drawn.tileTime;
             // The request may have a column and a row more than the segment.
             const size_t stride = size_t{segment.request.width} * 3;
@@ -92,9 +91,9 @@ RenderResult DrawSegments(const Job& job, size_t first, size_t end) {
         }
         return done;
     } catch (const std::bad_alloc&) {
-        return Failure(RenderStatus::OutOfMemory, "out of memory");
+        return Failure(RenderFailure::OutOfMemory, "out of memory");
     } catch (const std::exception& e) {
-        return Failure(RenderStatus::Failed, e.what());
+        return Failure(RenderFailure::HostFailure, e.what());
     }
 }
 
@@ -114,9 +113,9 @@ RenderResult DrawMap(MapRenderer& renderer, const std::string& layer, const Pixe
         // is too large.
         const std::string tooMany =
             "the image needs more tiles than the " + std::to_string(allowed) + " an image of its size may use";
-        if (!plan.error.empty()) return Failure(RenderStatus::TooManyTiles, tooMany + " (" + plan.error + ")");
+        if (!plan.error.empty()) return Failure(RenderFailure::TooManyTiles, tooMany + " (" + plan.error + ")");
         whole.tiles = DistinctTiles(plan, allowed);
-        if (whole.tiles > allowed) return Failure(RenderStatus::TooManyTiles, tooMany);
+        if (whole.tiles > allowed) return Failure(RenderFailure::TooManyTiles, tooMany);
         // One request for the whole image: its raster is the image.
         const Segment* only = plan.segments.size() == 1 ? &plan.segments[0] : nullptr;
         if (only != nullptr && !only->nodata && only->request.width == grid.width &&
@@ -127,7 +126,7 @@ RenderResult DrawMap(MapRenderer& renderer, const std::string& layer, const Pixe
         }
         whole.pixels.resize(size_t{grid.width} * grid.height * 3);
     } catch (const std::bad_alloc&) {
-        return Failure(RenderStatus::OutOfMemory, "out of memory");
+        return Failure(RenderFailure::OutOfMemory, "out of memory");
     }
     const Job job{renderer, layer, plan, grid.width, allowed, drawing.background, deadline, whole.pixels};
     // Segments are independent requests: images of many share them out
@@ -138,8 +137,7 @@ RenderResult DrawMap(MapRenderer& renderer, const std::string& layer, const Pixe
     const size_t share = (segments + parts - 1) / parts;
     std::vector<std::future<RenderResult>> helpers;
     RenderResult mine;
-    mine.status = RenderStatus::Ok;
-    for (size_t part = 1; part < parts && mine.status == RenderStatus::Ok; ++part) {
+    for (size_t part = 1; part < parts && mine.Ok(); ++part) {
         const size_t first = std::min(segments, part * share), end = std::min(segments, first + share);
         try {
             helpers.push_back(std::async(std::launch::async, DrawSegments, std::cref(job), first, end));
@@ -149,16 +147,15 @@ RenderResult DrawMap(MapRenderer& renderer, const std::string& layer, const Pixe
             whole.tileTime += mine.tileTime;
         }
     }
-    if (mine.status == RenderStatus::Ok) {
+    if (mine.Ok()) {
         mine = DrawSegments(job, 0, std::min(segments, share));
         whole.tileTime += mine.tileTime;
     }
     for (std::future<RenderResult>& helper : helpers) {
         RenderResult drawn = helper.get();  // DrawSegments throws nothing
         whole.tileTime += drawn.tileTime;
-        if (mine.status == RenderStatus::Ok && drawn.status != RenderStatus::Ok) mine = std::move(drawn);
+        if (mine.Ok() && !drawn.Ok()) mine = std::move(drawn);
     }
-    if (mine.status != RenderStatus::Ok) return mine;
-    whole.status = RenderStatus::Ok;
+    if (!mine.Ok()) return mine;
     return whole;
 }

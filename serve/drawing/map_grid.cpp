@@ -11,7 +11,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-PixelGrid MercatorGrid(const LonLatBox& box, uint32_t width, uint32_t height) {
+PixelGrid MercatorGrid(const MapBox& box, uint32_t width, uint32_t height) {
     // The columns as a grid in degrees; the rows at their own latitudes.
     PixelGrid grid =
         GridFromEdges(MercatorLongitude(box.west), 0, MercatorLongitude(box.east), 0, width, height);
@@ -50,12 +50,12 @@ int32_t ChooseMercatorZoom(double dx, double dy, int32_t maxZoom) {
     return cap;
 }
 
-PixelGrid MapGrid(const LonLatBox& box, MapCrs crs, uint32_t width, uint32_t height) {
+PixelGrid MapGrid(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height) {
     if (crs == MapCrs::WebMercator) return MercatorGrid(box, width, height);
     return GridFromEdges(box.west, box.south, box.east, box.north, width, height);
 }
 
-int32_t MapZoom(const LonLatBox& box, MapCrs crs, uint32_t width, uint32_t height, int32_t maxZoom) {
+int32_t MapZoom(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height, int32_t maxZoom) {
     const double dx = (box.east - box.west) / width, dy = (box.north - box.south) / height;
     if (crs == MapCrs::WebMercator) return ChooseMercatorZoom(dx, dy, maxZoom);
     const double middle = (std::max(box.south, kCoverageSouth) + std::min(box.north, kCoverageNorth)) / 2;

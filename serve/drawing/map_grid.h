@@ -5,7 +5,7 @@
 #include "host/placement.h"
 #include "host/world_edges.h"
 #include "host/zoom_choice.h"
-#include "serve/wms/wms_query.h"
+#include "serve/drawing/map_request.h"
 
 // What the tiles cover: the whole spherical-Mercator world.
 constexpr double kCoverageWest = -180.0;
@@ -22,12 +22,12 @@ constexpr double kMercatorHalfWorld = 20037508.342789244;
 // and latitude 90, so that neighbouring tiles of one size sample alike.
 // EPSG:3857 (metres): columns evenly spaced in longitude, rows evenly
 // spaced in metres, each at the latitude of its own centre.
-PixelGrid MapGrid(const LonLatBox& box, MapCrs crs, uint32_t width, uint32_t height);
+PixelGrid MapGrid(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height);
 
 // The zoom an image is drawn at. EPSG:4326: ChooseZoom at the middle
 // latitude of the part of the box on the tiles. EPSG:3857: the smallest
 // zoom whose tile pixels are no larger than the image's.
-int32_t MapZoom(const LonLatBox& box, MapCrs crs, uint32_t width, uint32_t height, int32_t maxZoom);
+int32_t MapZoom(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height, int32_t maxZoom);
 
 // The smallest plug-in zoom whose tiles have at least one pixel per output
 // pixel of `dx` x `dy` metres of EPSG:3857, capped at `maxZoom`: a tile

@@ -6,7 +6,7 @@
 #include "host/tile_intake.h"
 #include "host/world_edges.h"
 #include "projection/tile_service.h"
-#include "serve/wms/wms_query.h"
+#include "serve/drawing/map_request.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ size_t TilesAllowedFor(uint32_t columns, uint32_t rows) {
 }
 
 ProvidedTiles MapRenderer::ProvideTiles(const DataRequestBlock& request, const std::vector<std::string>& addresses,
-                                        size_t allowed, TileCache::Clock::time_point deadline, bool& late) {
+                                        size_t allowed, TileCache::Clock::time_point deadline) {
     std::vector<TileSlot> slots;
     if (!PlanTileSlots(request, addresses, slots)) {
         return ProvidedTiles::Failed(RenderFailure::HostFailure, "the plug-in's tile list does not match the request");
@@ -66,8 +66,7 @@ ProvidedTiles MapRenderer::ProvideTiles(const DataRequestBlock& request, const s
     for (int pass = 0; pass < 2; ++pass) {
         for (size_t i = 0; i < outcomes.size(); ++i) {
             if (!outcomes[i].tile && (pass == 1 || !outcomes[i].skipped)) {
-                late = outcomes[i].late;
-                return ProvidedTiles::Failed(RenderFailure::TileMissing,
+                return ProvidedTiles::Failed(outcomes[i].late ? RenderFailure::TileLate : RenderFailure::TileMissing,
                                              "cannot have tile " + urls[i] + ": " + outcomes[i].error);
             }
         }
@@ -88,44 +87,29 @@ RenderResult MapRenderer::Render(const std::string& layer, const DataRequestBloc
     ++dataRequests;
     DataRequestBlock asked = request;
     asked.layerId = LayerId(layer);
-    bool late = false;
     std::chrono::steady_clock::duration tileTime{};
     size_t tiles = 0;
     RenderOutcome outcome = host.Render(asked, [&](const std::vector<std::string>& addresses) {
         const auto start = std::chrono::steady_clock::now();
         tiles = addresses.size();
-        ProvidedTiles provided = ProvideTiles(asked, addresses, allowedTiles, deadline, late);
+        ProvidedTiles provided = ProvideTiles(asked, addresses, allowedTiles, deadline);
         tileTime += std::chrono::steady_clock::now() - start;
         return provided;
     });
     RenderResult result;
     result.tileTime = tileTime;
     result.tiles = tiles;
+    result.failure = outcome.failure;
     result.message = std::move(outcome.message);
-    switch (outcome.failure) {
-        case RenderFailure::None:
-            result.status = RenderStatus::Ok;
-            result.pixels = std::move(outcome.raster.pixels);
-            break;
-        case RenderFailure::Unservable:
-            // The window is finite and inside the world, so what the plug-in
-            // cannot serve is its tile count: more than it lists for one request.
-            result.status = RenderStatus::TooManyTiles;
-            result.message = "the image needs more tiles than the plug-in lists for one request";
-            break;
-        case RenderFailure::TooManyTiles: result.status = RenderStatus::TooManyTiles; break;
-        case RenderFailure::TileMissing:
-            result.status = late ? RenderStatus::TileLate : RenderStatus::TileUnavailable;
-            break;
-        case RenderFailure::TileUndecodable: result.status = RenderStatus::TileUnavailable; break;
-        case RenderFailure::OutOfMemory:
-            result.status = RenderStatus::OutOfMemory;
-            result.message = "out of memory";
-            break;
-        case RenderFailure::NoLayer:
-        case RenderFailure::Refused: result.status = RenderStatus::Refused; break;
-        case RenderFailure::HostFailure:
-        case RenderFailure::PluginFailure: result.status = RenderStatus::Failed; break;
+    if (outcome.Ok()) {
+        result.pixels = std::move(outcome.raster.pixels);
+    } else if (outcome.failure == RenderFailure::Unservable) {
+        // The window is finite and inside the world, so what the plug-in
+        // cannot serve is its tile count: more than it lists for one request.
+        result.failure = RenderFailure::TooManyTiles;
+        result.message = "the image needs more tiles than the plug-in lists for one request";
+    } else if (outcome.failure == RenderFailure::OutOfMemory) {
+        result.message = "out of memory";
     }
     return result;
 }

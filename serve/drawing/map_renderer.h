@@ -11,24 +11,16 @@
 #include "host/plugin_library.h"
 #include "host/tile_cache.h"
 #include "serve/drawing/allowance.h"
-#include "serve/drawing/host_adapter.h"
 
-enum class RenderStatus {
-    Ok,
-    TooManyTiles,     // the window needs more tiles than one render may hold
-    TileUnavailable,  // a tile could not be fetched or decoded
-    TileLate,         // a tile was not there by the deadline
-    Refused,          // the plug-in would not serve the request
-    OutOfMemory,
-    Failed,           // the host or the plug-in failed otherwise
-};
-
+// One raster of the plug-in, or why there is none.
 struct RenderResult {
-    RenderStatus status = RenderStatus::Refused;
-    std::string message;           // why, when not Ok
+    RenderFailure failure = RenderFailure::None;
+    std::string message;           // why, when failed
     std::vector<uint8_t> pixels;   // the raster, 3 bytes per pixel
     std::chrono::steady_clock::duration tileTime{};  // spent taking the tiles from the cache
     size_t tiles = 0;              // the tiles it was drawn from, each counted once
+
+    bool Ok() const { return failure == RenderFailure::None; }
 };
 
 // Every tile a render holds is decoded in memory (192 kB) until its raster
@@ -75,9 +67,9 @@ public:
 
 private:
     // The tiles of one job from the cache, held against maxTilesHeld until
-    // the plug-in has drawn them.
+    // the plug-in has drawn them; TileLate for one not there by `deadline`.
     ProvidedTiles ProvideTiles(const DataRequestBlock& request, const std::vector<std::string>& addresses,
-                               size_t allowed, TileCache::Clock::time_point deadline, bool& late);
+                               size_t allowed, TileCache::Clock::time_point deadline);
 
     PluginHost host;
     TileCache& cache;

@@ -42,11 +42,11 @@ uint32_t MatrixHeight(const TileMatrixSet& set, int32_t level) {
     return set.level0Rows << level;
 }
 
-LonLatBox TileBox(const TileMatrixSet& set, int32_t level, uint32_t row, uint32_t column) {
+MapBox TileBox(const TileMatrixSet& set, int32_t level, uint32_t row, uint32_t column) {
     const double span = std::ldexp(set.level0TileSpan, -level);
     // Both edges from the corner, so that neighbouring tiles share theirs
     // to the bit.
     const double west = set.left + column * span, east = set.left + (column + 1.0) * span;
     const double north = set.top - row * span, south = set.top - (row + 1.0) * span;
-    return LonLatBox{west, south, east, north};
+    return MapBox{west, south, east, north};
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "serve/wms/wms_query.h"
+#include "serve/drawing/map_request.h"
 
 // The two tile matrix sets of the OGC two-dimensional tile matrix set
 // standard that the WMTS offers, both of 256 x 256 tiles:
@@ -41,4 +41,4 @@ uint32_t MatrixWidth(const TileMatrixSet& set, int32_t level);
 uint32_t MatrixHeight(const TileMatrixSet& set, int32_t level);
 
 // The box of one tile in its GetMap grid (degrees, or metres in EPSG:3857).
-LonLatBox TileBox(const TileMatrixSet& set, int32_t level, uint32_t row, uint32_t column);
+MapBox TileBox(const TileMatrixSet& set, int32_t level, uint32_t row, uint32_t column);

@@ -1,125 +1,115 @@
 #include "serve/front/service_front.h"
 
-#include <strings.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <utility>
 
+#include "serve/front/entity_tag.h"
 #include "serve/operations/readiness.h"
-#include "serve/front/serve_routes.h"
 #include "serve/page/web_files.h"
-#include "serve/wms/wms_query.h"
-#include "serve/wmts/wmts_request.h"
-#include "serve/drawing/tile_matrix_sets.h"
 
 namespace {
 
-std::string HeaderOr(const HttpRequest& request, std::string_view name) {
-    const std::string* value = request.Header(name);
-    return value ? *value : std::string();
-}
-
-const std::string* AnswerHeader(const HttpAnswer& answer, std::string_view name) {
-    for (const auto& [key, value] : answer.headers) {
-        if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0) return &value;
-    }
-    return nullptr;
-}
+// A GetMap or a WMTS tile is answered within this of its arrival, 504
+// when its tiles are not there by then; longer than a batch of tile
+// fetches may take.
+constexpr std::chrono::seconds kMapDeadline(15);
+// What a line on standard error quotes of a target and of a failure.
+constexpr size_t kQuotedTarget = 512;
+constexpr size_t kQuotedFailure = 1024;
 
 void Add(HttpAnswer& answer, const HeaderList& headers) {
     answer.headers.insert(answer.headers.end(), headers.begin(), headers.end());
 }
 
-constexpr std::string_view kWmtsRest = "/wmts/1.0.0/";
-constexpr std::string_view kWmtsCapabilities = "WMTSCapabilities.xml";
-
-Operation OperationOf(const HttpRequest& request) {
-    const std::string_view path = request.Path();
-    if (path == "/healthz" || path == "/readyz" || path == "/metrics") return Operation::Probe;
-    if (path.rfind(kWmtsRest, 0) == 0) {
-        return path.substr(kWmtsRest.size()) == kWmtsCapabilities ? Operation::GetCapabilities : Operation::GetTile;
+// Text from outside fit for one line of standard error.
+std::string OneLine(const std::string& text, size_t maxBytes) {
+    std::string line = text.substr(0, maxBytes);
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
     }
-    if (path != "/wms" && path != "/wmts") return Operation::Page;
-    for (const auto& [name, value] : ParseQueryString(request.Query())) {
-        if (strcasecmp(name.c_str(), "REQUEST") != 0) continue;
-        if (strcasecmp(value.c_str(), "GetMap") == 0) return Operation::GetMap;
-        if (strcasecmp(value.c_str(), "GetCapabilities") == 0) return Operation::GetCapabilities;
-        if (strcasecmp(value.c_str(), "GetTile") == 0) return Operation::GetTile;
-    }
-    return Operation::Other;
+    return line;
 }
 
-int64_t HeaderNumber(const HttpAnswer& answer, std::string_view name) {
-    const std::string* value = AnswerHeader(answer, name);
-    return value ? std::strtoll(value->c_str(), nullptr, 10) : 0;
+double Milliseconds(std::chrono::steady_clock::duration time) {
+    return std::chrono::duration<double, std::milli>(time).count();
+}
+
+// Where a drawn map's time went, as a Server-Timing header's value
+// (milliseconds): the tiles taken from the cache, the plug-in's raster
+// besides them, the encoding, and the whole drawing.
+std::string ServerTiming(const MapStatistics& drawn) {
+    char text[160];
+    std::snprintf(text, sizeof text, "tiles;dur=%.3f, raster;dur=%.3f, encode;dur=%.3f, wms;dur=%.3f",
+                  Milliseconds(drawn.tileTime), Milliseconds(drawn.rasterTime), Milliseconds(drawn.encodeTime),
+                  Milliseconds(drawn.wholeTime));
+    return text;
+}
+
+// A door's answer in HTTP terms; a drawn map tells its zoom (when it lay on
+// the tiles) and its times.
+HttpAnswer HttpAnswerOf(DoorAnswer door) {
+    HttpAnswer answer;
+    answer.status = door.status;
+    answer.headers.emplace_back("Content-Type", std::move(door.contentType));
+    if (door.drawn) {
+        if (door.drawn->zoom > 0) answer.headers.emplace_back("X-Zarvo-Zoom", std::to_string(door.drawn->zoom));
+        answer.headers.emplace_back("Server-Timing", ServerTiming(*door.drawn));
+    }
+    answer.body = std::move(door.body);
+    return answer;
 }
 
 }  // namespace
 
-ServiceFront::ServiceFront(ServiceFrontSettings settings, HttpHandler routes, AccessLog* log,
-                           std::function<MetricsGauges()> gauges)
-    : settings(std::move(settings)), routes(std::move(routes)), log(log), gauges(std::move(gauges)) {}
+// One request's work, shared by its answer and its refusal.
+struct ServiceFront::Work {
+    ServiceRequest request;
+    std::string tag;               // "" when the answer gets none
+    bool notModified = false;      // If-None-Match names the tag: 304 without drawing
+    std::string requestedHeaders;  // a preflight's Access-Control-Request-Headers
+    AccessRecord record;           // who asked for what
+    Clock::time_point arrived;
+};
 
-std::string ServiceFront::EntityTag(const HttpRequest& request) const {
-    const std::string_view path = request.Path();
-    std::string canonical;
-    bool capabilities = false;
-    if (path == "/wms") {
-        const QueryParameters parameters = ParseQueryString(request.Query());
-        WmsQuery query;
-        WmsError error;
-        if (!ParseWmsQuery(parameters, query, error)) return "";
-        capabilities = query.operation == WmsOperation::GetCapabilities;
-        canonical = "wms?" + CanonicalQuery(parameters);
-    } else if (path == "/wmts" || path.rfind(kWmtsRest, 0) == 0) {
-        WmtsRequest wmts;
-        WmtsError error;
-        const int32_t highest = HighestTileMatrix(settings.maxZoom);
-        if (path == "/wmts") {
-            const QueryParameters parameters = ParseQueryString(request.Query());
-            if (!ParseWmtsQuery(parameters, highest, wmts, error)) return "";
-            canonical = "wmts?" + CanonicalQuery(parameters);
-        } else {
-            std::string rest;
-            if (!PercentDecode(path.substr(kWmtsRest.size()), false, rest)) return "";
-            if (!ParseWmtsPath(rest, highest, wmts, error)) return "";
-            canonical = "wmts/1.0.0/" + rest;
-        }
-        capabilities = wmts.operation == WmtsOperation::GetCapabilities;
-    } else {
-        return "";
-    }
-    // Capabilities name the address they were asked at and the service's
-    // texts; maps and tiles do neither.
-    const std::string base = capabilities ? PublicBase(settings.address, ForwardingHeadersOf(request)) : "";
-    const std::string_view description = capabilities ? std::string_view(settings.description) : std::string_view();
-    return StrongEtag({canonical, base, description, settings.stamp.plugin, settings.stamp.tiles,
-                       settings.stamp.placement, settings.version});
-}
+ServiceFront::ServiceFront(ServiceFrontSettings settings, ProtocolHandler doors, AccessLog* log,
+                           std::function<MetricsGauges()> gauges)
+    : settings(std::move(settings)), doors(std::move(doors)), log(log), gauges(std::move(gauges)) {}
 
 HttpHandler ServiceFront::Handler() {
-    HttpHandler handler;
-    handler.heavy = [this](const HttpRequest& request) {
-        if (request.Path() == "/readyz") return true;  // may wait for the tile server
-        const std::string* match = request.Header("If-None-Match");
-        if (match != nullptr) {
-            const std::string tag = EntityTag(request);
-            if (!tag.empty() && IfNoneMatchHits(*match, tag)) return false;  // 304 at once
-        }
-        return routes.heavy(request);
-    };
-    handler.answer = [this](const HttpRequest& request) { return Answer(request); };
-    return handler;
+    return [this](const HttpRequest& request) { return Route(request); };
 }
 
-HttpAnswer ServiceFront::Probe(std::string_view path) const {
+HttpWork ServiceFront::Route(const HttpRequest& request) {
+    auto work = std::make_shared<Work>();
+    work->request = ReadRequest(request, settings.address, settings.stamp.maxZoom);
+    work->record.client = request.peer;
+    work->record.method = request.method;
+    work->record.target = request.target;
+    work->arrived = request.arrived;
+    const ServiceRequest& read = work->request;
+    if (read.preflight) {
+        if (const std::string* asked = request.Header("Access-Control-Request-Headers")) work->requestedHeaders = *asked;
+    } else {
+        work->tag = EntityTag(read, settings.stamp);
+        const std::string* match = request.Header("If-None-Match");
+        work->notModified = !work->tag.empty() && match != nullptr && IfNoneMatchHits(*match, work->tag);
+    }
+    HttpWork http;
+    // Drawing a map takes a worker, and so does the readiness probe, which
+    // may wait for the tile server; everything else is answered at once.
+    http.heavy = !read.preflight && (read.door == Door::Readiness || (!work->notModified && read.Map() != nullptr));
+    http.answer = [this, work] { return Answer(*work); };
+    http.refused = [this, work](int status) { CountRefusal(work->request.operation, work->record, status); };
+    return http;
+}
+
+HttpAnswer ServiceFront::Probe(Door door) const {
     HttpAnswer answer;
-    if (path == "/healthz") {
+    if (door == Door::Health) {
         answer = HttpAnswer::Text(200, "alive\n");
-    } else if (path == "/readyz") {
+    } else if (door == Door::Readiness) {
         // The plug-in is loaded before the server listens; the tiles may come and go.
         std::string why;
         answer = TileSourceReachable(settings.tiles, why) ? HttpAnswer::Text(200, "ready\n")
@@ -133,21 +123,25 @@ HttpAnswer ServiceFront::Probe(std::string_view path) const {
 }
 
 void ServiceFront::Refused(const HttpRequest* request, int status) {
-    metrics.Count(request != nullptr ? OperationOf(*request) : Operation::Other, status, 0.0);
-    if (log != nullptr) {
-        AccessRecord record;
-        record.time = std::chrono::system_clock::now();
-        record.status = status;
-        if (request != nullptr) {
-            record.client = request->peer;
-            record.method = request->method;
-            record.target = request->target;
-        }
-        log->Write(record);
+    AccessRecord record;
+    Operation operation = Operation::Other;
+    if (request != nullptr) {
+        // Read here, as the handler never saw it.
+        operation = ReadRequest(*request, settings.address, settings.stamp.maxZoom).operation;
+        record.client = request->peer;
+        record.method = request->method;
+        record.target = request->target;
     }
+    CountRefusal(operation, std::move(record), status);
+}
+
+void ServiceFront::CountRefusal(Operation operation, AccessRecord record, int status) {
+    record.time = std::chrono::system_clock::now();
+    record.status = status;
+    Count(operation, record, 0.0);
     if (status != 503) return;
     ++unreportedShed;
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Clock::now();
     if (now - lastShedReport < std::chrono::seconds(1)) return;
     std::fprintf(stderr, "zarvo-serve: overloaded: %llu requests refused with 503 since the last report\n",
                  static_cast<unsigned long long>(unreportedShed));
@@ -155,34 +149,64 @@ void ServiceFront::Refused(const HttpRequest* request, int status) {
     lastShedReport = now;
 }
 
-HttpAnswer ServiceFront::Answer(const HttpRequest& request) {
+void ServiceFront::Count(Operation operation, const AccessRecord& record, double seconds) {
+    metrics.Count(operation, record.status, seconds);
+    if (log != nullptr) log->Write(record);
+}
+
+HttpAnswer ServiceFront::Dispatch(const Work& work, Clock::time_point deadline, std::optional<MapStatistics>& drawn) {
+    const ServiceRequest& request = work.request;
+    if (request.door == Door::Counters) {
+        HttpAnswer answer;
+        answer.headers.emplace_back("Content-Type", "application/json");
+        answer.body = CountersJson(gauges());
+        return answer;
+    }
+    if (request.door == Door::Page) {
+        if (settings.webRoot.empty()) {
+            return HttpAnswer::Text(404, "The map page was not built with this server (see --web).\n");
+        }
+        return WebFileAnswer(settings.webRoot, request.path);
+    }
+    DoorAnswer door = doors(request, deadline);
+    // The service's own failures (tiles, memory, the plug-in), for the
+    // operator: the request and what failed, which names the tile or the
+    // reason.
+    if (door.failure && door.status >= 500) {
+        std::fprintf(stderr, "zarvo-serve: %d for %s %s: %s\n", door.status, work.record.client.c_str(),
+                     OneLine(work.record.target, kQuotedTarget).c_str(),
+                     OneLine(door.failure->message, kQuotedFailure).c_str());
+    }
+    drawn = door.drawn;
+    return HttpAnswerOf(std::move(door));
+}
+
+HttpAnswer ServiceFront::Answer(const Work& work) {
     // Counted from the request's arrival: the time it waited for a worker
     // is part of what its client waits.
-    const auto now = std::chrono::steady_clock::now();
-    const auto started = request.arrived.time_since_epoch().count() != 0 ? std::min(request.arrived, now) : now;
+    const auto now = Clock::now();
+    const auto started = work.arrived.time_since_epoch().count() != 0 ? std::min(work.arrived, now) : now;
     const auto arrived = std::chrono::system_clock::now() -
                          std::chrono::duration_cast<std::chrono::system_clock::duration>(now - started);
-    const std::string_view path = request.Path();
-    const Operation operation = OperationOf(request);
+    const ServiceRequest& request = work.request;
 
     HttpAnswer answer;
-    if (request.method == "OPTIONS") {
+    std::optional<MapStatistics> drawn;
+    if (request.preflight) {
         answer.status = 204;
         answer.headers.emplace_back("Allow", "GET, HEAD, OPTIONS");
-        Add(answer, PreflightHeaders(settings.cache, HeaderOr(request, "Access-Control-Request-Headers")));
-    } else if (operation == Operation::Probe) {
-        answer = Probe(path);
+        Add(answer, PreflightHeaders(settings.cache, work.requestedHeaders));
+    } else if (request.operation == Operation::Probe) {
+        answer = Probe(request.door);
     } else {
-        const std::string tag = EntityTag(request);
-        const std::string* match = request.Header("If-None-Match");
-        if (!tag.empty() && match != nullptr && IfNoneMatchHits(*match, tag)) {
+        if (work.notModified) {
             answer.status = 304;
         } else {
-            answer = routes.answer(request);
+            answer = Dispatch(work, started + kMapDeadline, drawn);
         }
-        if (!tag.empty() && (answer.status == 200 || answer.status == 304)) {
-            Add(answer, CacheableHeaders(settings.cache, tag, settings.stamp.lastModified));
-            if (operation == Operation::GetCapabilities && settings.address.publicUrl.empty()) {
+        if (!work.tag.empty() && (answer.status == 200 || answer.status == 304)) {
+            Add(answer, CacheableHeaders(settings.cache, work.tag, settings.stamp.lastModified));
+            if (request.Capabilities() && settings.address.publicUrl.empty()) {
                 answer.headers.emplace_back("Vary", settings.address.trustProxy
                                                         ? "Host, Forwarded, X-Forwarded-Proto, X-Forwarded-Host, "
                                                           "X-Forwarded-Prefix"
@@ -194,22 +218,18 @@ HttpAnswer ServiceFront::Answer(const HttpRequest& request) {
         Add(answer, CorsHeaders(settings.cache));
     }
 
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    metrics.Count(operation, answer.status, seconds);
-    if (log != nullptr) {
-        AccessRecord record;
-        record.time = arrived;
-        record.client = request.peer;
-        record.method = request.method;
-        record.target = request.target;
-        record.status = answer.status;
-        std::error_code error;
-        record.bytes = answer.file.empty() ? answer.body.size() : std::filesystem::file_size(answer.file, error);
-        if (error) record.bytes = 0;
-        record.milliseconds = seconds * 1000.0;
-        record.zoom = static_cast<int32_t>(HeaderNumber(answer, "X-Zarvo-Zoom"));
-        record.tiles = static_cast<size_t>(HeaderNumber(answer, "X-Zarvo-Tiles"));
-        log->Write(record);
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    AccessRecord record = work.record;
+    record.time = arrived;
+    record.status = answer.status;
+    std::error_code error;
+    record.bytes = answer.file.empty() ? answer.body.size() : std::filesystem::file_size(answer.file, error);
+    if (error) record.bytes = 0;
+    record.milliseconds = seconds * 1000.0;
+    if (drawn && drawn->zoom > 0) {
+        record.zoom = drawn->zoom;
+        record.tiles = drawn->tiles;
     }
+    Count(request.operation, record, seconds);
     return answer;
 }

@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "serve/wms/wms_query.h"
-
 // One HTTP request as the service sees it, whatever carried it: the
 // transport has already bounded and parsed it.
 struct HttpRequest {
@@ -37,14 +35,17 @@ struct HttpAnswer {
     static HttpAnswer Text(int status, std::string text);
 };
 
-// What the service does with requests. `heavy` says whether answering may
-// take long (drawing a map): such requests go to the worker pool, the
-// others are answered on the event loop and must never block.
-struct HttpHandler {
-    std::function<bool(const HttpRequest&)> heavy;
-    std::function<HttpAnswer(const HttpRequest&)> answer;
+// What the transport is to do with one request, decided on the event loop
+// as soon as its head is read. `answer` runs there when the work is light,
+// and must then not block; heavy work (drawing a map) runs on the worker
+// pool. When the transport turns heavy work away for load (503), it calls
+// `refused` instead, if set.
+struct HttpWork {
+    bool heavy = false;
+    std::function<HttpAnswer()> answer;
+    std::function<void(int status)> refused;
 };
 
-// A query string split into its parameters and percent-decoded ('+' is a
-// space); a broken escape is kept as it came.
-QueryParameters ParseQueryString(std::string_view query);
+// What the service does with requests: each one turned into its work, once,
+// on the event loop.
+using HttpHandler = std::function<HttpWork(const HttpRequest&)>;

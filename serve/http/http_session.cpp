@@ -122,41 +122,35 @@ void HttpSession::OnHead(beast::error_code error) {
         return Answer(std::move(answer));
     }
     if (hasBody) return Refuse(400, "A GET or HEAD request has no body.\n", true, &request);
-    Dispatch(std::move(request));
+    Dispatch(request);
 }
 
-void HttpSession::Dispatch(HttpRequest request) {
-    auto run = [handler = &state->handler](const HttpRequest& r) {
+void HttpSession::Dispatch(const HttpRequest& request) {
+    HttpWork work;
+    try {
+        work = state->handler(request);
+    } catch (...) {
+        return Refuse(500, "The server failed to answer.\n", true);
+    }
+    auto run = [answer = std::move(work.answer)]() {
         try {
-            return handler->answer(r);
+            return answer();
         } catch (...) {
             return HttpAnswer::Text(500, "The server failed to answer.\n");
         }
     };
-    bool heavy = false;
-    try {
-        heavy = state->handler.heavy && state->handler.heavy(request);
-    } catch (...) {
-        return Refuse(500, "The server failed to answer.\n", true);
-    }
-    if (!heavy) {
+    if (!work.heavy) {
         ++state->inFlight;
         dispatched = true;
-        return Answer(run(request));
+        return Answer(run());
     }
     // Slow readers may not pile up answers without end.
-    if (state->answerBytes > state->limits.answerBytes) {
-        return Refuse(503, "The server is busy: try again shortly.\n", false, &request);
-    }
-    HttpRequest refused;  // what the access log says of it, should the pool be full
-    refused.method = request.method;
-    refused.target = request.target;
-    refused.peer = request.peer;
+    if (state->answerBytes > state->limits.answerBytes) return Shed(work, request);
     // The job holds the loop open until its answer is posted back, and lets
     // go of the session there, so that the session ends on the loop.
     auto guard = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(state->io.get_executor());
-    auto job = [self = shared_from_this(), guard, run, request = std::move(request)]() mutable {
-        HttpAnswer answer = run(request);
+    auto job = [self = shared_from_this(), guard, run = std::move(run)]() mutable {
+        HttpAnswer answer = run();
         asio::io_context& io = self->state->io;
         asio::post(io, [self = std::move(self), answer = std::move(answer)]() mutable { self->Answer(std::move(answer)); });
         guard->reset();
@@ -166,17 +160,28 @@ void HttpSession::Dispatch(HttpRequest request) {
     if (!state->pool->TrySubmit(std::move(job))) {
         --state->inFlight;
         dispatched = false;
-        Refuse(503, "The server is busy: try again shortly.\n", false, &refused);
+        Shed(work, request);
     }
 }
 
-void HttpSession::Refuse(int status, const char* text, bool close, const HttpRequest* request) {
-    if (status == 503) ++state->shed;
-    if (state->onRefusal) state->onRefusal(request, status);
-    HttpAnswer answer = HttpAnswer::Text(status, text);
-    if (status == 503) answer.headers.emplace_back("Retry-After", std::to_string(state->limits.retryAfterSeconds));
-    if (close) keepAlive = false;
+// Heavy work turned away for load is told so itself when it can take it,
+// else the server's refusal hook is.
+void HttpSession::Shed(const HttpWork& work, const HttpRequest& request) {
+    ++state->shed;
+    if (work.refused) {
+        work.refused(503);
+    } else if (state->onRefusal) {
+        state->onRefusal(&request, 503);
+    }
+    HttpAnswer answer = HttpAnswer::Text(503, "The server is busy: try again shortly.\n");
+    answer.headers.emplace_back("Retry-After", std::to_string(state->limits.retryAfterSeconds));
     Answer(std::move(answer));
+}
+
+void HttpSession::Refuse(int status, const char* text, bool close, const HttpRequest* request) {
+    if (state->onRefusal) state->onRefusal(request, status);
+    if (close) keepAlive = false;
+    Answer(HttpAnswer::Text(status, text));
 }
 
 void HttpSession::Answer(HttpAnswer answer) {

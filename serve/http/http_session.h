@@ -57,7 +57,8 @@ private:
     void WaitForRequest();
     void ReadHead();
     void OnHead(boost::beast::error_code error);
-    void Dispatch(HttpRequest request);
+    void Dispatch(const HttpRequest& request);
+    void Shed(const HttpWork& work, const HttpRequest& request);
     void Answer(HttpAnswer answer);
     void Refuse(int status, const char* text, bool close, const HttpRequest* request = nullptr);
     void OnWritten(boost::beast::error_code error);

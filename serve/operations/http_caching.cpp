@@ -26,25 +26,6 @@ std::string_view Trim(std::string_view text) {
 
 }  // namespace
 
-std::string CanonicalQuery(const QueryParameters& parameters) {
-    std::vector<std::pair<std::string, std::string>> sorted;
-    sorted.reserve(parameters.size());
-    for (const auto& [name, value] : parameters) {
-        std::string upper = name;
-        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        sorted.emplace_back(std::move(upper), value);
-    }
-    std::sort(sorted.begin(), sorted.end());
-    std::string form;
-    for (const auto& [name, value] : sorted) {
-        if (!form.empty()) form += '&';
-        form += name;
-        form += '=';
-        form += value;
-    }
-    return form;
-}
-
 std::string StrongEtag(const std::vector<std::string_view>& parts) {
     // Two hashes with different starting points: 128 bits, and each part
     // ends with its length so that no two lists of parts read alike.

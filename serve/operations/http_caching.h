@@ -7,13 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "serve/wms/wms_query.h"
-
-// The form a query is compared in: parameter names upper-cased, then sorted
-// by name and value, joined as NAME=value&... Two requests that differ only
-// in order or in the case of names have the same form.
-std::string CanonicalQuery(const QueryParameters& parameters);
-
 // A strong entity tag over the given parts, e.g. "\"z1-0123456789abcdef\"".
 // The parts together must determine the answer's bytes.
 std::string StrongEtag(const std::vector<std::string_view>& parts);

@@ -39,6 +39,18 @@ const char* OperationName(Operation operation) {
     return "other";
 }
 
+std::string CountersJson(const MetricsGauges& g) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "{\"dataRequests\":%llu,\"tileHits\":%llu,\"tilesFetched\":%llu,\"tilesFailed\":%llu,"
+                  "\"sharedWaits\":%llu,\"cachedTiles\":%llu,\"cachedBytes\":%llu}\n",
+                  static_cast<unsigned long long>(g.dataRequests), static_cast<unsigned long long>(g.cacheHits),
+                  static_cast<unsigned long long>(g.tileFetches), static_cast<unsigned long long>(g.tileFetchFailures),
+                  static_cast<unsigned long long>(g.cacheSharedWaits), static_cast<unsigned long long>(g.cacheTiles),
+                  static_cast<unsigned long long>(g.cacheBytes));
+    return text;
+}
+
 void ServiceMetrics::Count(Operation operation, int status, double seconds) {
     PerOperation& o = operations[static_cast<size_t>(operation)];
     if (status >= kLowestStatus && status < kLowestStatus + kStatuses) {

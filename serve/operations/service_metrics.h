@@ -21,10 +21,15 @@ struct MetricsGauges {
     uint64_t cacheBytes = 0;
     uint64_t cacheTiles = 0;
     uint64_t cacheEvictions = 0;
+    uint64_t cacheSharedWaits = 0;  // tile addresses that waited for another request's fetch
     uint64_t tileFetches = 0;
     uint64_t tileFetchFailures = 0;
     uint64_t dataRequests = 0;
 };
+
+// The counters of /stats: one JSON object of the data requests and the tile
+// cache's figures.
+std::string CountersJson(const MetricsGauges& gauges);
 
 // Counters of answered requests by operation and status, and a latency
 // histogram by operation; lock-free, so that counting costs a request

@@ -1,16 +1,12 @@
 #include "serve/page/web_files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
-namespace {
+#include "serve/http/query_string.h"
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+namespace {
 
 bool EndsWith(std::string_view text, std::string_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
@@ -31,23 +27,6 @@ bool SafePath(std::string_view path) {
 }
 
 }  // namespace
-
-bool PercentDecode(std::string_view text, bool plusIsSpace, std::string& decoded) {
-    decoded.clear();
-    decoded.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%') {
-            const int high = i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
-            const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-            if (low < 0) return false;
-            decoded += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            decoded += plusIsSpace && text[i] == '+' ? ' ' : text[i];
-        }
-    }
-    return true;
-}
 
 const char* MediaTypeOf(std::string_view name) {
     static const std::pair<const char*, const char*> kTypes[] = {

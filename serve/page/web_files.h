@@ -14,6 +14,3 @@ HttpAnswer WebFileAnswer(const std::string& root, std::string_view path);
 
 // The media type of a file name, by its extension.
 const char* MediaTypeOf(std::string_view name);
-
-// Percent-decoding; '+' stays itself in a path. False on a broken escape.
-bool PercentDecode(std::string_view text, bool plusIsSpace, std::string& decoded);

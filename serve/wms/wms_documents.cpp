@@ -1,9 +1,8 @@
 #include "serve/wms/wms_documents.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
+#include "serve/description/xml_text.h"
 #include "serve/drawing/map_grid.h"
 
 namespace {
@@ -100,37 +99,6 @@ std::string Contact(const ServiceContact& c) {
 }
 
 }  // namespace
-
-std::string ShortestNumber(double value) {
-    char text[64];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, value);
-        if (std::strtod(text, nullptr) == value) break;
-    }
-    return text;
-}
-
-std::string EscapeXml(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default:
-                // Control characters are not allowed in XML 1.0 at all.
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-                    out += '?';
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out;
-}
 
 std::string CapabilitiesDocument(WmsVersion version, const std::string& serviceUrl,
                                  const ServiceDescription& description) {

@@ -16,8 +16,3 @@ const char* CapabilitiesContentType(WmsVersion version);
 // standard code (a tile that cannot be had, an overloaded server).
 std::string ExceptionDocument(WmsVersion version, const char* code, const std::string& message);
 const char* ExceptionContentType(WmsVersion version);
-
-std::string EscapeXml(const std::string& text);
-
-// The shortest decimal that reads back as the same double.
-std::string ShortestNumber(double value);

@@ -4,9 +4,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <iterator>
-
-#include "projection/tile_service.h"
 
 namespace {
 
@@ -94,15 +91,20 @@ public:
         if (request == nullptr || request->empty()) {
             return Fail(WmsErrorCode::MissingParameterValue, "REQUEST is missing");
         }
+        const bool capabilities = EqualsIgnoringCase(*request, "GetCapabilities") ||
+                                  EqualsIgnoringCase(*request, "capabilities");
+        const bool map = EqualsIgnoringCase(*request, "GetMap") || EqualsIgnoringCase(*request, "map");
+        if (capabilities) error.operation = WmsOperation::GetCapabilities;
+        if (map) error.operation = WmsOperation::GetMap;
         if (service != nullptr && !EqualsIgnoringCase(*service, "WMS")) {
             return Fail(WmsErrorCode::InvalidParameterValue, "SERVICE must be WMS");
         }
-        if (EqualsIgnoringCase(*request, "GetCapabilities") || EqualsIgnoringCase(*request, "capabilities")) {
+        if (capabilities) {
             if (service == nullptr) return Fail(WmsErrorCode::MissingParameterValue, "SERVICE is missing");
             query.operation = WmsOperation::GetCapabilities;
             return NegotiateVersion();
         }
-        if (EqualsIgnoringCase(*request, "GetMap") || EqualsIgnoringCase(*request, "map")) {
+        if (map) {
             query.operation = WmsOperation::GetMap;
             return ParseGetMap();
         }
@@ -234,11 +236,11 @@ private:
                         query.map.crs == MapCrs::WebMercator ? "BBOX must be four finite numbers in metres"
                                                              : "BBOX must be four finite numbers in degrees");
         }
-        LonLatBox& box = query.map.box;
+        MapBox& box = query.map.box;
         if (latitudeFirst) {
-            box = LonLatBox{v[1], v[0], v[3], v[2]};
+            box = MapBox{v[1], v[0], v[3], v[2]};
         } else {
-            box = LonLatBox{v[0], v[1], v[2], v[3]};
+            box = MapBox{v[0], v[1], v[2], v[3]};
         }
         if (!(box.west < box.east) || !(box.south < box.north)) {
             return Fail(WmsErrorCode::InvalidParameterValue, "BBOX must have its minimum below its maximum on each axis");
@@ -291,52 +293,16 @@ private:
 
 }  // namespace
 
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
-
-const std::string* FindParameter(const QueryParameters& parameters, const char* name) {
-    for (const auto& parameter : parameters) {
-        if (EqualsIgnoringCase(parameter.first, name)) return &parameter.second;
-    }
-    return nullptr;
-}
-
-bool ParseWholeNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
-    if (text.empty() || text.size() > 9) return false;
-    uint32_t number = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<uint32_t>(c - '0');
-    }
-    value = number;
-    return number >= low && number <= high;
-}
-
-std::vector<std::string> SplitAt(const std::string& text, char separator) {
-    std::vector<std::string> parts(1);
-    for (char c : text) {
-        if (c == separator) {
-            parts.emplace_back();
-        } else {
-            parts.back() += c;
-        }
-    }
-    return parts;
-}
-
-const std::vector<std::string>& ServedLayers() {
-    static const std::vector<std::string> layers(std::begin(kServiceLayers), std::end(kServiceLayers));
-    return layers;
-}
-
 bool ParseWmsQuery(const QueryParameters& parameters, WmsQuery& query, WmsError& error) {
     query = WmsQuery{};
+    error = WmsError{};
     return Parser(parameters, query, error).Parse();
+}
+
+ParsedWms ParseWms(const QueryParameters& parameters) {
+    ParsedWms parsed;
+    parsed.valid = ParseWmsQuery(parameters, parsed.query, parsed.error);
+    return parsed;
 }
 
 const char* WmsErrorCodeName(WmsErrorCode code, WmsVersion version) {

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "serve/description/xml_text.h"
 #include "serve/drawing/map_grid.h"
-#include "serve/wms/wms_documents.h"
 #include "serve/drawing/tile_matrix_sets.h"
 
 namespace {

@@ -73,12 +73,37 @@ bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, Wm
     return true;
 }
 
+MapRequest TileMap(const WmtsTile& tile) {
+    const TileMatrixSet& set = TileMatrixSetOf(tile.matrixSet);
+    MapRequest map;
+    map.layer = tile.layer;
+    map.crs = set.mapCrs;
+    map.box = TileBox(set, tile.level, tile.row, tile.column);
+    map.width = map.height = kWmtsTileSize;
+    map.format = tile.format;
+    return map;
+}
+
+// The tile as text read: its map when it is a tile.
+bool ReadTileMap(const TileText& text, ImageFormat format, int32_t highestLevel, WmtsRequest& request,
+                 WmtsError& error) {
+    if (!ReadTile(text, format, highestLevel, request.tile, error)) return false;
+    request.map = TileMap(request.tile);
+    return true;
+}
+
 }  // namespace
 
 bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, WmtsRequest& request, WmtsError& error) {
     request = WmtsRequest{};
+    error = WmtsError{};
     const std::string* service = Find(parameters, "SERVICE");
     const std::string* operation = Find(parameters, "REQUEST");
+    if (operation != nullptr && EqualsIgnoringCase(*operation, "GetCapabilities")) {
+        error.operation = WmtsOperation::GetCapabilities;
+    } else if (operation != nullptr && EqualsIgnoringCase(*operation, "GetTile")) {
+        error.operation = WmtsOperation::GetTile;
+    }
     if (service == nullptr || service->empty()) return Fail(error, "MissingParameterValue", "SERVICE", "SERVICE is missing");
     if (!EqualsIgnoringCase(*service, "WMTS")) {
         return Fail(error, "InvalidParameterValue", "SERVICE", "SERVICE must be WMTS");
@@ -112,16 +137,19 @@ bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, Wmt
     } else if (!EqualsIgnoringCase(*values[2], "image/png")) {
         return Fail(error, "InvalidParameterValue", "FORMAT", "FORMAT must be image/png or image/jpeg");
     }
-    return ReadTile(TileText{values[0], values[1], values[3], values[4], values[5], values[6]}, format, highestLevel,
-                    request.tile, error);
+    return ReadTileMap(TileText{values[0], values[1], values[3], values[4], values[5], values[6]}, format,
+                       highestLevel, request, error);
 }
 
 bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& request, WmtsError& error) {
     request = WmtsRequest{};
+    error = WmtsError{};
     if (path == "WMTSCapabilities.xml") {
         request.operation = WmtsOperation::GetCapabilities;
         return true;
     }
+    // Every other address is one of a tile.
+    error.operation = WmtsOperation::GetTile;
     std::vector<std::string> parts = SplitAt(path, '/');
     if (path.size() > 512 || parts.size() != 6) {
         return Fail(error, "InvalidParameterValue", "path",
@@ -138,8 +166,8 @@ bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& r
     }
     last.resize(dot);
     request.operation = WmtsOperation::GetTile;
-    if (!ReadTile(TileText{&parts[0], &parts[1], &parts[2], &parts[3], &parts[4], &parts[5]}, format, highestLevel,
-                  request.tile, error)) {
+    if (!ReadTileMap(TileText{&parts[0], &parts[1], &parts[2], &parts[3], &parts[4], &parts[5]}, format,
+                     highestLevel, request, error)) {
         // A RESTful address that names no tile is a resource that is not there.
         error.status = 404;
         return false;

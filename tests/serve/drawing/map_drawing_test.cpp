@@ -55,12 +55,12 @@ protected:
         ASSERT_TRUE(renderer->BindLayers(error)) << error;
     }
 
-    std::vector<uint8_t> Draw(const LonLatBox& box, MapCrs crs, uint32_t width, uint32_t height, int32_t zoom) {
+    std::vector<uint8_t> Draw(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height, int32_t zoom) {
         MapDrawing drawing;
         drawing.zoom = zoom;
         drawing.background = kBackground;
         RenderResult drawn = DrawMap(*renderer, "aerial", MapGrid(box, crs, width, height), drawing);
-        EXPECT_EQ(drawn.status, RenderStatus::Ok) << drawn.message;
+        EXPECT_EQ(drawn.failure, RenderFailure::None) << drawn.message;
         return drawn.pixels;
     }
 
@@ -73,7 +73,7 @@ protected:
         one.west = one.east = lon;
         one.north = one.south = lat;
         RenderResult result = renderer->Render("aerial", one, 16);
-        EXPECT_EQ(result.status, RenderStatus::Ok) << result.message;
+        EXPECT_EQ(result.failure, RenderFailure::None) << result.message;
         return result.pixels;
     }
 
@@ -83,7 +83,7 @@ protected:
 
 TEST_F(MapDrawingTest, EveryMercatorPixelIsThePlugInsOwnSampleHalfATilePixelNorthWest) {
     struct Case {
-        LonLatBox box;  // metres
+        MapBox box;  // metres
         uint32_t width, height;
         int32_t maxZoom;
     } cases[] = {
@@ -152,9 +152,9 @@ TEST_F(MapDrawingTest, NeighbouringTilesAreTheImageOfTheirUnion) {
     };
     for (const Case& c : cases) {
         const TileMatrixSet& set = TileMatrixSetOf(c.set);
-        const LonLatBox first = TileBox(set, c.level, c.row, c.column);
-        const LonLatBox second = TileBox(set, c.level, c.row + c.below, c.column + !c.below);
-        const LonLatBox both{first.west, second.south, second.east, first.north};
+        const MapBox first = TileBox(set, c.level, c.row, c.column);
+        const MapBox second = TileBox(set, c.level, c.row + c.below, c.column + !c.below);
+        const MapBox both{first.west, second.south, second.east, first.north};
         const uint32_t width = c.below ? 256 : 512, height = c.below ? 512 : 256;
         const int32_t zoom = MapZoom(first, set.mapCrs, 256, 256, 21);
         const std::vector<uint8_t> a = Draw(first, set.mapCrs, 256, 256, zoom);

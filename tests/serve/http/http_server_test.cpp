@@ -23,31 +23,43 @@
 namespace {
 
 // A stand-in service: /slow waits until released (a map being drawn), every
-// other path answers its own target.
+// other path answers its own target. Slow work turned away is counted.
 struct Service {
     std::mutex mutex;
     std::condition_variable changed;
     bool released = false;
     int slowStarted = 0;
+    std::vector<int> refusals;
 
     HttpHandler Handler() {
-        HttpHandler handler;
-        handler.heavy = [](const HttpRequest& r) { return r.Path() == "/slow"; };
-        handler.answer = [this](const HttpRequest& r) {
-            if (r.Path() == "/slow") {
-                std::unique_lock<std::mutex> lock(mutex);
-                ++slowStarted;
-                changed.notify_all();
-                changed.wait(lock, [this] { return released; });
+        return [this](const HttpRequest& r) {
+            HttpWork work;
+            work.heavy = r.Path() == "/slow";
+            work.answer = [this, slow = work.heavy, target = r.target] {
+                if (slow) {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    ++slowStarted;
+                    changed.notify_all();
+                    changed.wait(lock, [this] { return released; });
+                }
+                return HttpAnswer::Text(200, "target " + target);
+            };
+            if (work.heavy) {
+                work.refused = [this](int status) {
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    refusals.push_back(status);
+                };
             }
-            HttpAnswer answer = HttpAnswer::Text(200, "target " + r.target);
-            return answer;
+            return work;
         };
-        return handler;
     }
     void WaitForSlow(int count) {
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait(lock, [&] { return slowStarted >= count; });
+    }
+    std::vector<int> Refusals() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return refusals;
     }
     void Release() {
         const std::lock_guard<std::mutex> lock(mutex);
@@ -263,6 +275,8 @@ TEST(HttpServer, PastTheQueueOrTheConnectionsItAnswers503AtOnce) {
     const std::string busy = first.Answer();
     EXPECT_EQ(StatusLine(busy), "HTTP/1.1 503 Service Unavailable");
     EXPECT_NE(busy.find("Retry-After: 1\r\n"), std::string::npos);
+    // The work turned away was told so: it counts and logs itself.
+    EXPECT_EQ(service.Refusals(), std::vector<int>{503});
     // A connection past the limit is told so, not dropped.
     Client extra(server.Port());
     const std::string overflow = extra.Answer();

@@ -28,7 +28,7 @@ TEST(WmsQuery, ReadsEpsg4326LatitudeFirstIn130AndLongitudeFirstOtherwise) {
         "SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&WIDTH=200&HEIGHT=100";
     struct Case {
         std::string query;
-        LonLatBox box;
+        MapBox box;
         MapCrs crs;
     } cases[] = {
         {kMap130 + "&CRS=EPSG:4326&BBOX=40,-10,60,30", {-10, 40, 30, 60}, MapCrs::LonLat},
