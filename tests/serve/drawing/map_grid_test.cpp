@@ -11,13 +11,13 @@ namespace {
 TEST(MapGrid, PutsTilesOfOneSizeOnOneLattice) {
     // WorldCRS84Quad tiles of one level: whole pixels from -180 and 90, so
     // neighbours share the lattice and its blocks.
-    const PixelGrid tile = MapGrid(LonLatBox{-90, 0, -45, 45}, MapCrs::LonLat, 256, 256);
+    const PixelGrid tile = MapGrid(MapBox{-90, 0, -45, 45}, MapCrs::LonLat, 256, 256);
     EXPECT_EQ(tile.latticeWest, -180);
     EXPECT_EQ(tile.latticeNorth, 90);
     EXPECT_EQ(tile.column0, 512);
     EXPECT_EQ(tile.row0, 256);
     // A box off the lattice keeps its own edges.
-    const PixelGrid own = MapGrid(LonLatBox{-12, 34, 32, 62}, MapCrs::LonLat, 1000, 760);
+    const PixelGrid own = MapGrid(MapBox{-12, 34, 32, 62}, MapCrs::LonLat, 1000, 760);
     EXPECT_EQ(own.West(), -12);
     EXPECT_EQ(own.North(), 62);
     EXPECT_EQ(own.CentreLon(own.column0), -12 + 0.044 / 2);
@@ -46,10 +46,37 @@ TEST(MapGrid, ChoosesTheSmallestZoomWithAPixelPerPixel) {
     }
 }
 
-TEST(MapGrid, TakesTheZoomAtTheMiddleOfTheCoveredLatitudes) {
-    // 0..170 of latitude: the covered part is 0..85.05, its middle 42.5.
-    EXPECT_EQ(MapZoom(LonLatBox{0, 0, 10, 170}, MapCrs::LonLat, 100, 1000, 21),
-              ChooseZoom(0.1, 0.17, (0 + kCoverageNorth) / 2, 21));
+TEST(MapGrid, DrawsAtTheZoomWorkedOutByHand) {
+    // A tile pixel is 1.40625 / 2^(zoom-1) degrees across and that times
+    // cos(latitude) up and down; in EPSG:3857, 156543.03 / 2^(zoom-1) metres.
+    constexpr double kHalf = 20037508.342789244;
+    struct Case {
+        const char* what;
+        MapBox box;
+        MapCrs crs;
+        uint32_t width, height;
+        int32_t maxZoom, zoom;
+    } cases[] = {
+        // Rows of 0.17 degrees at 42.5 N, the middle of the part on the
+        // tiles (0 to 85.05), not of the box: 0.176 x 0.737 = 0.130 fits at
+        // zoom 4, 0.352 x 0.737 = 0.259 does not at zoom 3.
+        {"rows at the middle of the covered latitudes", {0, 0, 100, 170}, MapCrs::LonLat, 10, 1000, 21, 4},
+        {"the same south of the equator", {0, -170, 100, 0}, MapCrs::LonLat, 10, 1000, 21, 4},
+        // Rows of 0.25 degrees at 52.5 N: 0.352 x 0.609 = 0.214 fits at zoom 3.
+        {"rows shortened by Mercator", {10, 40, 110, 65}, MapCrs::LonLat, 10, 100, 21, 3},
+        {"the world on one tile's pixels", {-180, -90, 180, 90}, MapCrs::LonLat, 256, 128, 21, 1},
+        {"capped at the tile set's deepest", {0, 0, 0.001, 0.001}, MapCrs::LonLat, 256, 256, 6, 6},
+        // Pixels of 10 km: tile pixels of 9784 m at zoom 5, 19568 m at 4.
+        {"EPSG:3857, 10 km pixels", {0, 0, 1e6, 1e6}, MapCrs::WebMercator, 100, 100, 21, 5},
+        {"EPSG:3857, the finer axis decides", {0, 0, 1e7, 1e5}, MapCrs::WebMercator, 10, 10, 21, 5},
+        {"EPSG:3857, the world on four tiles", {-kHalf, -kHalf, kHalf, kHalf}, MapCrs::WebMercator, 512, 512, 21, 2},
+        // Pixels of 1 m: tile pixels of 0.60 m at zoom 19, 1.19 m at 18.
+        {"EPSG:3857, 1 m pixels", {0, 0, 256, 256}, MapCrs::WebMercator, 256, 256, 21, 19},
+        {"never below the first zoom", {0, 0, 1e6, 1e6}, MapCrs::WebMercator, 100, 100, 0, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MapZoom(c.box, c.crs, c.width, c.height, c.maxZoom), c.zoom) << c.what;
+    }
 }
 
 }  // namespace
@@ -71,7 +98,7 @@ TEST(MercatorGrid, DrawsEachWmtsTileAtTheTilesOwnZoom) {
 TEST(MercatorGrid, SamplesEachRowAtItsOwnLatitudeAndTheColumnsEvenly) {
     // Rows of equal height in metres: the latitudes close in towards the
     // equator; the columns' longitudes are evenly spaced.
-    const PixelGrid grid = MapGrid(LonLatBox{0, 0, 1000, 4000}, MapCrs::WebMercator, 10, 4);
+    const PixelGrid grid = MapGrid(MapBox{0, 0, 1000, 4000}, MapCrs::WebMercator, 10, 4);
     ASSERT_TRUE(grid.rowLatitudes);
     ASSERT_EQ(grid.rowLatitudes->size(), 4u);
     EXPECT_EQ(grid.CentreLat(grid.row0), MercatorLatitude(3500));
