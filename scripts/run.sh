@@ -141,7 +141,7 @@ windows_suite() {
 valgrind_suite() {
     local vg=(valgrind -q --fair-sched=yes --leak-check=full --error-exitcode=1)
     "${vg[@]}" build/zarvo_abi_tests --gtest_brief=1 &&
-        "${vg[@]}" build/zarvo_readme_example &&
+        "${vg[@]}" build/zarvo_host_guide_example &&
         "${vg[@]}" build/zarvo-render --quiet --plugin build/libzarvo_data_plugin.so --layer hybrid --zoom 6 \
             --bbox -12,34,32,62 --size 500x380 --tiles build/demo-tiles --overwrite --out build/valgrind-render.png
 }
