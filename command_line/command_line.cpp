@@ -107,7 +107,7 @@ struct CommandLine::Declarations {
         helpEntry.option = app.set_help_flag(CliNames(helpEntry), helpEntry.help);
         help = &helpEntry;
         Entry& versionEntry = Declare("--version", "", "print the version and exit");
-        versionEntry.option = app.set_version_flag(CliNames(versionEntry), program + " " + version, versionEntry.help);
+        versionEntry.option = app.add_flag(CliNames(versionEntry), versionEntry.help);
         versionFlag = &versionEntry;
     }
 
@@ -252,6 +252,13 @@ OptionDeclaration& CommandLine::Flag(const std::string& names, const std::string
 CommandLineOutcome CommandLine::Parse(const std::vector<std::string>& args) {
     Declarations& d = *declarations;
     d.DeclareHelpAndVersion();
+    // --help and --version win over any mistake wherever they stand.
+    for (const std::string& arg : args) {
+        if (d.Typed(arg) == d.help) return CommandLineOutcome{CommandLineOutcome::Next::Print, d.Help()};
+        if (d.Typed(arg) == d.versionFlag) {
+            return CommandLineOutcome{CommandLineOutcome::Next::Print, d.program + " " + d.version + "\n"};
+        }
+    }
     CommandLineOutcome outcome;
     outcome.next = CommandLineOutcome::Next::Refuse;
     std::vector<std::string> words;
@@ -259,10 +266,8 @@ CommandLineOutcome CommandLine::Parse(const std::vector<std::string>& args) {
     std::reverse(words.begin(), words.end());
     try {
         d.app.parse(words);
-    } catch (const CLI::CallForHelp&) {
+    } catch (const CLI::CallForHelp&) {  // among one-letter flags: -qh
         return CommandLineOutcome{CommandLineOutcome::Next::Print, d.Help()};
-    } catch (const CLI::CallForVersion& version) {
-        return CommandLineOutcome{CommandLineOutcome::Next::Print, version.what() + std::string("\n")};
     } catch (const CLI::ParseError& error) {
         outcome.text = d.Explain(error);
         return outcome;

@@ -51,16 +51,19 @@ struct OptionDeclaration {
 // reader and its help. The usage, the help (from which the manual page is
 // made) and the parsing all follow from the declarations, the same way in
 // every program:
-//   --opt VALUE and --opt=VALUE; -q for a one-letter name; GDAL-style
-//   single-dash names (-te) taking their values as separate words;
+//   --opt VALUE and --opt=VALUE, an empty VALUE being none; -q for a
+//   one-letter name; GDAL-style single-dash names (-te) taking their values
+//   as separate words; a flag takes no value;
 //   an option given again is read again (the last one counts, unless its
 //   reader gathers them);
-//   -h, --help and --version, declared by the command line itself, last;
-//   a mistake is refused with one line naming the option.
+//   -h, --help and --version, declared by the command line itself, close
+//   the last group, and win over any mistake wherever they stand;
+//   a mistake is refused with one line naming the option;
+//   a required option missing is refused once all the others are read.
 class CommandLine {
 public:
-    // `description` and `epilogue` are paragraphs of the help, separated by
-    // blank lines; they are wrapped to the help's width.
+    // `description` and `epilogue`: paragraphs of the help, one a line,
+    // wrapped to the help's width.
     CommandLine(std::string program, std::string version, std::string description, std::string epilogue);
     ~CommandLine();
     CommandLine(const CommandLine&) = delete;
