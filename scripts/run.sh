@@ -45,7 +45,7 @@ ensure_node() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
-    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev help2man)
+    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev libcli11-dev help2man)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # zarvo-serve: a JSON reader for tile set metadata, jemalloc, which returns freed memory;
