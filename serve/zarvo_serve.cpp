@@ -141,18 +141,12 @@ void WaitForSignal(const sigset_t& signals, HttpServer& server) {
 
 int main(int argc, char** argv) {
     ServeOptions options;
+    const CommandLineOutcome parsed =
+        ParseServeOptions(std::vector<std::string>(argv + 1, argv + argc), ZARVO_VERSION, options);
+    if (parsed.next != CommandLineOutcome::Next::Run) {
+        return parsed.Stop("zarvo-serve");
+    }
     std::string error;
-    if (!ParseServeOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        return Fail(error + " (zarvo-serve --help tells more)", 2);
-    }
-    if (options.action == ServeOptions::Action::Help) {
-        std::fputs(kServeUsage, stdout);
-        return 0;
-    }
-    if (options.action == ServeOptions::Action::Version) {
-        std::printf("zarvo-serve %s\n", ZARVO_VERSION);
-        return 0;
-    }
     // Before any thread starts, so that every thread inherits the mask and
     // only the waiting thread sees the signals.
     sigset_t signals;

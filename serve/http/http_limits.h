@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstddef>
 
-// Every bound the HTTP layer puts on its clients (the README's limits table
+// Every bound the HTTP layer puts on its clients (docs/serve.md's limits table
 // lists them). There is no bound per client address: behind a proxy every
 // user shares one.
 struct HttpLimits {
