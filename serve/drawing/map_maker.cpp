@@ -22,7 +22,9 @@ EncodedMap Failed(RenderFailure kind, std::string message) {
 
 EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     const Clock::time_point started = Clock::now();
-    if (started >= deadline) return Failed(RenderFailure::TileLate, "the request waited past its deadline for a worker");
+    if (started >= deadline) {
+        return Failed(RenderFailure::TileLate, "the request waited past its deadline for a worker");
+    }
     const PixelGrid grid = MapGrid(map.box, map.crs, map.width, map.height);
     MapDrawing drawing;
     drawing.zoom = MapZoom(map.box, map.crs, map.width, map.height, maxZoom);
@@ -35,7 +37,9 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     made.statistics.tileTime = rendered.tileTime;
     made.statistics.rasterTime = std::max(Clock::duration{}, Clock::now() - asked - rendered.tileTime);
     if (!rendered.Ok()) {
-        if (rendered.failure == RenderFailure::TooManyTiles) rendered.message += ": ask for a smaller image or a smaller box";
+        if (rendered.failure == RenderFailure::TooManyTiles) {
+            rendered.message += ": ask for a smaller image or a smaller box";
+        }
         return Failed(rendered.failure, std::move(rendered.message));
     }
     std::vector<uint8_t> encoded;

@@ -13,7 +13,9 @@ std::string AddressOf(const std::string& base, Door door) {
 
 DoorAnswer ProtocolDoors::operator()(const ServiceRequest& request,
                                      std::chrono::steady_clock::time_point deadline) const {
-    if (request.door == Door::Wms) return wms.Answer(request.wms, AddressOf(request.publicBase, Door::Wms) + "?", deadline);
+    if (request.door == Door::Wms) {
+        return wms.Answer(request.wms, AddressOf(request.publicBase, Door::Wms) + "?", deadline);
+    }
     // The RESTful addresses are the prefix's children: its base has no '/'.
     std::string restful = AddressOf(request.publicBase, Door::WmtsPath);
     restful.pop_back();

@@ -90,7 +90,8 @@ HttpWork ServiceFront::Route(const HttpRequest& request) {
     work->arrived = request.arrived;
     const ServiceRequest& read = work->request;
     if (read.preflight) {
-        if (const std::string* asked = request.Header("Access-Control-Request-Headers")) work->requestedHeaders = *asked;
+        const std::string* asked = request.Header("Access-Control-Request-Headers");
+        if (asked != nullptr) work->requestedHeaders = *asked;
     } else {
         work->tag = EntityTag(read, settings.stamp);
         const std::string* match = request.Header("If-None-Match");
