@@ -126,6 +126,8 @@ TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
         {"capabilities", plain, "GET", kCapabilities, Sent::Nothing, 200, false, false, cached, "Host", ""},
         {"capabilities the client has", plain, "GET", kCapabilities, Sent::OwnTag, 304, false, false, cached, "Host",
          ""},
+        {"capabilities by their old name", plain, "GET", "/wms?SERVICE=WMS&REQUEST=capabilities&WMTVER=1.1.1",
+         Sent::Nothing, 200, false, false, cached, "Host", ""},
         {"capabilities behind a trusted proxy", trusting, "GET", kCapabilities, Sent::Nothing, 200, false, false,
          cached, kTrustedVary, ""},
         {"capabilities at the operator's address", fixed, "GET", kCapabilities, Sent::Nothing, 200, false, false,
@@ -210,6 +212,27 @@ TEST(ServiceFront, TagsTwoRequestsAlikeOnlyWhenTheyAreDrawnAlike) {
         EXPECT_EQ(ran.answer.status, c.alike ? 304 : 200);
         EXPECT_EQ(Values(ran.answer, "ETag") == tag, c.alike);
     }
+}
+
+TEST(ServiceFront, TellsTheOperatorOfTheServicesOwnFailuresOnly) {
+    // A map fails for want of a tile; anything else is refused as the
+    // client's mistake (501), which is no news for the operator.
+    const ProtocolHandler doors = [](const ServiceRequest& request, std::chrono::steady_clock::time_point) {
+        DoorAnswer answer;
+        answer.status = 501;
+        answer.body = "<report>not this</report>";
+        if (request.Map() != nullptr) {
+            answer.status = 502;
+            answer.failure = MapFailure{RenderFailure::TileMissing, "cannot have tile http://t/map/2/1/1.png\nforged"};
+        }
+        return answer;
+    };
+    ServiceFront front(Settings(), doors, nullptr, [] { return MetricsGauges{}; });
+    testing::internal::CaptureStderr();
+    Work(front, Request("/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetFeatureInfo"));
+    Work(front, Request(kMap));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "zarvo-serve: 502 for 192.0.2.7 " + kMap + ": cannot have tile http://t/map/2/1/1.png?forged\n");
 }
 
 TEST(ServiceFront, CountsARequestsTimeFromItsArrivalAndLogsTheMapsZoom) {
