@@ -2,7 +2,7 @@
 
 #include "command_line/option_readers.h"
 #include "projection/zoom.h"
-#include "serve/public_url.h"
+#include "serve/operations/public_url.h"
 
 namespace {
 
