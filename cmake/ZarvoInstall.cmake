@@ -8,8 +8,8 @@
 #            share/zarvo-data-plugin/web/ zarvo-serve's map page,
 #            share/man/man1/ the programs' manual pages,
 #            lib/systemd/system/zarvo-serve.service,
-#            share/doc/zarvo-data-plugin/ README, LICENSE, CHANGELOG, CREDITS
-#            and examples/zarvo-serve.env
+#            share/doc/zarvo-data-plugin/ README, LICENSE, CHANGELOG, CREDITS,
+#            the pages under docs/ and examples/zarvo-serve.env
 #   Windows: bin/zarvo_data_plugin.dll, lib/zarvo_data_plugin.lib and .def,
 #            include/zarvo_data_plugin.h, and the documents at the top
 include(GNUInstallDirs)
@@ -20,6 +20,9 @@ set(ZARVO_DOCUMENTS
   ${PROJECT_SOURCE_DIR}/LICENSE
   ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   ${PROJECT_SOURCE_DIR}/CREDITS.md)
+# The README links to these pages, so they go beside it (the pictures stay
+# in the source tree).
+file(GLOB ZARVO_DOCUMENT_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 
 install(FILES ${PROJECT_SOURCE_DIR}/include/zarvo_data_plugin.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
@@ -31,6 +34,7 @@ if(WIN32)
   install(FILES ${ZARVO_IMPORT_LIBRARY} ${PROJECT_SOURCE_DIR}/plugin/zarvo_data_plugin.def
     DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(FILES ${ZARVO_DOCUMENTS} DESTINATION .)
+  install(FILES ${ZARVO_DOCUMENT_PAGES} DESTINATION docs)
   return()
 endif()
 
@@ -40,6 +44,7 @@ install(TARGETS zarvo_data_plugin EXPORT ZarvoDataPluginTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${ZARVO_DOCUMENTS} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zarvo-data-plugin)
+install(FILES ${ZARVO_DOCUMENT_PAGES} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zarvo-data-plugin/docs)
 
 # The programs, which find the plug-in in the prefix's library folder
 # wherever the prefix is, zarvo-serve's page and system service, and the

@@ -12,9 +12,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "serve/http_exchange.h"
-#include "serve/http_limits.h"
-#include "serve/xml_text.h"
+#include "serve/http/http_exchange.h"
+#include "serve/http/http_limits.h"
+#include "serve/http/query_string.h"
+#include "serve/description/xml_text.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "serve/map_grid.h"
-#include "serve/wms_query.h"
+#include "serve/drawing/map_grid.h"
+#include "serve/wms/wms_query.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (query.operation != WmsOperation::GetMap) return 0;
-    const GetMapRequest& map = query.map;
+    const MapRequest& map = query.map;
     Require(map.width >= 1 && map.width <= kMaxImageWidth && map.height >= 1 && map.height <= kMaxImageHeight);
     Require(map.box.west < map.box.east && map.box.south < map.box.north);
     Require(std::isfinite(map.box.west) && std::isfinite(map.box.east) && std::isfinite(map.box.south) &&

@@ -56,8 +56,8 @@ enum class RenderFailure {
     Refused,          // the plug-in has no download callback, or the host could not take the job
     TooManyTiles,     // the provider: the job needs more tiles than it may hold
     TileMissing,      // the provider: a tile could not be fetched
-    TileUndecodable,  // the provider: a tile was fetched but is no tile
     TileLate,         // the provider: a tile was not there by the deadline
+    TileUndecodable,  // the provider: a tile was fetched but is no tile
     OutOfMemory,      // the plug-in or the host ran out of memory
     HostFailure,      // the provider failed otherwise
     PluginFailure,    // the plug-in could not draw the tiles it was given

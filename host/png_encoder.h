@@ -16,7 +16,7 @@ struct PngSettings {
 };
 
 // How hard the encoder works for a smaller file. The settings of each were
-// chosen by zarvo_png_bench over real map images (the README's table).
+// chosen by zarvo_png_bench over real map images (docs/performance.md's table).
 enum class PngCompression {
     // Files kept on disk: as small as libpng's defaults make them, in less
     // time than those take.

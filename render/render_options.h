@@ -4,15 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "command_line/command_line.h"
 #include "host/placement.h"
 #include "host/tile_intake.h"
 #include "render/raster_output.h"
 
 // What zarvo-render was asked to do.
 struct RenderOptions {
-    enum class Action { Render, Help, Version };
-    Action action = Action::Render;
-
     std::string layer;
     int32_t zoom = 0;       // 0: --zoom auto
     // The box: pixel centres on its edges (--bbox), or its outer edges (-te).
@@ -35,8 +33,9 @@ struct RenderOptions {
     PixelGrid Grid() const;
 };
 
-extern const char kRenderUsage[];
-
-// False, with one line saying what is wrong in `error`, for a bad or
-// missing argument. --help and --version need nothing else.
-bool ParseRenderOptions(const std::vector<std::string>& args, RenderOptions& options, std::string& error);
+// Reads zarvo-render's arguments (those after its name) into `options`;
+// the outcome says whether to render, or carries the help, the version
+// line, or one line saying what is wrong. --help and --version need
+// nothing else.
+CommandLineOutcome ParseRenderOptions(const std::vector<std::string>& args, const std::string& version,
+                                      RenderOptions& options);

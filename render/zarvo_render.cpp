@@ -36,8 +36,7 @@ int Fail(const std::string& message) {
 
 // A mistake in the arguments: one line, with where to look.
 int FailUsage(const std::string& message) {
-    std::fprintf(stderr, "zarvo-render: %s (zarvo-render --help tells more)\n", message.c_str());
-    return 2;
+    return RefuseArguments("zarvo-render", message);
 }
 
 void PrintDescriptor(const PluginDescriptor& d) {
@@ -148,17 +147,10 @@ int Run(const RenderOptions& options) {
 
 int main(int argc, char** argv) {
     RenderOptions options;
-    std::string error;
-    if (!ParseRenderOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        return FailUsage(error);
-    }
-    if (options.action == RenderOptions::Action::Help) {
-        std::fputs(kRenderUsage, stdout);
-        return 0;
-    }
-    if (options.action == RenderOptions::Action::Version) {
-        std::printf("zarvo-render %s\n", ZARVO_VERSION);
-        return 0;
+    const CommandLineOutcome parsed =
+        ParseRenderOptions(std::vector<std::string>(argv + 1, argv + argc), ZARVO_VERSION, options);
+    if (parsed.next != CommandLineOutcome::Next::Run) {
+        return parsed.Stop("zarvo-render");
     }
     // A file-size limit makes a write fail (and the output be removed)
     // instead of killing the program with its temporary file left behind.

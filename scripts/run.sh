@@ -45,7 +45,7 @@ ensure_node() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev
-    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev help2man)
+    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev libcli11-dev help2man)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # zarvo-serve: a JSON reader for tile set metadata, jemalloc, which returns freed memory;
@@ -141,7 +141,7 @@ windows_suite() {
 valgrind_suite() {
     local vg=(valgrind -q --fair-sched=yes --leak-check=full --error-exitcode=1)
     "${vg[@]}" build/zarvo_abi_tests --gtest_brief=1 &&
-        "${vg[@]}" build/zarvo_readme_example &&
+        "${vg[@]}" build/zarvo_host_guide_example &&
         "${vg[@]}" build/zarvo-render --quiet --plugin build/libzarvo_data_plugin.so --layer hybrid --zoom 6 \
             --bbox -12,34,32,62 --size 500x380 --tiles build/demo-tiles --overwrite --out build/valgrind-render.png
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The attacks on zarvo-serve's HTTP layer, measured: each starts the given
 server on loopback over a tile directory, attacks it for a bounded time and
-prints one line of figures. Not a test: the figures are for the README.
+prints one line of figures. Not a test: the figures are for docs/performance.md.
 
 usage: serve_attacks.py SERVER TILES ranges|headers|keepalive|slowloris|stall [SECONDS]
 """

@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "command_line/command_line.h"
+
 // What zarvo-serve was asked to do.
 struct ServeOptions {
-    enum class Action { Serve, Help, Version };
-    Action action = Action::Serve;
-
     std::string tiles;           // a directory in the service layout, or http://HOST:PORT
     std::string bind = "127.0.0.1";
     int port = 8080;             // 0: any free port, printed when bound
@@ -29,7 +28,8 @@ struct ServeOptions {
     std::string accessLog = "-"; // "-": standard output; "off": none; else a file appended to
 };
 
-extern const char kServeUsage[];
-
-// False, with one line saying what is wrong in `error`.
-bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& options, std::string& error);
+// Reads zarvo-serve's arguments (those after its name) into `options`;
+// the outcome says whether to serve, or carries the help, the version
+// line, or one line saying what is wrong.
+CommandLineOutcome ParseServeOptions(const std::vector<std::string>& args, const std::string& version,
+                                     ServeOptions& options);

@@ -21,16 +21,18 @@
 #include "host/program_directory.h"
 #include "host/tile_cache.h"
 #include "projection/zoom.h"
-#include "serve/host_adapter.h"
-#include "serve/http_server.h"
-#include "serve/map_renderer.h"
+#include "serve/description/service_metadata.h"
+#include "serve/description/tile_set_probe.h"
+#include "serve/drawing/host_adapter.h"
+#include "serve/drawing/map_maker.h"
+#include "serve/drawing/map_renderer.h"
+#include "serve/front/protocol_doors.h"
+#include "serve/front/routes.h"
+#include "serve/front/service_front.h"
+#include "serve/http/http_server.h"
 #include "serve/serve_options.h"
-#include "serve/serve_routes.h"
-#include "serve/service_metadata.h"
-#include "serve/service_front.h"
-#include "serve/tile_set_probe.h"
-#include "serve/wms_service.h"
-#include "serve/wmts_service.h"
+#include "serve/wms/wms_service.h"
+#include "serve/wmts/wmts_service.h"
 
 #ifndef ZARVO_WEB_DIR
 #define ZARVO_WEB_DIR ""
@@ -109,6 +111,7 @@ MetricsGauges GaugesOf(const TileCache& cache, const MapRenderer& renderer, cons
     g.cacheBytes = s.bytes;
     g.cacheTiles = s.tiles;
     g.cacheEvictions = s.evictions;
+    g.cacheSharedWaits = s.sharedWaits;
     g.tileFetches = s.fetched;
     g.tileFetchFailures = s.failed;
     g.dataRequests = renderer.DataRequests();
@@ -138,18 +141,12 @@ void WaitForSignal(const sigset_t& signals, HttpServer& server) {
 
 int main(int argc, char** argv) {
     ServeOptions options;
+    const CommandLineOutcome parsed =
+        ParseServeOptions(std::vector<std::string>(argv + 1, argv + argc), ZARVO_VERSION, options);
+    if (parsed.next != CommandLineOutcome::Next::Run) {
+        return parsed.Stop("zarvo-serve");
+    }
     std::string error;
-    if (!ParseServeOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        return Fail(error + " (zarvo-serve --help tells more)", 2);
-    }
-    if (options.action == ServeOptions::Action::Help) {
-        std::fputs(kServeUsage, stdout);
-        return 0;
-    }
-    if (options.action == ServeOptions::Action::Version) {
-        std::printf("zarvo-serve %s\n", ZARVO_VERSION);
-        return 0;
-    }
     // Before any thread starts, so that every thread inherits the mask and
     // only the waiting thread sees the signals.
     sigset_t signals;
@@ -186,36 +183,35 @@ int main(int argc, char** argv) {
         TileCache cache(options.cacheMegabytes << 20, std::move(fetcher));
         MapRenderer renderer(plugin->Api(), cache, RenderLimits{});
         if (!renderer.BindLayers(error)) return Fail(error);
-        WmsService service(renderer, description, options.pluginGrid);
-        WmtsService tiles(service, description);
+        MapMaker maps(renderer, maxZoom, options.pluginGrid);
+        WmsService wms(maps, description);
+        WmtsService wmts(maps, description);
 
         HttpLimits limits;
         limits.workers = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
         limits.connections = ConnectionsAllowed(options.connections);
-        const AddressPolicy address{options.publicUrl, options.trustProxy,
-                                    options.bind + ":" + std::to_string(options.port)};
-        const ServeRoutes routes{service, tiles, cache, renderer, options.web, address};
         const std::unique_ptr<AccessLog> accessLog = AccessLog::Open(options.accessLog, error);
         if (!accessLog && !error.empty()) return Fail(error);
         ServiceFrontSettings front;
-        front.address = address;
+        front.address = {options.publicUrl, options.trustProxy, options.bind + ":" + std::to_string(options.port)};
         front.cache.maxAgeSeconds = options.maxAgeSeconds;
         front.cache.corsOrigin = options.corsOrigin;
         front.stamp = StampContent(LoadedFile(*plugin, options.plugin), options.tiles);
         front.stamp.placement = options.pluginGrid ? "plugin-grid" : "centres";
+        front.stamp.maxZoom = maxZoom;
+        front.stamp.version = ZARVO_VERSION;
+        front.stamp.description = options.serviceMetadata.empty() ? "" : FileText(options.serviceMetadata);
         front.tiles = options.tiles;
-        front.maxZoom = maxZoom;
-        front.description = options.serviceMetadata.empty() ? "" : FileText(options.serviceMetadata);
-        front.version = ZARVO_VERSION;
+        front.webRoot = options.web;
         const HttpServer* running = nullptr;
-        ServiceFront service_front(std::move(front), routes.Handler(), accessLog.get(),
-                                   [&] { return GaugesOf(cache, renderer, running); });
-        HttpServer server(limits, service_front.Handler());
+        ServiceFront serviceFront(std::move(front), ProtocolDoors{wms, wmts}, accessLog.get(),
+                                  [&] { return GaugesOf(cache, renderer, running); });
+        HttpServer server(limits, serviceFront.Handler());
         running = &server;
-        server.OnRefusal([&](const HttpRequest* request, int status) { service_front.Refused(request, status); });
+        server.OnRefusal([&](const HttpRequest* request, int status) { serviceFront.Refused(request, status); });
         if (!server.Listen(options.bind, options.port, error)) return Fail(error);
-        std::printf("zarvo-serve: listening on http://%s:%d/ (WMS at /wms, zooms up to %d)\n", options.bind.c_str(),
-                    server.Port(), maxZoom);
+        std::printf("zarvo-serve: listening on http://%s:%d/ (WMS at %s, zooms up to %d)\n", options.bind.c_str(),
+                    server.Port(), std::string(PathOf(Door::Wms)).c_str(), maxZoom);
         std::fflush(stdout);
 
         std::thread signalWaiter(WaitForSignal, std::cref(signals), std::ref(server));

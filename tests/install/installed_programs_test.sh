@@ -2,7 +2,8 @@
 # Installs the build tree into a scratch prefix, moves the prefix elsewhere
 # and hides the build tree, then runs the installed programs: zarvo-render
 # renders, zarvo-serve answers GetCapabilities, a GetMap and its page, and
-# each program's manual page documents every option its --help lists.
+# each program's manual page has its synopsis and documents every option
+# its --help lists.
 #   installed_programs_test.sh CMAKE BUILD_DIR TILES
 set -eu
 cmake=$1 build=$2 tiles=$3
@@ -36,6 +37,8 @@ for program in zarvo-render zarvo-serve; do
     "$prefix/bin/$program" --version | grep -q "^$program [0-9]" || fail "$program --version"
     page=$prefix/share/man/man1/$program.1
     [ -s "$page" ] || fail "no manual page $page"
+    # help2man finds the usage forms only in GNU's layout.
+    sed -n '/^\.SH SYNOPSIS/,/^\.SH/p' "$page" | grep -q "^\.B $program\$" || fail "$page has no SYNOPSIS"
     for option in $("$prefix/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
         grep -q -- "$(printf '%s' "$option" | sed 's/-/\\\\-/g')" "$page" || fail "$page does not document $option"
     done

@@ -92,10 +92,10 @@ void WriteBytes(const fs::path& file, const std::vector<uint8_t>& bytes) {
 TEST(ZarvoRenderCliTest, HelpAndVersionNeedNothingElse) {
     ProgramRun run = Render("--help");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out.rfind("usage: zarvo-render", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.rfind("Usage: zarvo-render", 0), 0u) << run.out;
     EXPECT_NE(run.out.find("reads the tile service's\n                      zoom Z-1"), std::string::npos);
     EXPECT_TRUE(run.errors.empty()) << run.errors;
-    run = Render("--version");
+    run = Render("--zoom 0 --version");  // wins over any mistake
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, "zarvo-render 1.0.0\n");
 }
@@ -122,6 +122,13 @@ TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         {kSmall + " --out x.tif --tiles /no/such/dir", "tile directory '/no/such/dir' does not exist"},
         {kSmall + " --out x.tif --max-memory 0" + tiles, "--max-memory wants megabytes"},
         {"--layer map --zoom 3 --bbox 0,40,20,55 --size 1x150 --out x.tif" + tiles, "--size wants"},
+        // Both programs' rules: an empty --opt= value is no value, a flag
+        // takes none, a GDAL-style name has one dash only, and a value cut
+        // off at the end is named.
+        {kSmall + " --tiles= --out x.tif", "--tiles needs a value"},
+        {kSmall + " --out x.tif --plugin-grid=no" + tiles, "--plugin-grid takes no value"},
+        {"--layer map --zoom 3 --te 0 10 5 20 -ts 20 20 --out x.tif" + tiles, "unknown option '--te'"},
+        {kSmall + tiles + " --out", "--out needs a value"},
     };
     for (const Case& c : cases) {
         const ProgramRun run = Render(c.arguments);

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""zarvo-serve deployed as the README says: two instances behind Debian's
+"""zarvo-serve deployed as docs/deployment.md says: two instances behind Debian's
 nginx with the configuration in deploy/nginx-zarvo.conf (ports and cache
 folder replaced), under /maps/, on loopback. nginx runs as a child of the
 test, with its files in a scratch folder.

@@ -92,7 +92,7 @@ def warped(source, epsg, box, width, height):
 
 
 def choose_zoom(dx, dy, latitude, max_zoom):
-    """The README's rule: the smallest zoom whose tiles have at least one
+    """The zoom rule of docs/serve.md: the smallest zoom whose tiles have at least one
     pixel per output pixel in both directions at the middle latitude."""
     shrink = math.cos(latitude * (math.pi / 180.0))
     for zoom in range(1, max_zoom):

@@ -157,5 +157,29 @@ class Clients(unittest.TestCase):
                 self.assertIn("stopped", errors)
 
 
+class Arguments(unittest.TestCase):
+    def test_a_bad_argument_is_one_line_and_status_2(self):
+        cases = [
+            (["--tiles", TILES, "--port=99999"], "--port wants a whole number from 0 to 65535, not '99999'"),
+            (["--tiles", TILES, "--colour", "red"], "unknown option '--colour'"),
+            (["--tiles", TILES, "--trust-proxy=yes"], "--trust-proxy takes no value"),
+            (["--tiles=", "--port", "0"], "--tiles needs a value"),
+            (["--tiles", TILES, "--cors"], "--cors needs a value"),
+            (["--port", "0"], "--tiles is missing"),
+            (["--tiles", TILES, "--public-url", "ftp://h"], "--public-url wants http[s]://HOST[:PORT][/PREFIX], not "
+                                                            "'ftp://h'"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                run = subprocess.run([SERVE, *args], capture_output=True, text=True, timeout=30)
+                self.assertEqual((run.returncode, run.stdout), (2, ""))
+                self.assertEqual(run.stderr, "zarvo-serve: %s (zarvo-serve --help tells more)\n" % message)
+
+    def test_options_take_their_value_after_an_equals_sign(self):
+        with ZarvoServe(SERVE, TILES, "--max-age=60") as server:
+            status, _, headers, _ = server.get("/wms?SERVICE=WMS&REQUEST=GetCapabilities")
+            self.assertEqual((status, headers["Cache-Control"]), (200, "public, max-age=60"))
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -1,0 +1,76 @@
+#include "serve/drawing/map_maker.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "host/jpeg_encoder.h"
+#include "host/png_encoder.h"
+#include "serve/drawing/map_drawing.h"
+#include "serve/drawing/map_grid.h"
+
+namespace {
+
+constexpr int kJpegQuality = 90;
+
+EncodedMap Failed(RenderFailure kind, std::string message) {
+    EncodedMap map;
+    map.failure = MapFailure{kind, std::move(message)};
+    return map;
+}
+
+}  // namespace
+
+EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
+    const Clock::time_point started = Clock::now();
+    if (started >= deadline) {
+        return Failed(RenderFailure::TileLate, "the request waited past its deadline for a worker");
+    }
+    const PixelGrid grid = MapGrid(map.box, map.crs, map.width, map.height);
+    MapDrawing drawing;
+    drawing.zoom = MapZoom(map.box, map.crs, map.width, map.height, maxZoom);
+    drawing.background = map.background;
+    drawing.pluginGrid = pluginGrid;
+    const Allowance::Share held(imageBytes, size_t{map.width} * map.height * 3 * 3);
+    const Clock::time_point asked = Clock::now();
+    RenderResult rendered = DrawMap(renderer, map.layer, grid, drawing, deadline);
+    EncodedMap made;
+    made.statistics.tileTime = rendered.tileTime;
+    made.statistics.rasterTime = std::max(Clock::duration{}, Clock::now() - asked - rendered.tileTime);
+    if (!rendered.Ok()) {
+        if (rendered.failure == RenderFailure::TooManyTiles) {
+            rendered.message += ": ask for a smaller image or a smaller box";
+        }
+        return Failed(rendered.failure, std::move(rendered.message));
+    }
+    std::vector<uint8_t> encoded;
+    std::string error;
+    RgbImage image;
+    image.width = static_cast<int32_t>(map.width);
+    image.height = static_cast<int32_t>(map.height);
+    image.pixels = std::move(rendered.pixels);
+    const Clock::time_point encoding = Clock::now();
+    const bool encodedWell = map.format == ImageFormat::Png ? EncodePng(image, PngCompression::Fast, encoded, error)
+                                                            : EncodeJpeg(image, kJpegQuality, encoded, error);
+    made.statistics.encodeTime = Clock::now() - encoding;
+    if (!encodedWell) return Failed(RenderFailure::HostFailure, "cannot encode the image: " + error);
+    made.contentType = map.format == ImageFormat::Png ? "image/png" : "image/jpeg";
+    made.bytes.assign(encoded.begin(), encoded.end());
+    // An image wholly off the tiles was drawn at no zoom.
+    made.statistics.zoom = rendered.tiles == 0 ? 0 : drawing.zoom;
+    made.statistics.tiles = rendered.tiles;
+    made.statistics.wholeTime = Clock::now() - started;
+    return made;
+}
+
+DoorAnswer MapAnswer(EncodedMap map, const FailureReportWriter& report) {
+    if (map.failure) {
+        DoorAnswer answer = report(ReportOf(map.failure->kind), map.failure->message);
+        answer.failure = std::move(map.failure);
+        return answer;
+    }
+    DoorAnswer answer;
+    answer.contentType = std::move(map.contentType);
+    answer.body = std::move(map.bytes);
+    answer.drawn = map.statistics;
+    return answer;
+}

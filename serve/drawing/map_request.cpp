@@ -1,0 +1,31 @@
+#include "serve/drawing/map_request.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "projection/tile_service.h"
+
+namespace {
+
+unsigned long long Bits(double value) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+}  // namespace
+
+std::string MapIdentity(const MapRequest& map) {
+    char text[160];
+    std::snprintf(text, sizeof text, " %s %016llx %016llx %016llx %016llx %ux%u %s %06x",
+                  map.crs == MapCrs::WebMercator ? "EPSG:3857" : "lonlat", Bits(map.box.west), Bits(map.box.south),
+                  Bits(map.box.east), Bits(map.box.north), map.width, map.height,
+                  map.format == ImageFormat::Png ? "png" : "jpeg", map.background);
+    return map.layer + text;
+}
+
+const std::vector<std::string>& ServedLayers() {
+    static const std::vector<std::string> layers(std::begin(kServiceLayers), std::end(kServiceLayers));
+    return layers;
+}

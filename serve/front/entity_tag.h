@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+#include "serve/front/service_request.h"
+#include "serve/operations/content_stamp.h"
+
+// The strong entity tag of a request's answer, or "" for one that gets
+// none (anything but a valid map or capabilities). It is made of what the
+// answer's bytes are made of, so two requests share a tag only when they
+// are answered alike: a map's identity (layer, grid, the box to the bit,
+// size, format, background) or the capabilities' service, version and
+// advertised address, then `stamp`, the placement among it.
+std::string EntityTag(const ServiceRequest& request, const ContentStamp& stamp);

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string_view>
+
+// Where a request goes, by its path.
+enum class Door {
+    Health,     // /healthz: the process answers
+    Readiness,  // /readyz: the tile source can be used
+    Metrics,    // /metrics
+    Wms,        // /wms
+    WmtsQuery,  // /wmts, the key-value form
+    WmtsPath,   // /wmts/1.0.0/..., the RESTful form
+    Counters,   // /stats
+    Page,       // the map page's files: every other path
+};
+
+// The door of a path (the target without its query, still percent-encoded).
+Door DoorOf(std::string_view path);
+
+// The path of a door, e.g. "/wms", or the prefix every RESTful WMTS path
+// starts with, "/wmts/1.0.0/"; "/" for the page.
+std::string_view PathOf(Door door);

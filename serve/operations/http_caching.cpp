@@ -1,0 +1,98 @@
+#include "serve/operations/http_caching.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace {
+
+constexpr size_t kMaxEchoedHeaderNames = 512;
+
+// FNV-1a, 64 bits: stable across builds and machines, so that every
+// instance behind a load balancer tags the same answer the same way.
+uint64_t Fnv1a(uint64_t hash, std::string_view bytes) {
+    for (unsigned char c : bytes) {
+        hash ^= c;
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+std::string StrongEtag(const std::vector<std::string_view>& parts) {
+    // Two hashes with different starting points: 128 bits, and each part
+    // ends with its length so that no two lists of parts read alike.
+    uint64_t a = 0xcbf29ce484222325ull, b = 0x84222325cbf29ce4ull;
+    for (std::string_view part : parts) {
+        const std::string length = std::to_string(part.size()) + ";";
+        a = Fnv1a(Fnv1a(a, part), length);
+        b = Fnv1a(Fnv1a(b, length), part);
+    }
+    char tag[40];
+    std::snprintf(tag, sizeof tag, "\"%016llx%016llx\"", static_cast<unsigned long long>(a),
+                  static_cast<unsigned long long>(b));
+    return tag;
+}
+
+bool IfNoneMatchHits(std::string_view header, std::string_view etag) {
+    while (!header.empty()) {
+        const size_t comma = header.find(',');
+        std::string_view candidate = Trim(header.substr(0, comma));
+        header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
+        if (candidate == "*") return true;
+        if (candidate.size() > 2 && candidate.substr(0, 2) == "W/") candidate.remove_prefix(2);
+        if (candidate == etag) return true;
+    }
+    return false;
+}
+
+std::string HttpDate(std::time_t when) {
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    char text[40];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    return text;
+}
+
+HeaderList CacheableHeaders(const CachePolicy& policy, const std::string& etag, std::time_t lastModified) {
+    HeaderList headers;
+    headers.emplace_back("Cache-Control", "public, max-age=" + std::to_string(policy.maxAgeSeconds));
+    headers.emplace_back("ETag", etag);
+    if (lastModified > 0) headers.emplace_back("Last-Modified", HttpDate(lastModified));
+    return headers;
+}
+
+HeaderList UncacheableHeaders() {
+    return {{"Cache-Control", "no-store"}};
+}
+
+HeaderList CorsHeaders(const CachePolicy& policy) {
+    if (policy.corsOrigin.empty()) return {};
+    HeaderList headers{{"Access-Control-Allow-Origin", policy.corsOrigin},
+                       {"Access-Control-Expose-Headers", "ETag, X-Zarvo-Zoom"}};
+    if (policy.corsOrigin != "*") headers.emplace_back("Vary", "Origin");
+    return headers;
+}
+
+HeaderList PreflightHeaders(const CachePolicy& policy, std::string_view requestedHeaders) {
+    if (policy.corsOrigin.empty()) return {};
+    HeaderList headers = CorsHeaders(policy);
+    headers.emplace_back("Access-Control-Allow-Methods", "GET, HEAD, OPTIONS");
+    const bool plainList = requestedHeaders.size() <= kMaxEchoedHeaderNames &&
+                           std::all_of(requestedHeaders.begin(), requestedHeaders.end(), [](char c) {
+                               return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
+                                      c == ',' || c == ' ';
+                           });
+    if (plainList && !Trim(requestedHeaders).empty()) {
+        headers.emplace_back("Access-Control-Allow-Headers", std::string(Trim(requestedHeaders)));
+    }
+    headers.emplace_back("Access-Control-Max-Age", "86400");
+    return headers;
+}

@@ -1,0 +1,33 @@
+#include "serve/wmts/wmts_service.h"
+
+#include "serve/wmts/wmts_capabilities.h"
+
+namespace {
+
+DoorAnswer OwsException(int status, const char* code, const std::string& locator, const std::string& message) {
+    DoorAnswer answer;
+    answer.status = status;
+    answer.contentType = "application/xml";
+    answer.body = OwsExceptionDocument(code, locator, message);
+    return answer;
+}
+
+}  // namespace
+
+DoorAnswer WmtsService::Answer(const ParsedWmts& request, const WmtsAddresses& addresses, Clock::time_point deadline) {
+    if (!request.valid) {
+        const WmtsError& error = request.error;
+        return OwsException(error.status, error.code, error.locator, error.message);
+    }
+    if (request.request.operation == WmtsOperation::GetCapabilities) {
+        DoorAnswer answer;
+        answer.contentType = "application/xml";
+        answer.body = WmtsCapabilitiesDocument(description, addresses.keyValue, addresses.restful);
+        return answer;
+    }
+    return MapAnswer(maps.Make(request.request.map, deadline),
+                     [](const FailureReport& report, const std::string& message) {
+                         return OwsException(report.status, report.code != nullptr ? report.code : "NoApplicableCode",
+                                             "", message);
+                     });
+}
