@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tile_packages/tile_package.h"
+
+namespace tile_packages {
+
+// Takes over a package that a target already holds: refuses it, with one
+// line, when it holds another pyramid than the one asked for; otherwise
+// gathers its tiles, packed and ascending.
+bool AdoptExisting(TilePackageReader& reader, const std::string& target, const PyramidDescription& asked,
+                   std::vector<uint64_t>& present, std::string& error);
+
+}  // namespace tile_packages
