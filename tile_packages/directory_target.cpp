@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -173,8 +172,7 @@ public:
                             },
                             [](const std::string&) {}, [](const std::string&) {}};
         if (!WalkTemplate(pattern, visit, error)) return false;
-        std::sort(tiles.begin(), tiles.end(),
-                  [](const PyramidTile& a, const PyramidTile& b) { return PackTile(a) < PackTile(b); });
+        SortTiles(tiles);
         return true;
     }
 
@@ -191,10 +189,6 @@ private:
     const DirectoryTemplate pattern;
     const PyramidDescription description;
 };
-
-bool ParseTemplate(const std::string& target, DirectoryTemplate& pattern, std::string& error) {
-    return DirectoryTemplate::Parse(target, pattern, error);
-}
 
 // The description tilejson.json holds, checked to be of this template.
 bool ReadTileJson(const DirectoryTemplate& pattern, PyramidDescription& description, std::string& error) {
@@ -264,7 +258,7 @@ bool RemovePackage(const DirectoryTemplate& pattern, std::string& error) {
 std::unique_ptr<PackageStore> OpenDirectoryTarget(const std::string& target, const PyramidDescription& description,
                                                   bool overwrite, std::vector<uint64_t>& present, std::string& error) {
     DirectoryTemplate pattern;
-    if (!ParseTemplate(target, pattern, error)) return nullptr;
+    if (!DirectoryTemplate::Parse(target, pattern, error)) return nullptr;
     const std::string extension = pattern.Extension();
     const bool imageExtension = extension == "png" || extension == "jpg" || extension == "jpeg" || extension == "webp";
     const bool matches = extension == FileExtension(description.format) ||
@@ -279,17 +273,20 @@ std::unique_ptr<PackageStore> OpenDirectoryTarget(const std::string& target, con
     std::error_code failure;
     if (fs::exists(TileJsonPath(pattern), failure)) {
         PyramidDescription stored;
-        if (!ReadTileJson(pattern, stored, error)) return nullptr;
-        DirectoryReader existing(pattern, stored);
-        if (!AdoptExisting(existing, TileJsonPath(pattern), description, present, error)) return nullptr;
-        // Partial files are tiles a killed writer did not finish.
+        if (!ReadTileJson(pattern, stored, error) || !RefuseOtherPyramid(stored, TileJsonPath(pattern), description, error)) {
+            return nullptr;
+        }
+        // One walk gathers the tiles and removes the partial files of
+        // tiles a killed writer did not finish.
         std::string failed;
-        const Visitor clean{[](const PyramidTile&, const std::string&) {},
+        const Visitor visit{[&](const PyramidTile& tile, const std::string&) {
+                                if (InPyramid(description, tile)) present.push_back(PackTile(tile));
+                            },
                             [&failed](const std::string& path) {
                                 if (std::remove(path.c_str()) != 0 && failed.empty()) failed = "cannot remove " + path;
                             },
                             [](const std::string&) {}};
-        if (!WalkTemplate(pattern, clean, error)) return nullptr;
+        if (!WalkTemplate(pattern, visit, error)) return nullptr;
         if (!failed.empty()) {
             error = failed;
             return nullptr;
@@ -303,7 +300,7 @@ std::unique_ptr<PackageStore> OpenDirectoryTarget(const std::string& target, con
 std::unique_ptr<TilePackageReader> OpenDirectoryReader(const std::string& target, std::string& error) {
     DirectoryTemplate pattern;
     PyramidDescription description;
-    if (!ParseTemplate(target, pattern, error) || !ReadTileJson(pattern, description, error)) return nullptr;
+    if (!DirectoryTemplate::Parse(target, pattern, error) || !ReadTileJson(pattern, description, error)) return nullptr;
     return std::make_unique<DirectoryReader>(std::move(pattern), std::move(description));
 }
 

@@ -4,13 +4,17 @@
 
 namespace tile_packages {
 
+bool RefuseOtherPyramid(const PyramidDescription& stored, const std::string& target, const PyramidDescription& asked,
+                        std::string& error) {
+    const std::string difference = FirstDifference(stored, asked);
+    if (difference.empty()) return true;
+    error = target + " holds another tile pyramid (" + difference + "); ask to overwrite it to replace it";
+    return false;
+}
+
 bool AdoptExisting(TilePackageReader& reader, const std::string& target, const PyramidDescription& asked,
                    std::vector<uint64_t>& present, std::string& error) {
-    const std::string difference = FirstDifference(reader.Description(), asked);
-    if (!difference.empty()) {
-        error = target + " holds another tile pyramid (" + difference + "); ask to overwrite it to replace it";
-        return false;
-    }
+    if (!RefuseOtherPyramid(reader.Description(), target, asked, error)) return false;
     std::vector<PyramidTile> tiles;
     if (!reader.ListTiles(tiles, error)) return false;
     present.clear();

@@ -8,6 +8,11 @@
 
 namespace tile_packages {
 
+// Refuses, with one line, a package that holds another pyramid than the
+// one asked for.
+bool RefuseOtherPyramid(const PyramidDescription& stored, const std::string& target, const PyramidDescription& asked,
+                        std::string& error);
+
 // Takes over a package that a target already holds: refuses it, with one
 // line, when it holds another pyramid than the one asked for; otherwise
 // gathers its tiles, packed and ascending.

@@ -7,8 +7,10 @@
 namespace tile_packages {
 namespace {
 
-// Marks the pyramid's record among the GeoPackage's metadata.
+// Marks the pyramid's record among the GeoPackage's metadata, and finds it.
 constexpr const char* kRecordUri = "urn:zarvo:tile-pyramid";
+constexpr const char* kRecordQuery =
+    "SELECT metadata FROM gpkg_metadata WHERE md_standard_uri='urn:zarvo:tile-pyramid'";
 
 constexpr const char* kWgs84Wkt =
     "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563,AUTHORITY[\"EPSG\",\"7030\"]],"
@@ -198,29 +200,8 @@ bool MakeSchema(SqliteDatabase& database, const PyramidDescription& d, std::stri
     return reference.Run(error);
 }
 
-std::unique_ptr<TilePackageReader> ReadExisting(std::unique_ptr<SqliteDatabase> database, std::string& error) {
-    SqliteStatement query(database.operator*(),
-                          std::string("SELECT metadata FROM gpkg_metadata WHERE md_standard_uri='") + kRecordUri + "'",
-                          error);
-    if (!query) {
-        error = database->path() + " is no GeoPackage of a tile pyramid (" + error + ")";
-        return nullptr;
-    }
-    if (query.Step() != SQLITE_ROW) {
-        error = database->path() + " holds no tile pyramid record: it was not made as a tile package";
-        return nullptr;
-    }
-    PyramidDescription description;
-    std::string invalid;
-    if (!DescriptionFromJson(query.Text(0), description, invalid)) {
-        error = database->path() + ": " + invalid;
-        return nullptr;
-    }
-    return MakeSqliteTileReader(std::move(database), TableOf(description), description);
-}
-
 }  // namespace
 
-const SqliteTarget kGeopackageTarget{ReadExisting, MakeSchema, TableOf};
+const SqliteTarget kGeopackageTarget{"a GeoPackage", kRecordQuery, MakeSchema, TableOf};
 
 }  // namespace tile_packages

@@ -53,27 +53,9 @@ bool MakeSchema(SqliteDatabase& database, const PyramidDescription& description,
 
 TileTable TableOf(const PyramidDescription&) { return {"tiles", true}; }
 
-std::unique_ptr<TilePackageReader> ReadExisting(std::unique_ptr<SqliteDatabase> database, std::string& error) {
-    SqliteStatement query(*database, "SELECT value FROM metadata WHERE name='tile_pyramid'", error);
-    if (!query) {
-        error = database->path() + " is no MBTiles file of a tile pyramid (" + error + ")";
-        return nullptr;
-    }
-    if (query.Step() != SQLITE_ROW) {
-        error = database->path() + " holds no tile_pyramid metadata: it was not made as a tile package";
-        return nullptr;
-    }
-    PyramidDescription description;
-    std::string invalid;
-    if (!DescriptionFromJson(query.Text(0), description, invalid)) {
-        error = database->path() + ": " + invalid;
-        return nullptr;
-    }
-    return MakeSqliteTileReader(std::move(database), TableOf(description), description);
-}
-
 }  // namespace
 
-const SqliteTarget kMbtilesTarget{ReadExisting, MakeSchema, TableOf};
+const SqliteTarget kMbtilesTarget{"an MBTiles file", "SELECT value FROM metadata WHERE name='tile_pyramid'", MakeSchema,
+                                  TableOf};
 
 }  // namespace tile_packages

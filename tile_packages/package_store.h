@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tile_packages/pyramid.h"
 #include "tile_packages/tile_package.h"
@@ -29,6 +30,9 @@ struct ExistingPackage {
     PyramidDescription description;       // when it exists
     std::unique_ptr<TilePackageReader> reader;
 };
+
+// Puts tiles in the order ListTiles promises: level, column, row.
+void SortTiles(std::vector<PyramidTile>& tiles);
 
 // The kinds of target, chosen by name.
 enum class TargetKind { Mbtiles, Geopackage, Pmtiles, Directory };

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tile_packages/gzip.h"
+#include "tile_packages/package_store.h"
 #include "tile_packages/pmtiles_archive.h"
 #include "tile_packages/pmtiles_format.h"
 #include "tile_packages/pyramid_json.h"
@@ -65,8 +66,7 @@ public:
                 tiles.push_back(tile);
             }
         }
-        std::sort(tiles.begin(), tiles.end(),
-                  [](const PyramidTile& a, const PyramidTile& b) { return PackTile(a) < PackTile(b); });
+        SortTiles(tiles);
         return true;
     }
 

@@ -124,15 +124,6 @@ std::string FirstDifference(const PyramidDescription& stored, const PyramidDescr
 
 const char* FileExtension(TileFormat format) { return format == TileFormat::Jpeg ? "jpg" : FormatName(format); }
 
-const char* MediaType(TileFormat format) {
-    switch (format) {
-        case TileFormat::Png: return "image/png";
-        case TileFormat::Jpeg: return "image/jpeg";
-        case TileFormat::Webp: return "image/webp";
-    }
-    return "image/png";
-}
-
 bool LooksLike(TileFormat format, const uint8_t* bytes, size_t size) {
     switch (format) {
         case TileFormat::Png: return size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0;

@@ -77,10 +77,8 @@ bool InPyramid(const PyramidDescription& description, const PyramidTile& tile);
 // ("tile size 512, not 256"), or empty when they are the same.
 std::string FirstDifference(const PyramidDescription& stored, const PyramidDescription& asked);
 
-// The file name extension of the format ("png", "jpg", "webp") and its
-// media type.
+// The file name extension of the format: "png", "jpg", "webp".
 const char* FileExtension(TileFormat format);
-const char* MediaType(TileFormat format);
 
 // True when `bytes` begin as a file of `format` does, so that a tile of
 // another format is refused before it is stored.

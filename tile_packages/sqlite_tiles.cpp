@@ -1,6 +1,5 @@
 #include "tile_packages/sqlite_tiles.h"
 
-#include <algorithm>
 #include <filesystem>
 
 #include "tile_packages/existing_package.h"
@@ -37,7 +36,14 @@ public:
         insert.Bind(2, int64_t{tile.column});
         insert.Bind(3, static_cast<int64_t>(StoredRow(table, description, tile.level, tile.row)));
         insert.BindBlob(4, bytes, size);
-        return insert.Run(error);
+        if (insert.Run(error)) return true;
+        // Some failures (a full disk, an I/O error) make SQLite roll the
+        // whole transaction back: the batch's earlier tiles are gone too.
+        if (sqlite3_get_autocommit(database->get())) {
+            inTransaction = false;
+            error += "; the tiles put since the last commit were not kept";
+        }
+        return false;
     }
 
     bool Commit(std::string& error) override {
@@ -98,8 +104,7 @@ public:
             error = database->Failure("cannot read");
             return false;
         }
-        std::sort(tiles.begin(), tiles.end(),
-                  [](const PyramidTile& a, const PyramidTile& b) { return PackTile(a) < PackTile(b); });
+        SortTiles(tiles);
         return true;
     }
 
@@ -143,6 +148,28 @@ private:
     std::unique_ptr<SqliteStatement> select;
 };
 
+// The reader of a file that holds tables: the description its record
+// gives, or null with the reason.
+std::unique_ptr<TilePackageReader> ReadExisting(const SqliteTarget& kind, std::unique_ptr<SqliteDatabase> database,
+                                                std::string& error) {
+    SqliteStatement query(*database, kind.recordQuery, error);
+    if (!query) {
+        error = database->path() + " is not " + kind.name + " of a tile pyramid (" + error + ")";
+        return nullptr;
+    }
+    if (query.Step() != SQLITE_ROW) {
+        error = database->path() + " holds no tile_pyramid record: it was not made as a tile package";
+        return nullptr;
+    }
+    PyramidDescription description;
+    std::string invalid;
+    if (!DescriptionFromJson(query.Text(0), description, invalid)) {
+        error = database->path() + ": " + invalid;
+        return nullptr;
+    }
+    return MakeSqliteTileReader(std::move(database), kind.tableOf(description), description);
+}
+
 bool FileExists(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::exists(path, ignored);
@@ -180,7 +207,7 @@ std::unique_ptr<TilePackageReader> OpenSqliteReader(const SqliteTarget& kind, co
         error = path + " holds no tile package yet";
         return nullptr;
     }
-    return kind.readExisting(std::move(database), error);
+    return ReadExisting(kind, std::move(database), error);
 }
 
 std::unique_ptr<PackageStore> OpenSqliteTarget(const SqliteTarget& kind, const std::string& path,
@@ -195,7 +222,7 @@ std::unique_ptr<PackageStore> OpenSqliteTarget(const SqliteTarget& kind, const s
         const bool empty = database->IsEmpty(error);
         if (!error.empty()) return nullptr;
         if (!empty) {
-            auto reader = kind.readExisting(std::move(database), error);
+            auto reader = ReadExisting(kind, std::move(database), error);
             if (!reader || !AdoptExisting(*reader, path, description, present, error)) return nullptr;
             fresh = false;
         }

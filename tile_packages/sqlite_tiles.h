@@ -30,13 +30,15 @@ std::unique_ptr<TilePackageReader> MakeSqliteTileReader(std::unique_ptr<SqliteDa
 // cache that holds a batch.
 bool SetUpForWriting(SqliteDatabase& database, std::string& error);
 
-// Opens a SQLite target for TilePackageWriter: refuses a file that holds
-// another pyramid, gathers the tiles it holds, and makes the schema when
-// the file is new (or was left empty). `readExisting` reads the stored
-// description and table from an opened file; `makeSchema` writes schema and
-// metadata inside the transaction that makes the file.
+// A SQLite target's kind: its name for messages, the query that reads the
+// stored description, and the schema it makes. OpenSqliteTarget opens one
+// for TilePackageWriter: it refuses a file that holds another pyramid,
+// gathers the tiles it holds, and makes the schema and metadata (inside
+// the transaction that makes the file) when the file is new or was left
+// empty.
 struct SqliteTarget {
-    std::unique_ptr<TilePackageReader> (*readExisting)(std::unique_ptr<SqliteDatabase> database, std::string& error);
+    const char* name;         // "an MBTiles file"
+    const char* recordQuery;  // one row, one column: the description's JSON
     bool (*makeSchema)(SqliteDatabase& database, const PyramidDescription& description, std::string& error);
     TileTable (*tableOf)(const PyramidDescription& description);
 };

@@ -67,6 +67,11 @@ PyramidTile UnpackTile(uint64_t packed) {
             static_cast<uint32_t>(packed & mask)};
 }
 
+void SortTiles(std::vector<PyramidTile>& tiles) {
+    std::sort(tiles.begin(), tiles.end(),
+              [](const PyramidTile& a, const PyramidTile& b) { return PackTile(a) < PackTile(b); });
+}
+
 std::unique_ptr<TilePackageWriter> TilePackageWriter::Open(const std::string& target,
                                                            const PyramidDescription& description,
                                                            const OpenOptions& options, std::string& error) {

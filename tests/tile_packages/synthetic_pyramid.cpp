@@ -84,7 +84,7 @@ std::vector<SyntheticTile> SyntheticByteStrings(const PyramidDescription& d) {
         const std::string text = IsSea(d, t) ? std::string("sea") : "content " + std::to_string(variant);
         std::vector<uint8_t> bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
         bytes.insert(bytes.end(), text.begin(), text.end());
-        bytes.resize(bytes.size() + variant % 61, '.');
+        if (!IsSea(d, t)) bytes.resize(bytes.size() + variant % 61, '.');
         return bytes;
     });
 }
