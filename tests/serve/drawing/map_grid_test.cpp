@@ -101,8 +101,8 @@ TEST(MercatorGrid, SamplesEachRowAtItsOwnLatitudeAndTheColumnsEvenly) {
     const PixelGrid grid = MapGrid(MapBox{0, 0, 1000, 4000}, MapCrs::WebMercator, 10, 4);
     ASSERT_TRUE(grid.rowLatitudes);
     ASSERT_EQ(grid.rowLatitudes->size(), 4u);
-    EXPECT_EQ(grid.CentreLat(grid.row0), MercatorLatitude(3500));
-    EXPECT_EQ(grid.CentreLat(grid.row0 + 3), MercatorLatitude(500));
-    EXPECT_NEAR(grid.CentreLon(grid.column0), MercatorLongitude(50), 1e-15);
-    EXPECT_NEAR(grid.CentreLon(grid.column0 + 9), MercatorLongitude(950), 1e-15);
+    EXPECT_EQ(grid.CentreLat(grid.row0), LatitudeOfNorthing(3500));
+    EXPECT_EQ(grid.CentreLat(grid.row0 + 3), LatitudeOfNorthing(500));
+    EXPECT_NEAR(grid.CentreLon(grid.column0), LongitudeOfEasting(50), 1e-15);
+    EXPECT_NEAR(grid.CentreLon(grid.column0 + 9), LongitudeOfEasting(950), 1e-15);
 }
