@@ -1,4 +1,4 @@
-#include "serve/drawing/allowance.h"
+#include "drawing/allowance.h"
 
 #include <algorithm>
 

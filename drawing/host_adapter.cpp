@@ -1,4 +1,4 @@
-#include "serve/drawing/host_adapter.h"
+#include "drawing/host_adapter.h"
 
 #include "host/image_decoding.h"
 #include "host/tile_intake.h"

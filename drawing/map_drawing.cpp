@@ -1,4 +1,4 @@
-#include "serve/drawing/map_drawing.h"
+#include "drawing/map_drawing.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "drawing/map_renderer.h"
 #include "host/placement.h"
-#include "serve/drawing/map_renderer.h"
 
 // How a GetMap image is drawn: the hosts' shared placement, the plug-in
 // asked half a tile pixel west and north of each pixel centre (or at the

@@ -1,4 +1,4 @@
-#include "serve/drawing/map_grid.h"
+#include "drawing/map_grid.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
+#include "drawing/map_request.h"
 #include "host/placement.h"
 #include "host/zoom_choice.h"
 #include "projection/mercator.h"
-#include "serve/drawing/map_request.h"
 
 // What the tiles cover: the whole spherical-Mercator world (in EPSG:3857
 // kMercatorHalfWorld metres from the origin on every side).

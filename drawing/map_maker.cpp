@@ -1,12 +1,12 @@
-#include "serve/drawing/map_maker.h"
+#include "drawing/map_maker.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "drawing/map_drawing.h"
+#include "drawing/map_grid.h"
 #include "host/jpeg_encoder.h"
 #include "host/png_encoder.h"
-#include "serve/drawing/map_drawing.h"
-#include "serve/drawing/map_grid.h"
 
 namespace {
 
@@ -60,17 +60,4 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     made.statistics.tiles = rendered.tiles;
     made.statistics.wholeTime = Clock::now() - started;
     return made;
-}
-
-DoorAnswer MapAnswer(EncodedMap map, const FailureReportWriter& report) {
-    if (map.failure) {
-        DoorAnswer answer = report(ReportOf(map.failure->kind), map.failure->message);
-        answer.failure = std::move(map.failure);
-        return answer;
-    }
-    DoorAnswer answer;
-    answer.contentType = std::move(map.contentType);
-    answer.body = std::move(map.bytes);
-    answer.drawn = map.statistics;
-    return answer;
 }

@@ -3,16 +3,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
-#include "serve/drawing/allowance.h"
-#include "serve/drawing/door_answer.h"
-#include "serve/drawing/map_failure.h"
-#include "serve/drawing/map_renderer.h"
-#include "serve/drawing/map_request.h"
-#include "serve/drawing/map_statistics.h"
+#include "drawing/allowance.h"
+#include "drawing/map_failure.h"
+#include "drawing/map_renderer.h"
+#include "drawing/map_request.h"
+#include "drawing/map_statistics.h"
 
 // One map drawn and encoded, or why it could not be.
 struct EncodedMap {
@@ -21,11 +19,6 @@ struct EncodedMap {
     std::string bytes;
     MapStatistics statistics;
 };
-
-// A door's answer for a map: the image with its statistics, or the
-// exception report `report` writes for the failure's status and code.
-using FailureReportWriter = std::function<DoorAnswer(const FailureReport& report, const std::string& message)>;
-DoorAnswer MapAnswer(EncodedMap map, const FailureReportWriter& report);
 
 // Draws and encodes maps in either grid: the one path of every WMS GetMap
 // and every WMTS tile.

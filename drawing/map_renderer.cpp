@@ -1,10 +1,10 @@
-#include "serve/drawing/map_renderer.h"
+#include "drawing/map_renderer.h"
 
 #include <algorithm>
 #include <memory>
 
+#include "drawing/map_request.h"
 #include "host/tile_provision.h"
-#include "serve/drawing/map_request.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "drawing/allowance.h"
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "host/tile_cache.h"
-#include "serve/drawing/allowance.h"
 
 // One raster of the plug-in, or why there is none.
 struct RenderResult {

@@ -1,4 +1,4 @@
-#include "serve/drawing/map_request.h"
+#include "drawing/map_request.h"
 
 #include <cstdio>
 #include <cstring>

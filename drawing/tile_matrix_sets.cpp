@@ -1,10 +1,10 @@
-#include "serve/drawing/tile_matrix_sets.h"
+#include "drawing/tile_matrix_sets.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "drawing/map_grid.h"
 #include "projection/zoom.h"
-#include "serve/drawing/map_grid.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "serve/drawing/map_request.h"
+#include "drawing/map_request.h"
 
 // The two tile matrix sets of the OGC two-dimensional tile matrix set
 // standard that the WMTS offers, both of 256 x 256 tiles:

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "serve/drawing/map_grid.h"
+#include "drawing/map_grid.h"
 #include "serve/wms/wms_query.h"
 
 namespace {

@@ -17,15 +17,15 @@
 #include <thread>
 #include <vector>
 
+#include "drawing/host_adapter.h"
+#include "drawing/map_maker.h"
+#include "drawing/map_renderer.h"
 #include "host/plugin_library.h"
 #include "host/program_directory.h"
 #include "host/tile_cache.h"
 #include "projection/zoom.h"
 #include "serve/description/service_metadata.h"
 #include "serve/description/tile_set_probe.h"
-#include "serve/drawing/host_adapter.h"
-#include "serve/drawing/map_maker.h"
-#include "serve/drawing/map_renderer.h"
 #include "serve/front/protocol_doors.h"
 #include "serve/front/routes.h"
 #include "serve/front/service_front.h"

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "serve/drawing/map_failure.h"
-#include "serve/drawing/map_statistics.h"
+#include "drawing/map_failure.h"
+#include "drawing/map_statistics.h"
 
 // What a protocol's door (the WMS, the WMTS) answers, whatever carries it:
 // a document, a drawn map with its statistics, or an exception report with

@@ -1,4 +1,4 @@
-#include "serve/drawing/map_failure.h"
+#include "serve/answers/failure_report.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "drawing/map_request.h"
 #include "projection/zoom.h"
-#include "serve/drawing/map_request.h"
 
 int32_t HighestZoomInDirectory(const std::string& directory) {
     namespace fs = std::filesystem;

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "serve/drawing/door_answer.h"
+#include "serve/answers/door_answer.h"
 #include "serve/front/service_request.h"
 #include "serve/wms/wms_service.h"
 #include "serve/wmts/wmts_service.h"

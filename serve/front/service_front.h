@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "serve/drawing/door_answer.h"
+#include "serve/answers/door_answer.h"
 #include "serve/front/service_request.h"
 #include "serve/http/http_exchange.h"
 #include "serve/operations/access_log.h"

@@ -1,6 +1,6 @@
 #include "serve/front/service_request.h"
 
-#include "serve/drawing/tile_matrix_sets.h"
+#include "drawing/tile_matrix_sets.h"
 #include "serve/http/query_string.h"
 
 namespace {

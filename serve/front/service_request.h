@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "serve/drawing/map_request.h"
+#include "drawing/map_request.h"
 #include "serve/front/routes.h"
 #include "serve/http/http_exchange.h"
 #include "serve/operations/public_url.h"

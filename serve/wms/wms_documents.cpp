@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "drawing/map_grid.h"
 #include "serve/description/xml_text.h"
-#include "serve/drawing/map_grid.h"
 
 namespace {
 

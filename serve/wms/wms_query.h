@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "serve/drawing/map_request.h"
+#include "drawing/map_request.h"
 #include "serve/http/query_string.h"
 
 // A WMS request read from its query parameters: GetCapabilities or GetMap,

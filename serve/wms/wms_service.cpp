@@ -1,5 +1,6 @@
 #include "serve/wms/wms_service.h"
 
+#include "serve/answers/map_answer.h"
 #include "serve/description/xml_text.h"
 #include "serve/wms/wms_documents.h"
 

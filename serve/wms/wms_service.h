@@ -3,9 +3,9 @@
 #include <chrono>
 #include <string>
 
+#include "drawing/map_maker.h"
+#include "serve/answers/door_answer.h"
 #include "serve/description/service_description.h"
-#include "serve/drawing/door_answer.h"
-#include "serve/drawing/map_maker.h"
 #include "serve/wms/wms_query.h"
 
 // Answers WMS requests: capabilities, maps, and exception reports for

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "drawing/map_grid.h"
+#include "drawing/tile_matrix_sets.h"
 #include "serve/description/xml_text.h"
-#include "serve/drawing/map_grid.h"
-#include "serve/drawing/tile_matrix_sets.h"
 
 namespace {
 

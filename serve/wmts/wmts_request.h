@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "serve/drawing/map_request.h"
-#include "serve/drawing/tile_matrix_sets.h"
+#include "drawing/map_request.h"
+#include "drawing/tile_matrix_sets.h"
 #include "serve/http/query_string.h"
 
 // One WMTS 1.0.0 request, read from key-value pairs (/wmts?REQUEST=...) or

@@ -1,5 +1,6 @@
 #include "serve/wmts/wmts_service.h"
 
+#include "serve/answers/map_answer.h"
 #include "serve/wmts/wmts_capabilities.h"
 
 namespace {

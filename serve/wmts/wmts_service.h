@@ -3,9 +3,9 @@
 #include <chrono>
 #include <string>
 
+#include "drawing/map_maker.h"
+#include "serve/answers/door_answer.h"
 #include "serve/description/service_description.h"
-#include "serve/drawing/door_answer.h"
-#include "serve/drawing/map_maker.h"
 #include "serve/wmts/wmts_request.h"
 
 // Where clients reach the WMTS: its key-value form (e.g. http://HOST/wmts?)

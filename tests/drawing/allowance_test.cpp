@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "serve/drawing/allowance.h"
+#include "drawing/allowance.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "drawing/map_drawing.h"
+#include "drawing/map_grid.h"
+#include "drawing/map_renderer.h"
+#include "drawing/tile_matrix_sets.h"
 #include "host/tile_cache.h"
-#include "serve/drawing/map_drawing.h"
-#include "serve/drawing/map_grid.h"
-#include "serve/drawing/map_renderer.h"
-#include "serve/drawing/tile_matrix_sets.h"
 #include "tests/support/loaded_plugin.h"
 
 namespace {

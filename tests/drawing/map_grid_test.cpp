@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "serve/drawing/map_grid.h"
-#include "serve/drawing/tile_matrix_sets.h"
+#include "drawing/map_grid.h"
+#include "drawing/tile_matrix_sets.h"
 
 namespace {
 
