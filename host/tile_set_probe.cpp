@@ -1,16 +1,16 @@
-#include "serve/description/tile_set_probe.h"
+#include "host/tile_set_probe.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
-#include "drawing/map_request.h"
+#include "projection/tile_service.h"
 #include "projection/zoom.h"
 
 int32_t HighestZoomInDirectory(const std::string& directory) {
     namespace fs = std::filesystem;
     int32_t lowestOfLayers = kMaxZoom;
-    for (const std::string& layer : ServedLayers()) {
+    for (const char* layer : kServiceLayers) {
         int32_t highest = 0;
         std::error_code error;
         for (fs::directory_iterator it(fs::path(directory) / layer, error), end; !error && it != end;
