@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "drawing/tile_map.h"
+
 namespace {
 
 const std::string* Find(const QueryParameters& parameters, const char* name) {
@@ -74,14 +76,7 @@ bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, Wm
 }
 
 MapRequest TileMap(const WmtsTile& tile) {
-    const TileMatrixSet& set = TileMatrixSetOf(tile.matrixSet);
-    MapRequest map;
-    map.layer = tile.layer;
-    map.crs = set.mapCrs;
-    map.box = TileBox(set, tile.level, tile.row, tile.column);
-    map.width = map.height = kWmtsTileSize;
-    map.format = tile.format;
-    return map;
+    return TileMapRequest(tile.layer, TileMatrixSetOf(tile.matrixSet), tile.level, tile.row, tile.column, tile.format);
 }
 
 // The tile as text read: its map when it is a tile.
