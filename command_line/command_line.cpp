@@ -62,6 +62,8 @@ struct CommandLine::Declarations {
         // The name a refusal and the usage show: the long one.
         const std::string& Name() const { return names.back(); }
         size_t Words() const { return Split(value, ' ').size(); }
+        // A value named "PART...": one word or more, up to the next option.
+        bool Repeated() const { return value.size() > 3 && value.compare(value.size() - 3, 3, "...") == 0; }
     };
 
     CLI::App app;
@@ -239,6 +241,7 @@ OptionDeclaration& CommandLine::Option(const std::string& names, const std::stri
                        ->type_size(static_cast<int>(words))
                        ->type_name(value)
                        ->trigger_on_parse();
+    if (entry.Repeated()) entry.option->expected(CLI::detail::expected_max_vector_size);
     return entry.declaration;
 }
 

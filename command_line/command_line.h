@@ -74,7 +74,8 @@ public:
 
     // `names`: "--zoom", "-q,--quiet" or a GDAL-style "-te". `value`: the
     // name of its value in the usage and the help; one word per word the
-    // option takes.
+    // option takes, or one name ending in "..." for one word or more, up to
+    // the next option.
     OptionDeclaration& Option(const std::string& names, const std::string& value, const std::string& help,
                               OptionReader read);
     // An option without a value; `set` becomes true when it is given.

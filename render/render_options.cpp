@@ -14,20 +14,23 @@ constexpr long long kMaxSide = 1 << 20;
 
 // The forms of the usage: the box by its pixel centres with its size, or by
 // its outer edges with its size or its pixel size.
-enum UsageForm : unsigned { kCentres = 1, kEdgesBySize = 2, kEdgesByResolution = 4 };
+enum UsageForm : unsigned { kCentres = 1, kEdgesBySize = 2, kEdgesByResolution = 4, kPyramid = 8, kMerge = 16 };
+constexpr unsigned kRasterForms = kCentres | kEdgesBySize | kEdgesByResolution;
 
 const char kDescription[] =
     "Asks the Zarvo data plug-in for a raster on a regular longitude/latitude grid (EPSG:4326) and writes it "
     "georeferenced, of any size: a large raster is drawn in parts and written as it goes. Each tile pixel's value is "
     "placed at its centre, as GIS programs place it (--plugin-grid keeps the plug-in's own positions). Pixels whose "
-    "centres lie beyond the tiled world (north of 85.0511 or south of -85.0511 degrees) have no data.";
+    "centres lie beyond the tiled world (north of 85.0511 or south of -85.0511 degrees) have no data.\n"
+    "With --levels it draws a pyramid of tiles instead, each tile as zarvo-serve's WMTS draws it, into an MBTiles "
+    "file, a GeoPackage, a PMTiles archive or a {z}/{x}/{y} directory.";
 
 const char kExitStatus[] = "Exit status: 0 written, 1 failed, 2 bad arguments.";
 
 // Which of the grid's options were given; they are checked together once
 // all are read.
 struct GridArguments {
-    bool bbox = false, edges = false, size = false, resolution = false;
+    bool zoom = false, bbox = false, edges = false, size = false, resolution = false;
     double xres = 0, yres = 0;
 };
 
@@ -51,15 +54,16 @@ void DeclareGrid(CommandLine& line, RenderOptions& o, GridArguments& grid) {
     line.Option("--zoom", "Z|auto",
                 "1 (one tile for the world) to 21; reads the tile service's zoom Z-1; auto: the zoom whose tiles have "
                 "at least one pixel per output pixel (zarvo-serve's rule)",
-                [&o](const std::vector<std::string>& words) {
+                [&o, &grid](const std::vector<std::string>& words) {
                     long long zoom = 0;
                     if (words[0] != "auto" && !ParseWholeNumber(words[0], kMinZoom, kMaxZoom, zoom)) {
                         return "1 to 21 or auto";
                     }
                     o.zoom = static_cast<int32_t>(zoom);
+                    grid.zoom = true;
                     return "";
                 })
-        .Required();
+        .InUsage(kRasterForms);
     line.Option("--bbox", "W,S,E,N",
                 "degrees; the centres of the edge pixels lie on the edges. Latitudes lie within -90 to 90; a box "
                 "across longitude 180 has WEST > EAST, or an edge beyond 180 (up to 540)",
@@ -116,7 +120,7 @@ void DeclareTiles(CommandLine& line, RenderOptions& o) {
                 "{s:a,b,c} picks one of the listed servers ({s}: a, b, c), {layer} and {ext} are the layer and its "
                 "image type",
                 ReadText(o.tiles))
-        .Required();
+        .InUsage(kRasterForms | kPyramid);
     line.Option("--missing", "blank|fail",
                 "a tile the source does not have (no file, HTTP 404) is drawn grey and counted (blank, the default) or "
                 "fails the render; a render whose every tile is missing fails",
@@ -150,7 +154,8 @@ void DeclareOutput(CommandLine& line, RenderOptions& o) {
     line.Option("--nodata", "alpha|mask", "pixels without data: an alpha band (default) or a mask",
                 ReadChoice<NodataStyle>({{"alpha", NodataStyle::Alpha}, {"mask", NodataStyle::Mask}}, o.output.nodata));
     line.Option("--chunk", "K/N",
-                "only the K-th of N bands of rows (K = 1..N), into its own file; gdalbuildvrt assembles the N files",
+                "only the K-th of N bands of rows (K = 1..N), into its own file; gdalbuildvrt assembles the N files. "
+                "With --levels, the K-th of N parts of the pyramid's tiles, which --merge joins",
                 [&o](const std::vector<std::string>& words) {
                     long long k = 0, n = 0;
                     const size_t slash = words[0].find('/');
@@ -206,6 +211,124 @@ std::string SettleGrid(const GridArguments& grid, RenderOptions& o) {
     return "";
 }
 
+std::string SettleRaster(const GridArguments& grid, RenderOptions& o) {
+    if (o.layer.empty()) return "--layer is missing";
+    if (!grid.zoom) return "--zoom is missing";
+    if (o.tiles.empty()) return "--tiles is missing";
+    return SettleGrid(grid, o);
+}
+
+// Which of the pyramid's options were given.
+struct PyramidArguments {
+    bool levels = false, set = false, size = false, format = false, webp = false;
+};
+
+void DeclarePyramids(CommandLine& line, PyramidOptions& p, PyramidArguments& given) {
+    line.Option("--levels", "A-B",
+                "draw a tile pyramid instead of a raster: the tile matrix set's levels A to B (or one level A), as "
+                "zarvo-serve's WMTS offers them over the same tiles; the area is -te or --bbox (default: the whole "
+                "set). The same command resumes an interrupted pyramid; --overwrite starts afresh",
+                [&p, &given](const std::vector<std::string>& words) {
+                    const size_t dash = words[0].find('-');
+                    long long low = 0, high = 0;
+                    const std::string first = words[0].substr(0, dash);
+                    const std::string last = dash == std::string::npos ? first : words[0].substr(dash + 1);
+                    // Level z of either set is drawn at plug-in zoom z + 1 or deeper.
+                    if (!ParseWholeNumber(first, 0, kMaxZoom - 1, low) ||
+                        !ParseWholeNumber(last, low, kMaxZoom - 1, high)) {
+                        return "levels A-B with 0 <= A <= B <= " + std::to_string(kMaxZoom - 1);
+                    }
+                    p.minLevel = static_cast<int32_t>(low);
+                    p.maxLevel = static_cast<int32_t>(high);
+                    given.levels = true;
+                    return std::string();
+                })
+        .InUsage(kPyramid);
+    const OptionReader set = ReadChoice<TileMatrixSetId>(
+        {{"WebMercatorQuad", TileMatrixSetId::WebMercatorQuad}, {"WorldCRS84Quad", TileMatrixSetId::WorldCrs84Quad}},
+        p.set);
+    line.Option("--tile-matrix-set", "SET",
+                "WebMercatorQuad (EPSG:3857) or WorldCRS84Quad (longitude/latitude), the WMTS's tile matrix sets",
+                [set, &given](const std::vector<std::string>& words) {
+                    given.set = true;
+                    return set(words);
+                })
+        .InUsage(kPyramid);
+    const OptionReader size = ReadChoice<uint32_t>({{"256", 256}, {"512", 512}}, p.tileSize);
+    line.Option("--tile-size", "256|512", "pixels a side (default 256)",
+                [size, &given](const std::vector<std::string>& words) {
+                    given.size = true;
+                    return size(words);
+                });
+    const OptionReader format =
+        ReadChoice<ImageFormat>({{"png", ImageFormat::Png}, {"jpeg", ImageFormat::Jpeg}}, p.format);
+    line.Option("--tile-format", "png|jpeg|webp", "the tiles' image format, as the WMTS encodes it (default png)",
+                [format, &given](const std::vector<std::string>& words) {
+                    given.format = true;
+                    given.webp = words[0] == "webp";
+                    return given.webp ? std::string() : format(words);
+                });
+    line.Flag("--write-empty",
+              "also write the tiles that have no pixel on the tiled world (WorldCRS84Quad's rows beyond 85.0511 "
+              "degrees north or south), which are otherwise counted and left out",
+              p.writeEmpty);
+    line.Option("--merge", "PART...",
+                "join pyramid parts drawn with --chunk K/N (or any packages of one pyramid) into --out, as one run "
+                "would have made it",
+                [&p](const std::vector<std::string>& words) {
+                    p.mergeParts.insert(p.mergeParts.end(), words.begin(), words.end());
+                    return "";
+                })
+        .InUsage(kMerge);
+}
+
+std::string SettlePyramid(const GridArguments& grid, const PyramidArguments& given, RenderOptions& o) {
+    PyramidOptions& p = o.pyramid;
+    if (!given.levels) return "--levels is missing: --tile-matrix-set, --tile-size and --tile-format go with it";
+    if (!given.set) return "--tile-matrix-set is missing";
+    if (o.layer.empty()) return "--layer is missing";
+    if (o.tiles.empty()) return "--tiles is missing";
+    if (grid.zoom) return "--zoom goes with a raster: a pyramid's levels are drawn at zarvo-serve's zooms";
+    if (grid.size || grid.resolution) return "--size, -ts and -tr go with a raster, not --levels";
+    if (!o.output.driver.empty() || !o.output.creationOptions.empty() || o.output.nodata != NodataStyle::Alpha) {
+        return "-of, -co and --nodata go with a raster: --out names a pyramid's target";
+    }
+    if (o.missing != MissingTiles::Blank) {
+        return "--missing goes with a raster: a pyramid draws a missing tile as zarvo-serve does";
+    }
+    if (grid.bbox && grid.edges) return "give the area once, with -te or --bbox";
+    if (grid.bbox || grid.edges) {
+        if (!(o.west >= -180 && o.west < o.east && o.east <= 180 && o.south >= -90 && o.south < o.north &&
+              o.north <= 90)) {
+            return "a pyramid's area lies within -180,-90,180,90, with WEST < EAST and SOUTH < NORTH";
+        }
+        p.areaGiven = true;
+    }
+    if (p.tileSize != kWmtsTileSize) return "--tile-size 512: the tile matrix sets have no 512-pixel twins yet";
+    if (given.webp) return "--tile-format webp: the drawing encodes no WebP yet";
+    o.mode = RenderMode::Pyramid;
+    return "";
+}
+
+std::string SettleMerge(const GridArguments& grid, const PyramidArguments& given, RenderOptions& o) {
+    if (given.levels || given.set || given.size || given.format || o.pyramid.writeEmpty || !o.layer.empty() ||
+        !o.tiles.empty() || grid.zoom || grid.bbox || grid.edges || o.chunkCount > 0) {
+        return "--merge joins the parts as they are: only --out, --overwrite and --quiet go with it";
+    }
+    o.mode = RenderMode::Merge;
+    return "";
+}
+
+// What the options say together: a raster, a pyramid or a merge; "" when
+// they make one.
+std::string SettleMode(const GridArguments& grid, const PyramidArguments& given, RenderOptions& o) {
+    if (!o.pyramid.mergeParts.empty()) return SettleMerge(grid, given, o);
+    if (given.levels || given.set || given.size || given.format || o.pyramid.writeEmpty) {
+        return SettlePyramid(grid, given, o);
+    }
+    return SettleRaster(grid, o);
+}
+
 }  // namespace
 
 PixelGrid RenderOptions::Grid() const {
@@ -216,9 +339,11 @@ PixelGrid RenderOptions::Grid() const {
 CommandLineOutcome ParseRenderOptions(const std::vector<std::string>& args, const std::string& version,
                                       RenderOptions& o) {
     GridArguments grid;
+    PyramidArguments pyramid;
     CommandLine line("zarvo-render", version, kDescription, kExitStatus);
     line.Group("The raster");
-    line.Option("--layer", "LAYER", "the layer to draw: map, aerial or hybrid", ReadText(o.layer)).Required();
+    line.Option("--layer", "LAYER", "the layer to draw: map, aerial or hybrid", ReadText(o.layer))
+        .InUsage(kRasterForms | kPyramid);
     DeclareGrid(line, o, grid);
     line.Flag("--plugin-grid",
               "the plug-in's own positions (a tile pixel's value at its north-west corner), as the map application "
@@ -228,6 +353,8 @@ CommandLineOutcome ParseRenderOptions(const std::vector<std::string>& args, cons
     DeclareTiles(line, o);
     line.Group("The output");
     DeclareOutput(line, o);
+    line.Group("Tile pyramids");
+    DeclarePyramids(line, o.pyramid, pyramid);
     line.Group("The plug-in");
     line.Option("--plugin", "LIBRARY",
                 "the plug-in (default: libzarvo_data_plugin.so next to this program, else libzarvo_data_plugin.so.1 "
@@ -244,6 +371,6 @@ CommandLineOutcome ParseRenderOptions(const std::vector<std::string>& args, cons
 
     const CommandLineOutcome outcome = line.Parse(args);
     if (outcome.next != CommandLineOutcome::Next::Run) return outcome;
-    const std::string mistake = SettleGrid(grid, o);
+    const std::string mistake = SettleMode(grid, pyramid, o);
     return mistake.empty() ? outcome : CommandLineOutcome::Refusal(mistake);
 }

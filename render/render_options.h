@@ -7,10 +7,13 @@
 #include "command_line/command_line.h"
 #include "host/placement.h"
 #include "host/tile_intake.h"
+#include "render/pyramid/pyramid_options.h"
 #include "render/raster_output.h"
 
 // What zarvo-render was asked to do.
 struct RenderOptions {
+    RenderMode mode = RenderMode::Raster;
+    PyramidOptions pyramid;  // a pyramid's own options
     std::string layer;
     int32_t zoom = 0;       // 0: --zoom auto
     // The box: pixel centres on its edges (--bbox), or its outer edges (-te).

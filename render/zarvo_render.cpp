@@ -1,6 +1,7 @@
 // zarvo-render: loads the plug-in as the map application does, asks it for
 // one raster, fetches and decodes the tiles it names, and writes the raster
-// it delivers, georeferenced.
+// it delivers, georeferenced; or draws a pyramid of tiles into a tile
+// package (render/pyramid/).
 
 #include <signal.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include "host/zoom_choice.h"
 #include "projection/tile_service.h"
 #include "render/chunked_render.h"
+#include "render/pyramid/pyramid_command.h"
 #include "render/raster_output.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
@@ -157,6 +159,11 @@ int main(int argc, char** argv) {
     signal(SIGXFSZ, SIG_IGN);
     // Nothing thrown gets past here as an abort: one line and a failure.
     try {
+        switch (options.mode) {
+            case RenderMode::Raster: return Run(options);
+            case RenderMode::Pyramid: return RunPyramid(options);
+            case RenderMode::Merge: return RunMerge(options);
+        }
         return Run(options);
     } catch (const std::exception& e) {
         return Fail(std::string("failed: ") + e.what());
