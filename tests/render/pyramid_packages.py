@@ -106,9 +106,10 @@ def _pmtiles_tiles(path):
 
 
 def _sqlite(path):
-    # Read-only, so that a reader never takes part in the writer's recovery
-    # other than as SQLite itself does it.
-    return sqlite3.connect("file:%s?mode=ro" % path, uri=True)
+    # As any client opens it: a journal a killed writer left is rolled back.
+    if not os.path.exists(path):
+        raise FileNotFoundError(path)
+    return sqlite3.connect(path)
 
 
 def tile_table(db):
