@@ -13,9 +13,6 @@ Environment: ZARVO_SERVE, ZARVO_DEMO_TILES, ZARVO_SOURCE_DIR, ZARVO_WRK.
 import json
 import os
 import re
-import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -25,7 +22,7 @@ import urllib.request
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from serve_harness import ZarvoServe  # noqa: E402
+from serve_harness import Nginx, ZarvoServe  # noqa: E402
 from wms_clients_test import gdal_service  # noqa: E402
 
 from osgeo import gdal  # noqa: E402
@@ -35,15 +32,8 @@ SERVE = os.environ["ZARVO_SERVE"]
 TILES = os.environ["ZARVO_DEMO_TILES"]
 SOURCE = os.environ["ZARVO_SOURCE_DIR"]
 WRK = os.environ.get("ZARVO_WRK", "wrk")
-NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 GET_MAP = ("/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&CRS=CRS:84"
            "&BBOX=-12,34,32,62&WIDTH=440&HEIGHT=280")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def get(url, headers=None):
@@ -55,65 +45,14 @@ def get(url, headers=None):
         return e.code, e.headers, e.read()
 
 
-class Nginx:
-    """nginx in the foreground with deploy/nginx-zarvo.conf pointed at the
-    given instances, stopped with SIGQUIT when the block ends."""
-
-    def __init__(self, upstreams):
-        self.upstreams = upstreams
-
-    def __enter__(self):
-        self.scratch = tempfile.mkdtemp(prefix="zarvo-nginx-")
-        os.chmod(self.scratch, 0o755)
-        self.port = free_port()
-        with open(os.path.join(SOURCE, "deploy", "nginx-zarvo.conf")) as f:
-            site = f.read()
-        site = site.replace("listen 80;", "listen 127.0.0.1:%d;" % self.port)
-        site = site.replace("/var/cache/nginx/zarvo", os.path.join(self.scratch, "cache"))
-        site = site.replace("127.0.0.1:8081", "127.0.0.1:%d" % self.upstreams[0])
-        site = site.replace("127.0.0.1:8082", "127.0.0.1:%d" % self.upstreams[1])
-        temp = {name: os.path.join(self.scratch, name) for name in ("body", "proxy", "fastcgi", "uwsgi", "scgi")}
-        config = f"""{"user root;" if os.geteuid() == 0 else ""}
-daemon off;
-worker_processes 1;
-pid {self.scratch}/nginx.pid;
-error_log {self.scratch}/error.log warn;
-events {{ worker_connections 512; }}
-http {{
-    access_log off;
-    client_body_temp_path {temp["body"]};
-    proxy_temp_path {temp["proxy"]};
-    fastcgi_temp_path {temp["fastcgi"]};
-    uwsgi_temp_path {temp["uwsgi"]};
-    scgi_temp_path {temp["scgi"]};
-    types {{ text/html html; application/javascript js; text/css css; }}
-{site}
-}}
-"""
-        path = os.path.join(self.scratch, "nginx.conf")
-        with open(path, "w") as f:
-            f.write(config)
-        self.process = subprocess.Popen([NGINX, "-p", self.scratch, "-c", path, "-e", self.scratch + "/error.log"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.base = "http://127.0.0.1:%d" % self.port
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return self
-            except OSError:
-                if self.process.poll() is not None:
-                    raise RuntimeError("nginx did not start: " + self.process.stderr.read().decode())
-                time.sleep(0.05)
-        raise RuntimeError("nginx did not start listening")
-
-    def __exit__(self, *exc):
-        self.process.send_signal(signal.SIGQUIT)
-        try:
-            self.process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        shutil.rmtree(self.scratch, ignore_errors=True)
+def deployment_site(upstreams):
+    """deploy/nginx-zarvo.conf pointed at the given instances."""
+    with open(os.path.join(SOURCE, "deploy", "nginx-zarvo.conf")) as f:
+        site = f.read()
+    site = site.replace("listen 80;", "listen LISTEN;")
+    site = site.replace("/var/cache/nginx/zarvo", "SCRATCH/cache")
+    site = site.replace("127.0.0.1:8081", "127.0.0.1:%d" % upstreams[0])
+    return site.replace("127.0.0.1:8082", "127.0.0.1:%d" % upstreams[1])
 
 
 # The map page in Debian's chromium (playwright-core from the page's npm
@@ -152,7 +91,7 @@ def load_figures(process, seconds):
 class BehindNginx(unittest.TestCase):
     def setUp(self):
         self.servers = [ZarvoServe(SERVE, TILES, "--trust-proxy").__enter__() for _ in range(2)]
-        self.nginx = Nginx([s.port for s in self.servers]).__enter__()
+        self.nginx = Nginx(deployment_site([s.port for s in self.servers])).__enter__()
         self.maps = self.nginx.base + "/maps"
 
     def tearDown(self):

@@ -5,10 +5,12 @@ Every server listens on 127.0.0.1 on a port the system picks.
 import http.server
 import os
 import re
+import shutil
 import signal
 import socket
 import struct
 import subprocess
+import tempfile
 import threading
 import time
 import urllib.error
@@ -165,3 +167,65 @@ class TileUpstream:
     def hits_for(self, fragment):
         with self.lock:
             return {p: n for p, n in self.hits.items() if fragment in p}
+
+
+class Nginx:
+    """Debian's nginx in the foreground, serving `site` (its server blocks,
+    where LISTEN stands for a free loopback address and SCRATCH for a
+    folder of its own), stopped with SIGQUIT when the block ends."""
+
+    def __init__(self, site):
+        self.site = site
+
+    def __enter__(self):
+        self.scratch = tempfile.mkdtemp(prefix="zarvo-nginx-")
+        os.chmod(self.scratch, 0o755)
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
+        site = self.site.replace("LISTEN", "127.0.0.1:%d" % self.port).replace("SCRATCH", self.scratch)
+        temp = {name: os.path.join(self.scratch, name) for name in ("body", "proxy", "fastcgi", "uwsgi", "scgi")}
+        config = f"""{"user root;" if os.geteuid() == 0 else ""}
+daemon off;
+worker_processes 1;
+pid {self.scratch}/nginx.pid;
+error_log {self.scratch}/error.log warn;
+events {{ worker_connections 512; }}
+http {{
+    access_log off;
+    client_body_temp_path {temp["body"]};
+    proxy_temp_path {temp["proxy"]};
+    fastcgi_temp_path {temp["fastcgi"]};
+    uwsgi_temp_path {temp["uwsgi"]};
+    scgi_temp_path {temp["scgi"]};
+    types {{ text/html html; application/javascript js; text/css css; image/png png; image/jpeg jpg;
+             application/json json; }}
+{site}
+}}
+"""
+        path = os.path.join(self.scratch, "nginx.conf")
+        with open(path, "w") as f:
+            f.write(config)
+        nginx = shutil.which("nginx") or "/usr/sbin/nginx"
+        self.process = subprocess.Popen([nginx, "-p", self.scratch, "-c", path, "-e", self.scratch + "/error.log"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.base = "http://127.0.0.1:%d" % self.port
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return self
+            except OSError:
+                if self.process.poll() is not None:
+                    raise RuntimeError("nginx did not start: " + self.process.stderr.read().decode())
+                time.sleep(0.05)
+        raise RuntimeError("nginx did not start listening")
+
+    def __exit__(self, *exc):
+        self.process.send_signal(signal.SIGQUIT)
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.process.stderr.close()
+        shutil.rmtree(self.scratch, ignore_errors=True)

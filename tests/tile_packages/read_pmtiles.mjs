@@ -1,5 +1,11 @@
 // The pmtiles library reads the archives as map pages do.
 //
+// Usage: node read_pmtiles.mjs --against ARCHIVE DIRECTORY: a pyramid
+// zarvo-render drew into a .pmtiles archive and into a {z}/{x}/{y}.png
+// directory. The header's levels and bounds and the metadata are the
+// directory's tilejson.json; the directories address exactly the
+// directory's tiles, each holding the same bytes.
+//
 // Usage: node read_pmtiles.mjs FIXTURE SCRATCH. FIXTURE
 // (zarvo_tile_package_fixture) writes two pyramids as .pmtiles archives:
 // levels 0-3 of real PNGs, also written as a {z}/{x}/{y} directory to
@@ -9,7 +15,7 @@
 // must address exactly the pyramid's tiles, and its tiles must hold the
 // bytes put.
 import { execFileSync } from "node:child_process";
-import { mkdirSync, readFileSync, rmSync } from "node:fs";
+import { mkdirSync, readdirSync, readFileSync, rmSync } from "node:fs";
 import { open } from "node:fs/promises";
 import { join } from "node:path";
 import { Compression, PMTiles, TileType, tileIdToZxy } from "pmtiles";
@@ -127,5 +133,45 @@ async function checkPyramid(name, maxLevel, kind) {
   console.log(`${name}: header, metadata, ${entries.length} entries and ${read} tiles read as put`);
 }
 
-await checkPyramid("images", 3, "png");
-await checkPyramid("leaves", 7, "bytes");
+async function checkAgainst(archivePath, directory) {
+  const file = await open(archivePath, "r");
+  const archive = new PMTiles(new LocalFile(archivePath, file));
+  const header = await archive.getHeader();
+  const metadata = await archive.getMetadata();
+  const tilejson = JSON.parse(readFileSync(join(directory, "tilejson.json"), "utf8"));
+  const [west, south, east, north] = tilejson.bounds;
+  check(header.tileType === TileType.Png && header.minZoom === tilejson.minzoom && header.maxZoom === tilejson.maxzoom,
+    `header ${JSON.stringify(header)}, tilejson ${JSON.stringify(tilejson)}`);
+  for (const [got, want] of [[header.minLon, west], [header.minLat, south], [header.maxLon, east], [header.maxLat, north]]) {
+    check(Math.abs(got - want) <= 1e-7, `header bounds ${header.minLon},${header.minLat},${header.maxLon},${header.maxLat}`);
+  }
+  check(metadata.name === tilejson.name && metadata.attribution === tilejson.attribution && metadata.format === "png",
+    `metadata ${JSON.stringify(metadata)}`);
+  const files = new Set();
+  for (const z of readdirSync(directory).filter((name) => /^\d+$/.test(name))) {
+    for (const x of readdirSync(join(directory, z))) {
+      for (const y of readdirSync(join(directory, z, x))) files.add(`${z}/${x}/${y.replace(/\.png$/, "")}`);
+    }
+  }
+  const listed = new Set();
+  for (const entry of await allEntries(archive, header)) {
+    for (let id = entry.tileId; id < entry.tileId + entry.runLength; id++) listed.add(tileIdToZxy(id).join("/"));
+  }
+  check(listed.size === files.size && [...files].every((place) => listed.has(place)),
+    `the archive addresses ${listed.size} tiles, the directory holds ${files.size}`);
+  for (const place of files) {
+    const [z, x, y] = place.split("/").map(Number);
+    const tile = await archive.getZxy(z, x, y);
+    check(tile && Buffer.from(tile.data).equals(readFileSync(join(directory, `${place}.png`))),
+      `the tile ${place} differs from the directory's`);
+  }
+  await file.close();
+  console.log(`${archivePath}: header, metadata and ${files.size} tiles read as the directory holds them`);
+}
+
+if (process.argv[2] === "--against") {
+  await checkAgainst(process.argv[3], process.argv[4]);
+} else {
+  await checkPyramid("images", 3, "png");
+  await checkPyramid("leaves", 7, "bytes");
+}
