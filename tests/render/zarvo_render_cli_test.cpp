@@ -129,6 +129,19 @@ TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         {kSmall + " --out x.tif --plugin-grid=no" + tiles, "--plugin-grid takes no value"},
         {"--layer map --zoom 3 --te 0 10 5 20 -ts 20 20 --out x.tif" + tiles, "unknown option '--te'"},
         {kSmall + tiles + " --out", "--out needs a value"},
+        // Pyramids: what goes with --levels, and what the tiles hold.
+        {"--layer map --levels 0-3 --out x.mbtiles" + tiles, "--tile-matrix-set is missing"},
+        {"--layer map --levels 3-1 --tile-matrix-set WebMercatorQuad --out x.mbtiles" + tiles,
+         "--levels wants levels A-B with 0 <= A <= B <= 20"},
+        {"--layer map --levels 0-6 --tile-matrix-set WorldCRS84Quad --out x.gpkg" + tiles,
+         "the tiles hold levels 0 to 5 of WorldCRS84Quad"},
+        {"--layer map --zoom 3 --levels 0-2 --tile-matrix-set WebMercatorQuad --out x.mbtiles" + tiles,
+         "--zoom goes with a raster"},
+        {"--layer map --levels 0-2 --tile-matrix-set WebMercatorQuad -te 30 10 20 20 --out x.mbtiles" + tiles,
+         "a pyramid's area lies within -180,-90,180,90, with WEST < EAST"},
+        {"--layer map --levels 0-2 --tile-matrix-set WebMercatorQuad --tile-format webp --out x.mbtiles" + tiles,
+         "--tile-format webp: the drawing encodes no WebP yet"},
+        {"--merge a.mbtiles b.mbtiles --layer map --out x.mbtiles", "only --out, --overwrite and --quiet go with it"},
     };
     for (const Case& c : cases) {
         const ProgramRun run = Render(c.arguments);
