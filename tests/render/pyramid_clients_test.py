@@ -32,18 +32,12 @@ from osgeo import gdal
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "serve"))
 from pyramid_packages import render  # noqa: E402
+from qgis_harness import LAND, MISSING, WATER, check_places, draw, main  # noqa: E402
 from serve_harness import Nginx, ZarvoServe  # noqa: E402
 
+if MISSING is None:
+    from qgis.core import QgsRasterLayer, QgsRectangle  # noqa: E402
 gdal.UseExceptions()
-os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-try:
-    from qgis.core import QgsApplication, QgsMapRendererSequentialJob, QgsMapSettings, QgsPointXY  # noqa: E402
-    from qgis.core import QgsCoordinateReferenceSystem, QgsRasterLayer, QgsRectangle  # noqa: E402
-    from qgis.PyQt.QtCore import QSize  # noqa: E402
-    from qgis.PyQt.QtGui import QColor  # noqa: E402
-    QGIS = None
-except ImportError as error:
-    QGIS = "QGIS cannot be imported (%s): install Debian's python3-qgis and qgis-providers" % error
 
 SERVE = os.environ.get("ZARVO_SERVE", "")
 WORLD_TILES = os.environ.get("ZARVO_WORLD_TILES", "")
@@ -59,9 +53,7 @@ VIEW = (-10.0, 30.0, 26.0, 57.0)
 # Blocks of 3 x 3 tiles of level 5 inside the area: (west, south, east, north).
 MERCATOR_BLOCK = (-HALF + 15 * HALF / 16, HALF - 13 * HALF / 16, -HALF + 18 * HALF / 16, HALF - 10 * HALF / 16)
 LONLAT_BLOCK = (-180 + 31 * 5.625, 90 - 9 * 5.625, -180 + 34 * 5.625, 90 - 6 * 5.625)
-# The map layer's colours (geodata/map_style.py) at places the pyramid covers.
-LAND = (238, 232, 212)
-WATER = (164, 201, 234)
+# Places the pyramid covers, and what lies there.
 PLACES = [("Rome", 12.50, 41.90, LAND), ("Adriatic Sea", 15.5, 43.0, WATER), ("Berlin", 13.40, 52.52, LAND),
           ("Bay of Biscay", -5.0, 45.5, WATER), ("Lyon", 4.84, 45.76, LAND), ("Ionian Sea", 18.5, 37.0, WATER),
           ("Algerian Sahara", 3.0, 31.0, LAND)]
@@ -153,39 +145,14 @@ class PyramidClients(unittest.TestCase):
 </GDAL_WMS>"""
             self.check_block(gdal.Open(service), "EPSG:3857", MERCATOR_BLOCK)
 
-    @unittest.skipIf(QGIS, QGIS or "")
+    @unittest.skipIf(MISSING, MISSING or "")
     def test_qgis_draws_the_geopackage(self):
         layer = QgsRasterLayer(self.path("europe.gpkg"), "europe", "gdal")
-        self.assertTrue(layer.isValid(), "QGIS cannot open the GeoPackage")
-        settings = QgsMapSettings()
-        settings.setLayers([layer])
-        settings.setDestinationCrs(QgsCoordinateReferenceSystem("EPSG:4326"))
-        settings.setExtent(QgsRectangle(*VIEW))
-        settings.setOutputSize(QSize(640, 480))
-        settings.setBackgroundColor(QColor(255, 0, 255))
-        job = QgsMapRendererSequentialJob(settings)
-        job.start()
-        job.waitForFinished()
-        self.assertEqual([e.message for e in job.errors()], [])
-        image = job.renderedImage()
-        blank = sum(1 for x in range(0, 640, 16) for y in range(0, 480, 16)
-                    if QColor(image.pixel(x, y)).getRgb()[:3] == (255, 0, 255))
-        self.assertEqual(blank, 0, "pixels QGIS left undrawn")
-        for place, lon, lat, expected in PLACES:
-            pixel = settings.mapToPixel().transform(QgsPointXY(lon, lat))
-            colour = QColor(image.pixel(int(pixel.x()), int(pixel.y()))).getRgb()[:3]
-            self.assertTrue(all(abs(a - b) <= 12 for a, b in zip(colour, expected)),
-                            "%s is %s, not %s" % (place, colour, expected))
+        image, settings = draw(self, layer, "EPSG:4326", QgsRectangle(*VIEW))
+        check_places(self, "the GeoPackage", image, settings, PLACES)
         if SCREENSHOT:
             image.save(SCREENSHOT)
 
 
 if __name__ == "__main__":
-    if QGIS is None:
-        # QGIS wants its application object made at the top and kept to the end.
-        APPLICATION = QgsApplication([], False)
-        APPLICATION.initQgis()
-    outcome = unittest.main(verbosity=2, exit=False).result
-    if QGIS is None:
-        APPLICATION.exitQgis()
-    sys.exit(0 if outcome.wasSuccessful() else 1)
+    main()

@@ -12,27 +12,18 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from qgis_harness import LAND, MISSING, WATER, check_places, draw, main  # noqa: E402
 from serve_harness import ZarvoServe  # noqa: E402
 
-os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
-try:
-    from qgis.core import (QgsApplication, QgsCoordinateReferenceSystem, QgsCoordinateTransform,  # noqa: E402
-                           QgsMapRendererSequentialJob, QgsMapSettings, QgsPointXY, QgsProject, QgsRasterLayer,
-                           QgsRectangle)
-    from qgis.PyQt.QtCore import QSize  # noqa: E402
-    from qgis.PyQt.QtGui import QColor  # noqa: E402
-    QGIS = None
-except ImportError as error:
-    QGIS = "QGIS cannot be imported (%s): install Debian's python3-qgis and qgis-providers" % error
-
+if MISSING is None:
+    from qgis.core import (QgsCoordinateReferenceSystem, QgsCoordinateTransform, QgsProject,  # noqa: E402
+                           QgsRasterLayer, QgsRectangle)
+QGIS = MISSING
 SERVE = os.environ.get("ZARVO_SERVE", "")
 WORLD_TILES = os.environ.get("ZARVO_WORLD_TILES", "")
 SCREENSHOT = sys.argv.pop(1) if len(sys.argv) > 1 else None
 if QGIS is None and not os.path.isdir(WORLD_TILES):
     QGIS = "the world tile set was not built"
-# The map layer's colours (geodata/map_style.py).
-LAND = (238, 232, 212)
-WATER = (164, 201, 234)
 # Named places: longitude, latitude, what lies there.
 PLACES = [("Madrid", -3.70, 40.42, LAND), ("Bay of Biscay", -5.0, 45.5, WATER), ("Paris", 2.35, 48.86, LAND),
           ("Tyrrhenian Sea", 12.0, 39.5, WATER), ("Algerian Sahara", 3.0, 31.0, LAND),
@@ -49,22 +40,6 @@ class QgisClient(unittest.TestCase):
     def tearDownClass(cls):
         code, errors = cls.server.stop()
         assert code == 0, errors
-
-    def draw(self, uri, project_crs, extent):
-        layer = QgsRasterLayer(uri, "zarvo", "wms")
-        if not layer.isValid():
-            self.fail("QGIS cannot use the layer %s" % uri)
-        settings = QgsMapSettings()
-        settings.setLayers([layer])
-        settings.setDestinationCrs(QgsCoordinateReferenceSystem(project_crs))
-        settings.setExtent(extent)
-        settings.setOutputSize(QSize(640, 480))
-        settings.setBackgroundColor(QColor(255, 0, 255))
-        job = QgsMapRendererSequentialJob(settings)
-        job.start()
-        job.waitForFinished()
-        self.assertEqual([e.message for e in job.errors()], [])
-        return job.renderedImage(), settings
 
     def test_layers_draw_land_and_water_where_they_are(self):
         base = self.server.base
@@ -83,26 +58,12 @@ class QgisClient(unittest.TestCase):
         ]
         for name, uri, crs, extent in cases:
             with self.subTest(name):
-                image, settings = self.draw(uri, crs, extent)
-                blank = sum(1 for x in range(0, 640, 16) for y in range(0, 480, 16)
-                            if QColor(image.pixel(x, y)).getRgb()[:3] == (255, 0, 255))
-                self.assertEqual(blank, 0, "pixels QGIS left undrawn")
-                for place, lon, lat, expected in PLACES:
-                    point = QgsPointXY(lon, lat) if crs == "EPSG:4326" else to_mercator.transform(QgsPointXY(lon, lat))
-                    pixel = settings.mapToPixel().transform(point)
-                    colour = QColor(image.pixel(int(pixel.x()), int(pixel.y()))).getRgb()[:3]
-                    self.assertTrue(all(abs(a - b) <= 12 for a, b in zip(colour, expected)),
-                                    "%s at %s is %s, not %s" % (name, place, colour, expected))
+                image, settings = draw(self, QgsRasterLayer(uri, "zarvo", "wms"), crs, extent)
+                check_places(self, name, image, settings, PLACES,
+                             (lambda point: point) if crs == "EPSG:4326" else to_mercator.transform)
                 if SCREENSHOT and name == "WMTS in EPSG:3857":
                     image.save(SCREENSHOT)
 
 
 if __name__ == "__main__":
-    if QGIS is None:
-        # QGIS wants its application object made at the top and kept to the end.
-        APPLICATION = QgsApplication([], False)
-        APPLICATION.initQgis()
-    outcome = unittest.main(verbosity=2, exit=False).result
-    if QGIS is None:
-        APPLICATION.exitQgis()
-    sys.exit(0 if outcome.wasSuccessful() else 1)
+    main()
