@@ -1,5 +1,7 @@
 #include "render/pyramid/pyramid_command.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -109,7 +111,7 @@ DrawnPart DrawPart(const RenderOptions& options, const PyramidPlan& plan, int32_
     drawn.tiles = walk.Count();
     PyramidDrawing drawing(plan, walk, maps, package, ProgressStyleFor(stderr, options.quiet));
     running.Set(&drawing);
-    drawn.whole = drawing.Run(kDrawingThreads, drawn.error);
+    drawn.whole = drawing.Run(kDrawingThreads, drawn.error) && !drawing.Stopped();
     running.Set(nullptr);
     drawn.totals = drawing.Totals();
     drawn.sources = cache.Stats();
@@ -125,10 +127,11 @@ int RunPyramid(const RenderOptions& options) {
     const StopSignals signals(
         [&running](int) { running.Stop(); },
         [](int signal) {
+            // On a new line, should a progress bar be open on the terminal.
             std::fprintf(stderr,
-                         "zarvo-render: %s again: stopped at once; the tiles not yet committed are drawn again by the "
-                         "same command\n",
-                         SignalName(signal));
+                         "%szarvo-render: %s again: stopped at once; the tiles not yet committed are drawn again by "
+                         "the same command\n",
+                         isatty(STDERR_FILENO) != 0 ? "\n" : "", SignalName(signal));
             std::_Exit(128 + signal);
         });
     if (options.memoryBudgetBytes < kLeastBudgetMegabytes << 20) {

@@ -23,9 +23,12 @@ const char* SignalName(int signal) {
 StopSignals::StopSignals(std::function<void(int)> stop, std::function<void(int)> again)
     : stop(std::move(stop)), again(std::move(again)) {
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // One the program was started ignoring (nohup's SIGHUP) stays so.
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaddset(&signals, signal);
+    }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     waiter = std::thread([this] { Wait(); });
 }

@@ -9,7 +9,8 @@
 // SIGINT, SIGTERM and SIGHUP, taken on a thread of their own for as long as
 // this lives, so that a drawing stopped by the user or by a scheduler ends
 // cleanly: the first signal calls `stop`, which asks the work to end; a
-// second one calls `again`, for a user who will not wait. Make it before
+// second one calls `again`, for a user who will not wait. A signal the
+// program was started ignoring (nohup's SIGHUP) stays ignored. Make it before
 // any other thread starts: the threads made after it inherit the blocked
 // signals, and only its own thread takes them.
 class StopSignals {
