@@ -109,7 +109,10 @@ tile_packages::PyramidDescription DescribePyramid(const PyramidPlan& plan, const
     d.set.columns = set.level0Columns;
     d.set.rows = set.level0Rows;
     d.tileSize = static_cast<int>(kWmtsTileSize);
-    d.format = plan.format == ImageFormat::Jpeg ? tile_packages::TileFormat::Jpeg : tile_packages::TileFormat::Png;
+    switch (plan.format) {
+        case ImageFormat::Png: d.format = tile_packages::TileFormat::Png; break;
+        case ImageFormat::Jpeg: d.format = tile_packages::TileFormat::Jpeg; break;
+    }
     d.minLevel = plan.levels.front().level;
     d.maxLevel = plan.levels.back().level;
     d.area = plan.area;
