@@ -206,6 +206,9 @@ try {
   // A reload shows the same view from the address.
   await page.check('input[name=layer][value=aerial]');
   await page.evaluate(() => {
+    // The drag above may still be gliding: its animation would move the
+    // view on after it is set.
+    window.zarvoMap.getView().cancelAnimations();
     window.zarvoMap.getView().setZoom(3.5);
     window.zarvoMap.getView().setCenter([-60.5, -12.25]);
   });
