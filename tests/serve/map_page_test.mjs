@@ -9,38 +9,10 @@
 // Web Mercator view draws its tiles, and a screen of two pixels per CSS
 // pixel gets the 512 px tiles (@2x).
 //
-// The profile is a fresh directory of its own (playwright passes it as
-// --user-data-dir).
-//
 // Usage: node map_page_test.mjs SERVER TILES NODE_MODULES_PARENT [SCREENSHOT [SCREENSHOT_3857 [SCREENSHOT_PANEL]]]
-import {spawn} from 'node:child_process';
-import {mkdtempSync, rmSync} from 'node:fs';
-import {createRequire} from 'node:module';
-import {tmpdir} from 'node:os';
-import {join, resolve} from 'node:path';
+import {runInChromium, watchPage} from './browser_harness.mjs';
 
 const [server, tiles, webDir, screenshot, mercatorScreenshot, panelScreenshot] = process.argv.slice(2);
-const require = createRequire(join(resolve(webDir), 'package.json'));
-const {chromium} = require('playwright-core');
-
-const failures = [];
-function check(condition, what) {
-  if (!condition) failures.push(what);
-  console.log(`${condition ? 'ok  ' : 'FAIL'} ${what}`);
-}
-
-function startServer() {
-  const child = spawn(server, ['--tiles', tiles, '--port', '0'], {stdio: ['ignore', 'pipe', 'inherit']});
-  return new Promise((resolve, reject) => {
-    let text = '';
-    child.stdout.on('data', (chunk) => {
-      text += chunk;
-      const found = /listening on (http:\/\/[0-9.]+:\d+)\//.exec(text);
-      if (found) resolve({child, base: found[1]});
-    });
-    child.on('exit', (code) => reject(new Error(`zarvo-serve exited with ${code}`)));
-  });
-}
 
 // Resolves once the map has drawn everything it asked for.
 function rendered(page) {
@@ -105,34 +77,17 @@ function layerTile(page, layer, set = 'WorldCRS84Quad', density = '') {
   return tileResponse(page, new RegExp(`/tiles/${layer}/${set}/\\d+/\\d+/\\d+${density}$`));
 }
 
-const {child, base} = await startServer();
-const profile = mkdtempSync(join(tmpdir(), 'zarvo-chromium-'));
-let context;
-try {
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: [
-      '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-    ],
-    viewport: {width: 1024, height: 700},
-    timeout: 30000,
-  });
+const options = {name: 'map page', server, serverArgs: ['--tiles', tiles], webDir, chromiumArgs: ['--disable-gpu']};
+await runInChromium(options, async ({context, base, check}) => {
   const page = await context.newPage();
-  const consoleErrors = [];
-  page.on('console', (m) => m.type() === 'error' && consoleErrors.push(m.text()));
-  page.on('pageerror', (e) => consoleErrors.push(String(e)));
-  const badResponses = [];
-  page.on('response', (r) => r.status() >= 400 && badResponses.push(`${r.status()} ${r.url()}`));
-  const outside = [];
-  page.on('request', (r) => !r.url().startsWith(base) && !r.url().startsWith('data:') && outside.push(r.url()));
+  const watched = watchPage(page, base);
 
   const firstMap = layerTile(page, 'map');
   await page.goto(`${base}/`, {waitUntil: 'load', timeout: 20000});
   const response = await firstMap;
   check(response.status() === 200 && response.headers()['content-type'] === 'image/webp' &&
-        response.headers()['vary'] === 'Accept', 'the map layer is fetched as XYZ tiles, in WebP, which chromium takes');
+        response.headers()['vary'] === 'Accept',
+        'the map layer is fetched as XYZ tiles, in WebP, which chromium takes');
   await rendered(page);
   const mapDrawing = await canvasSummary(page);
   check(mapDrawing.colours > 20, `the map layer is drawn (${mapDrawing.colours} colours in the sample)`);
@@ -192,7 +147,8 @@ try {
   const tileJson = await answers[1].json();
   check(answers.every((a) => a.status === 200) && answers[0].headers.get('content-type').startsWith('image/') &&
         tileJson.tiles[0] === offered.xyz && /xml/.test(answers[2].headers.get('content-type')) &&
-        /xml/.test(answers[3].headers.get('content-type')), 'every address in the panel answers, the TileJSON with the same template');
+        /xml/.test(answers[3].headers.get('content-type')),
+        'every address in the panel answers, the TileJSON with the same template');
   await page.click('button[data-copy="use-tilejson"]');
   const copied = await page.evaluate(() => navigator.clipboard.readText());
   check(copied === offered.tilejson, `its button copies an address (${copied})`);
@@ -260,7 +216,8 @@ try {
   const mercatorTile = layerTile(page, 'aerial', 'WebMercatorQuad');
   await page.check('input[name=grid][value="3857"]');
   const tile = await mercatorTile;
-  check(tile.status() === 200 && tile.headers()['content-type'] === 'image/webp', 'the Web Mercator view fetches its tiles');
+  check(tile.status() === 200 && tile.headers()['content-type'] === 'image/webp',
+        'the Web Mercator view fetches its tiles');
   await rendered(page);
   const mercator = await page.evaluate(() => ({
     projection: window.zarvoMap.getView().getProjection().getCode(),
@@ -273,12 +230,13 @@ try {
   // A screen of two pixels per CSS pixel: the 512 px twins, drawn.
   const sharp = await context.newPage();
   const session = await context.newCDPSession(sharp);
-  await session.send('Emulation.setDeviceMetricsOverride', {width: 1024, height: 700, deviceScaleFactor: 2, mobile: false});
+  await session.send('Emulation.setDeviceMetricsOverride',
+                     {width: 1024, height: 700, deviceScaleFactor: 2, mobile: false});
   const twin = layerTile(sharp, 'map', 'WorldCRS84Quad', '@2x');
   await sharp.goto(`${base}/#grid=4326&layer=map&zoom=3&lon=10&lat=50`, {waitUntil: 'load', timeout: 20000});
   const twinTile = await twin;
-  const twinWidth = await sharp.evaluate(async (url) => (await createImageBitmap(await (await fetch(url)).blob())).width,
-                                         twinTile.url());
+  const twinWidth = await sharp.evaluate(
+    async (url) => (await createImageBitmap(await (await fetch(url)).blob())).width, twinTile.url());
   await rendered(sharp);
   const sharpDrawing = await canvasSummary(sharp);
   check(twinTile.status() === 200 && twinWidth === 512 && sharpDrawing.colours > 20,
@@ -307,16 +265,5 @@ try {
     await page.mouse.move(300, 150);
     await page.screenshot({path: panelScreenshot});
   }
-  check(consoleErrors.length === 0, `no console errors ${consoleErrors.join('; ')}`);
-  check(badResponses.length === 0, `no failed responses ${badResponses.join('; ')}`);
-  check(outside.length === 0, `nothing is fetched from elsewhere ${outside.join('; ')}`);
-} catch (e) {
-  failures.push(String(e));
-  console.log(`FAIL ${e}`);
-} finally {
-  if (context) await context.close();
-  child.kill('SIGTERM');
-  rmSync(profile, {recursive: true, force: true});
-}
-console.log(failures.length === 0 ? 'map page: all checks passed' : `map page: ${failures.length} failed`);
-process.exit(failures.length === 0 ? 0 : 1);
+  watched(check);
+});
