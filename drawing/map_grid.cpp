@@ -50,3 +50,12 @@ int32_t MapZoom(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height, 
     if (crs == MapCrs::WebMercator) return ChooseMercatorZoom(dx, dy, maxZoom);
     return ChooseImageZoom(dx, dy, box.south, box.north, maxZoom);
 }
+
+bool MapTouchesTheWorld(const MapRequest& map) {
+    // The rows' centres as the drawing places them.
+    const PixelGrid grid = MapGrid(map.box, map.crs, map.width, map.height);
+    for (uint32_t i = 0; i < grid.height; ++i) {
+        if (CentreInWorld(grid.CentreLat(grid.row0 + i))) return true;
+    }
+    return false;
+}

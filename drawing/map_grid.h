@@ -27,6 +27,11 @@ PixelGrid MapGrid(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height
 // the image's.
 int32_t MapZoom(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height, int32_t maxZoom);
 
+// False when no pixel of `map` has its centre on the tiled world, all lying
+// beyond its northern or southern edge: the map is then the background
+// alone, drawn from no tile.
+bool MapTouchesTheWorld(const MapRequest& map);
+
 // The smallest plug-in zoom whose tiles have at least one pixel per output
 // pixel of `dx` x `dy` metres of EPSG:3857, capped at `maxZoom`: a tile
 // pixel is 2 * kMercatorHalfWorld / (256 * 2^(zoom-1)) metres everywhere.

@@ -15,13 +15,13 @@
 // One map drawn and encoded, or why it could not be.
 struct EncodedMap {
     std::optional<MapFailure> failure;  // set: no image
-    std::string contentType;            // image/png or image/jpeg
+    std::string contentType;            // the format's media type
     std::string bytes;
     MapStatistics statistics;
 };
 
-// Draws and encodes maps in either grid: the one path of every WMS GetMap
-// and every WMTS tile.
+// Draws and encodes maps in either grid: the one path of every door's maps
+// and tiles, and of zarvo-render's pyramids.
 class MapMaker {
 public:
     using Clock = std::chrono::steady_clock;

@@ -220,7 +220,7 @@ std::string SettleRaster(const GridArguments& grid, RenderOptions& o) {
 
 // Which of the pyramid's options were given.
 struct PyramidArguments {
-    bool levels = false, set = false, size = false, format = false, webp = false;
+    bool levels = false, set = false, size = false, format = false;
 };
 
 void DeclarePyramids(CommandLine& line, PyramidOptions& p, PyramidArguments& given) {
@@ -255,18 +255,19 @@ void DeclarePyramids(CommandLine& line, PyramidOptions& p, PyramidArguments& giv
                 })
         .InUsage(kPyramid);
     const OptionReader size = ReadChoice<uint32_t>({{"256", 256}, {"512", 512}}, p.tileSize);
-    line.Option("--tile-size", "256|512", "pixels a side (default 256)",
+    line.Option("--tile-size", "256|512",
+                "pixels a side (default 256); 512: the tiles of the set's 512-pixel twin (WebMercatorQuad512, "
+                "WorldCRS84Quad512), for screens of twice the density",
                 [size, &given](const std::vector<std::string>& words) {
                     given.size = true;
                     return size(words);
                 });
-    const OptionReader format =
-        ReadChoice<ImageFormat>({{"png", ImageFormat::Png}, {"jpeg", ImageFormat::Jpeg}}, p.format);
+    const OptionReader format = ReadChoice<ImageFormat>(
+        {{"png", ImageFormat::Png}, {"jpeg", ImageFormat::Jpeg}, {"webp", ImageFormat::Webp}}, p.format);
     line.Option("--tile-format", "png|jpeg|webp", "the tiles' image format, as the WMTS encodes it (default png)",
                 [format, &given](const std::vector<std::string>& words) {
                     given.format = true;
-                    given.webp = words[0] == "webp";
-                    return given.webp ? std::string() : format(words);
+                    return format(words);
                 });
     line.Flag("--write-empty",
               "also write the tiles that have no pixel on the tiled world (WorldCRS84Quad's rows beyond 85.0511 "
@@ -304,8 +305,6 @@ std::string SettlePyramid(const GridArguments& grid, const PyramidArguments& giv
         }
         p.areaGiven = true;
     }
-    if (p.tileSize != kWmtsTileSize) return "--tile-size 512: the tile matrix sets have no 512-pixel twins yet";
-    if (given.webp) return "--tile-format webp: the drawing encodes no WebP yet";
     o.mode = RenderMode::Pyramid;
     return "";
 }

@@ -5,7 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "drawing/tile_map.h"
+#include "drawing/map_grid.h"
+#include "drawing/tile_matrix_sets.h"
 
 namespace {
 
@@ -67,8 +68,7 @@ bool PyramidDrawing::Draw(const tile_packages::PyramidTile& tile) {
         Advance(&PyramidTotals::present);
         return true;
     }
-    const MapRequest map =
-        TileMapRequest(plan.layer, *plan.set, tile.level, tile.row, tile.column, plan.format);
+    const MapRequest map = TileMap(plan.layer, *plan.set, tile.level, tile.row, tile.column, plan.format);
     // Tiles wholly beyond the world's edges are known before drawing.
     if (!plan.writeEmpty && !MapTouchesTheWorld(map)) {
         Advance(&PyramidTotals::empty);

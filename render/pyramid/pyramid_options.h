@@ -17,7 +17,7 @@ enum class RenderMode { Raster, Pyramid, Merge };
 struct PyramidOptions {
     int32_t minLevel = 0, maxLevel = 0;  // --levels A-B, the tile matrix set's levels
     TileMatrixSetId set = TileMatrixSetId::WebMercatorQuad;
-    uint32_t tileSize = kWmtsTileSize;
+    uint32_t tileSize = 256;  // 512: the set's 512-pixel twin
     ImageFormat format = ImageFormat::Png;
     // Tiles on which no pixel lies on the tiled world (WorldCRS84Quad rows
     // beyond the Mercator world's edges) are written too.

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "drawing/map_grid.h"
-#include "drawing/tile_map.h"
 #include "projection/mercator.h"
 
 namespace {
@@ -51,7 +50,9 @@ bool PlanPyramid(const PyramidOptions& options, const std::string& layer,
                  const std::optional<tile_packages::GeoArea>& area, int32_t maxZoom, PyramidPlan& plan,
                  std::string& error) {
     plan = PyramidPlan{};
-    const TileMatrixSet& set = TileMatrixSetOf(options.set);
+    // 512-pixel tiles are those of the set's twin, as every door serves them.
+    const TileMatrixSet& set =
+        options.tileSize == 512 ? *HiDpiTwin(TileMatrixSetOf(options.set)) : TileMatrixSetOf(options.set);
     const int32_t highest = HighestTileMatrix(maxZoom);
     if (options.maxLevel > highest) {
         error = "--levels " + std::to_string(options.minLevel) + "-" + std::to_string(options.maxLevel) +
@@ -86,7 +87,7 @@ bool PlanPyramid(const PyramidOptions& options, const std::string& layer,
         }
         // The zoom rule depends on the size of a tile's pixels, which is
         // one at each level of these sets: any tile of the level tells it.
-        const MapRequest map = TileMapRequest(layer, set, level, tiles.row0, tiles.column0, options.format);
+        const MapRequest map = TileMap(layer, set, level, tiles.row0, tiles.column0, options.format);
         tiles.sourceZoom = MapZoom(map.box, map.crs, map.width, map.height, maxZoom);
         if (!plan.levels.empty() && plan.levels.back().sourceZoom == tiles.sourceZoom) {
             plan.passes.back().last = plan.levels.size();
@@ -108,10 +109,11 @@ tile_packages::PyramidDescription DescribePyramid(const PyramidPlan& plan, const
     d.set.tileSpan = set.level0TileSpan;
     d.set.columns = set.level0Columns;
     d.set.rows = set.level0Rows;
-    d.tileSize = static_cast<int>(kWmtsTileSize);
+    d.tileSize = static_cast<int>(set.tileSize);
     switch (plan.format) {
         case ImageFormat::Png: d.format = tile_packages::TileFormat::Png; break;
         case ImageFormat::Jpeg: d.format = tile_packages::TileFormat::Jpeg; break;
+        case ImageFormat::Webp: d.format = tile_packages::TileFormat::Webp; break;
     }
     d.minLevel = plan.levels.front().level;
     d.maxLevel = plan.levels.back().level;

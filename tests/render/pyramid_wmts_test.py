@@ -4,7 +4,8 @@
 Environment: ZARVO_RENDER, ZARVO_SERVE, ZARVO_DEMO_TILES.
 
 For every target (MBTiles, PMTiles, GeoPackage, a {z}/{x}/{y} directory),
-both tile matrix sets and both formats, a few levels over an area: the
+both tile matrix sets and their 512-pixel twins (--tile-size 512), and every
+format (PNG, JPEG, WebP), a few levels over an area: the
 package holds exactly the tiles of those levels that cover the area (worked
 out here from the sets' numbers), and each is the tile a zarvo-serve over
 the same tiles answers at /wmts for that set, level, row, column and format.
@@ -37,7 +38,7 @@ AUSTRALIA = (100.0, -50.0, 160.0, -10.0)
 def covering(tile_set, area, level):
     """The tiles of a level that cover the area, rows from the north."""
     west, south, east, north = area
-    if tile_set == "WebMercatorQuad":
+    if tile_set.startswith("WebMercatorQuad"):
         def column(lon):
             return (lon + 180) / 360 * 2 ** level
 
@@ -50,7 +51,7 @@ def covering(tile_set, area, level):
 
         def row(lat):
             return (90 - lat) / 180 * 2 ** level
-    columns, rows = (2, 1) if tile_set == "WorldCRS84Quad" else (1, 1)
+    columns, rows = (2, 1) if tile_set.startswith("WorldCRS84Quad") else (1, 1)
     return {(level, x, y) for x in range(max(0, math.floor(column(west))), min(columns << level, math.ceil(column(east))))
             for y in range(max(0, math.floor(row(north))), min(rows << level, math.ceil(row(south))))}
 
@@ -77,8 +78,10 @@ class PyramidsAreWmtsTiles(unittest.TestCase):
 
     def draw(self, layer, tile_set, tile_format, area, levels, target, *extra, tiles=DEMO_TILES):
         area_args = ["-te", *(str(v) for v in area)] if area else []
-        code, out, errors = render("--layer", layer, "--levels", levels, "--tile-matrix-set", tile_set,
-                                   "--tile-format", tile_format, *area_args, "--tiles", tiles,
+        # A twin's tiles: its set's, 512 pixels a side.
+        size = ["--tile-size", "512"] if tile_set.endswith("512") else []
+        code, out, errors = render("--layer", layer, "--levels", levels, "--tile-matrix-set", tile_set[:-3] if size
+                                   else tile_set, *size, "--tile-format", tile_format, *area_args, "--tiles", tiles,
                                    "--out", self.path(target), "--quiet" if "--chunk" in extra else "--verbose",
                                    *extra)
         self.assertEqual(code, 0, errors)
@@ -103,6 +106,9 @@ class PyramidsAreWmtsTiles(unittest.TestCase):
             ("hybrid", "WorldCRS84Quad", "png", EUROPE, "2-5", "hybrid.gpkg"),
             ("map", "WorldCRS84Quad", "jpeg", AUSTRALIA, "0-5", "map-crs84/{z}/{x}/{y}.jpg"),
             ("aerial", "WebMercatorQuad", "png", None, "0-3", "aerial-world/{z}/{x}/{y}.png"),
+            ("hybrid", "WebMercatorQuad", "webp", EUROPE, "2-5", "hybrid.pmtiles"),
+            ("aerial", "WorldCRS84Quad512", "jpeg", AUSTRALIA, "1-4", "aerial-512.gpkg"),
+            ("map", "WebMercatorQuad512", "webp", EUROPE, "2-5", "map-512/{z}/{x}/{y}.webp"),
         ]
         for layer, tile_set, tile_format, area, levels, target in cases:
             with self.subTest(target):

@@ -139,8 +139,8 @@ TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
          "--zoom goes with a raster"},
         {"--layer map --levels 0-2 --tile-matrix-set WebMercatorQuad -te 30 10 20 20 --out x.mbtiles" + tiles,
          "a pyramid's area lies within -180,-90,180,90, with WEST < EAST"},
-        {"--layer map --levels 0-2 --tile-matrix-set WebMercatorQuad --tile-format webp --out x.mbtiles" + tiles,
-         "--tile-format webp: the drawing encodes no WebP yet"},
+        {"--layer map --levels 0-2 --tile-matrix-set WebMercatorQuad --tile-size 300 --out x.mbtiles" + tiles,
+         "--tile-size wants 256 or 512"},
         {"--merge a.mbtiles b.mbtiles --layer map --out x.mbtiles", "only --out, --overwrite and --quiet go with it"},
     };
     for (const Case& c : cases) {
