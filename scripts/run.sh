@@ -52,6 +52,8 @@ BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # node with npm bundles its map page.
 SERVE_BUILD_PACKAGES=(pkg-config nlohmann-json3-dev libjemalloc-dev)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin parallel)
+# A Slurm cluster of one node, which the pyramid test starts on loopback.
+CHECK_PACKAGES+=(slurm-wlm munge)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, QGIS (offscreen), a load generator,
 # a reverse proxy with a cache, and the OGC schemas (shipped with MapProxy's package) with xmllint
 # to validate the capabilities.
