@@ -3,11 +3,11 @@
 seeder, side by side in one run.
 
 Usage: pyramid_vs_peers.py [--build DIR] [--layer map] [--levels 0-5]
-           [--tile-matrix-set WorldCRS84Quad|WebMercatorQuad] [--bbox W,S,E,N]
-           [--sample TILES] [--keep DIR]
+           [--tile-matrix-set WebMercatorQuad|WorldCRS84Quad] [--bbox=W,S,E,N]
+           [--sample TILES] [--keep DIR] [--peers DIR]
 
 Serves the world tile set (DIR/world-tiles, default build/) on 127.0.0.1
-(scripts/serve_tiles.py), then makes the same pyramid (layer, levels, tile
+with Debian's nginx (one worker, as the tile service lays it out), then makes the same pyramid (layer, levels, tile
 matrix set, area, 256 x 256 PNG tiles) three times from it, one program
 after the other:
 
@@ -17,9 +17,10 @@ after the other:
                  bilinear, reading the server through a GDAL WMS
                  description of type TMS (bench/server/tms_layer.xml.in);
   mapproxy-seed  Debian's, -c 2, with the peers' MapProxy configuration
-                 (/work/shared/peers/mapproxy.yaml, or PEERS_DIR), its tile
-                 sources pointed at the server, and a GeoPackage cache in
-                 the target grid over the layer's cache.
+                 (--peers DIR: shared/peers/mapproxy.yaml beside the
+                 checkout or above it), its tile sources pointed at the
+                 server, and a GeoPackage cache in the target grid over the
+                 layer's cache.
 
 Each runs under /usr/bin/time -v: wall time, CPU time (user and system, its
 processes included), the largest resident set of any one of its processes,
@@ -36,6 +37,8 @@ import os
 import random
 import re
 import shutil
+import signal
+import socket
 import sqlite3
 import subprocess
 import sys
@@ -49,10 +52,27 @@ from PIL import Image
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-PEERS = os.environ.get("PEERS_DIR", "/work/shared/peers")
-SERVICE_PATH = "/geowebcache/service/tms1.0.0"  # where scripts/serve_tiles.py serves the tile set
+
+
+def peers_folder():
+    """shared/peers beside this checkout or a folder above it: the peers'
+    configurations."""
+    folder = ROOT
+    while True:
+        candidate = os.path.join(folder, "shared", "peers")
+        if os.path.exists(os.path.join(candidate, "mapproxy.yaml")) or os.path.dirname(folder) == folder:
+            return candidate
+        folder = os.path.dirname(folder)
+
+
+SERVICE_PATH = "/geowebcache/service/tms1.0.0"  # the path of the tile service's own addresses
 EDGE = 85.0511287798066
-TOOLS = {"/usr/bin/gdal2tiles.py": "gdal-bin", "/usr/bin/mapproxy-seed": "mapproxy", "/usr/bin/time": "time"}
+EXTENSIONS = {"map": "png", "aerial": "jpeg", "hybrid": "png"}  # the tile set's, by layer
+NGINX = "/usr/sbin/nginx"
+TOOLS = {"/usr/bin/gdal2tiles.py": "gdal-bin", "/usr/bin/mapproxy-seed": "mapproxy", "/usr/bin/time": "time",
+         NGINX: "nginx"}
+PAGE_SIZE = os.sysconf("SC_PAGE_SIZE")
+TICKS = os.sysconf("SC_CLK_TCK")
 
 
 def fail(message):
@@ -62,17 +82,21 @@ def fail(message):
 def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
-    parser.add_argument("--layer", default="map", choices=["map", "hybrid"], help="a PNG layer")
+    parser.add_argument("--layers", default="map,aerial,hybrid", help="one pyramid of each, comma-separated")
     parser.add_argument("--levels", default="0-5")
-    parser.add_argument("--tile-matrix-set", default="WorldCRS84Quad", choices=["WorldCRS84Quad", "WebMercatorQuad"])
+    parser.add_argument("--tile-matrix-set", default="WebMercatorQuad", choices=["WebMercatorQuad", "WorldCRS84Quad"])
     parser.add_argument("--bbox", help="W,S,E,N in degrees (default: the whole set)")
     parser.add_argument("--sample", type=int, default=300, help="tiles compared")
     parser.add_argument("--keep", help="copy the three pyramids here")
+    parser.add_argument("--peers", default=peers_folder(), help="the folder of the peers' mapproxy.yaml")
     args = parser.parse_args()
     match = re.fullmatch(r"(\d{1,2})-(\d{1,2})", args.levels)
     if not match or int(match[1]) > int(match[2]):
         fail(f"--levels must be A-B with A <= B, not '{args.levels}'")
     args.first, args.last = int(match[1]), int(match[2])
+    args.layers = args.layers.split(",")
+    if not args.layers or any(layer not in EXTENSIONS for layer in args.layers):
+        fail(f"--layers takes some of {', '.join(EXTENSIONS)}, not '{','.join(args.layers)}'")
     if args.bbox:
         try:
             args.box = [float(v) for v in args.bbox.split(",")]
@@ -85,12 +109,74 @@ def parse_arguments():
     return args
 
 
+# --- the source: the tile set served by nginx
+
+
+class TileServer:
+    """Debian's nginx, one worker, serving the tile set on 127.0.0.1 at
+    SERVICE_PATH, as long as the block lasts."""
+
+    def __init__(self, tiles, scratch):
+        self.tiles, self.scratch = tiles, scratch
+
+    def __enter__(self):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        temp = " ".join(f"{name}_temp_path {self.scratch}/{name};" for name in
+                        ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        configuration = os.path.join(self.scratch, "nginx.conf")
+        with open(configuration, "w") as f:
+            f.write(f"""{"user root;" if os.geteuid() == 0 else ""}
+daemon off;
+worker_processes 1;
+pid {self.scratch}/nginx.pid;
+error_log {self.scratch}/nginx.log warn;
+events {{ worker_connections 256; }}
+http {{
+    access_log off;
+    sendfile on;
+    {temp}
+    types {{ image/png png; image/jpeg jpeg; }}
+    server {{
+        listen 127.0.0.1:{port};
+        location {SERVICE_PATH}/ {{ alias {self.tiles}/; }}
+    }}
+}}
+""")
+        self.process = subprocess.Popen([NGINX, "-p", self.scratch, "-c", configuration, "-e",
+                                         self.scratch + "/nginx.log"], stderr=subprocess.PIPE)
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                self.base = f"http://127.0.0.1:{port}"
+                return self
+            except OSError:
+                if self.process.poll() is not None:
+                    fail("nginx did not start: " + self.process.stderr.read().decode())
+                time.sleep(0.05)
+        self.process.kill()
+        fail("nginx did not start listening")
+
+    def __exit__(self, *exc):
+        self.process.send_signal(signal.SIGQUIT)
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+    def cpu_seconds(self):
+        return _process_tree(self.process.pid, _cpu_seconds)
+
+
 # --- measuring
 
 
-def _process_tree_rss_kb(root):
-    """The resident memory of `root` and all its descendants, in kB."""
-    children, rss = {}, {}
+def _process_tree(root, measure):
+    """The sum of measure(fields of /proc/PID/stat after the name) over
+    `root` and all its descendants."""
+    children, values = {}, {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -99,15 +185,23 @@ def _process_tree_rss_kb(root):
                 stat = f.read()
             fields = stat[stat.rindex(")") + 2:].split()
             children.setdefault(int(fields[1]), []).append(int(entry))
-            rss[int(entry)] = int(fields[21]) * os.sysconf("SC_PAGE_SIZE") // 1024
+            values[int(entry)] = measure(fields)
         except (OSError, ValueError, IndexError):
             continue
     total, todo = 0, [root]
     while todo:
         pid = todo.pop()
-        total += rss.get(pid, 0)
+        total += values.get(pid, 0)
         todo.extend(children.get(pid, []))
     return total
+
+
+def _rss_kb(fields):
+    return int(fields[21]) * PAGE_SIZE // 1024
+
+
+def _cpu_seconds(fields):
+    return (int(fields[11]) + int(fields[12])) / TICKS
 
 
 def timed(name, command, scratch, **options):
@@ -122,7 +216,7 @@ def timed(name, command, scratch, **options):
 
         def sample():
             while not done.wait(0.2):
-                peak[0] = max(peak[0], _process_tree_rss_kb(process.pid))
+                peak[0] = max(peak[0], _process_tree(process.pid, _rss_kb))
 
         sampler = threading.Thread(target=sample, daemon=True)
         sampler.start()
@@ -138,99 +232,121 @@ def timed(name, command, scratch, **options):
     def field(label):
         return re.search(re.escape(label) + r": (.*)", text)[1].strip()
 
+    largest = int(field("Maximum resident set size (kbytes)"))  # the sampling may miss a short peak
     wall = 0.0
     for part in field("Elapsed (wall clock) time (h:mm:ss or m:ss)").split(":"):
         wall = wall * 60 + float(part)
     return {"wall": wall, "cpu": float(field("User time (seconds)")) + float(field("System time (seconds)")),
-            "largest_mb": int(field("Maximum resident set size (kbytes)")) / 1024, "all_mb": peak[0] / 1024}
+            "largest_mb": largest / 1024, "all_mb": max(peak[0], largest) / 1024}
 
 
-# --- the three programs
+# --- the three programs: each gives its commands and where each layer's pyramid lands
 
 
 def zarvo_render(args, base, scratch):
-    out = os.path.join(scratch, "zarvo.gpkg")
-    command = [os.path.join(args.build, "zarvo-render"), "--layer", args.layer, "--levels", args.levels,
-               "--tile-matrix-set", args.tile_matrix_set, "--tile-format", "png", "--tiles", base, "--out", out]
-    if args.box:
-        command += ["--bbox", ",".join(str(v) for v in args.box)]
-    return command, out
+    commands, outs = [], {}
+    for layer in args.layers:
+        outs[layer] = os.path.join(scratch, f"zarvo-{layer}.gpkg")
+        command = [os.path.join(args.build, "zarvo-render"), "--layer", layer, "--levels", args.levels,
+                   "--tile-matrix-set", args.tile_matrix_set, "--tile-format", "png", "--tiles", base, "--out",
+                   outs[layer]]
+        if args.box:
+            command += ["--bbox", ",".join(str(v) for v in args.box)]
+        commands.append(command)
+    return commands, outs
 
 
 def gdal_tiles(args, base, scratch):
     with open(os.path.join(HERE, "server", "tms_layer.xml.in")) as f:
-        description = f.read()
-    max_zoom = deepest_zoom(args)
-    description = description.replace("file://@TILES@", base + SERVICE_PATH)
-    for key, value in {"LAYER": args.layer, "EXT": "png", "MAX_ZOOM": str(max_zoom)}.items():
-        description = description.replace(f"@{key}@", value)
-    source = os.path.join(scratch, "source.xml")
-    with open(source, "w") as f:
-        f.write(description)
-    if args.box:
-        # The area as a window of the source, in its spherical Mercator.
-        from osgeo import gdal, osr
-        gdal.UseExceptions()
-        wgs84, mercator = osr.SpatialReference(), osr.SpatialReference()
-        wgs84.ImportFromEPSG(4326)
-        wgs84.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
-        mercator.ImportFromEPSG(3857)
-        to_mercator = osr.CoordinateTransformation(wgs84, mercator)
-        west, south, east, north = args.box
-        x0, y1, _ = to_mercator.TransformPoint(west, min(north, EDGE))
-        x1, y0, _ = to_mercator.TransformPoint(east, max(south, -EDGE))
-        window = os.path.join(scratch, "window.vrt")
-        gdal.Translate(window, source, format="VRT", projWin=[x0, y1, x1, y0])
-        source = window
-    out = os.path.join(scratch, "gdal2tiles")
+        template = f.read().replace("file://@TILES@", base + SERVICE_PATH)
     profile = ["--profile=geodetic", "--tmscompatible"] if args.tile_matrix_set == "WorldCRS84Quad" else [
         "--profile=mercator"]
-    command = ["/usr/bin/python3", "/usr/bin/gdal2tiles.py", "--processes=2", "--xyz", *profile, "-z", args.levels,
-               "-r", "bilinear", "-w", "none", "--tiledriver=PNG", source, out]
-    return command, out
+    commands, outs = [], {}
+    for layer in args.layers:
+        description = template
+        for key, value in {"LAYER": layer, "EXT": EXTENSIONS[layer], "MAX_ZOOM": str(deepest_zoom(args))}.items():
+            description = description.replace(f"@{key}@", value)
+        source = os.path.join(scratch, f"{layer}.xml")
+        with open(source, "w") as f:
+            f.write(description)
+        if args.box:
+            source = mercator_window(source, args.box)
+        outs[layer] = os.path.join(scratch, f"gdal2tiles-{layer}")
+        commands.append(["/usr/bin/python3", "/usr/bin/gdal2tiles.py", "--processes=2", "--xyz", *profile, "-z",
+                         args.levels, "-r", "bilinear", "-w", "none", "--tiledriver=PNG", source, outs[layer]])
+    return commands, outs
+
+
+def mercator_window(source, box):
+    """A VRT of the area's window of the source, in its spherical Mercator."""
+    from osgeo import gdal, osr
+    gdal.UseExceptions()
+    wgs84, mercator = osr.SpatialReference(), osr.SpatialReference()
+    wgs84.ImportFromEPSG(4326)
+    wgs84.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    mercator.ImportFromEPSG(3857)
+    to_mercator = osr.CoordinateTransformation(wgs84, mercator)
+    west, south, east, north = box
+    x0, y1, _ = to_mercator.TransformPoint(west, min(north, EDGE))
+    x1, y0, _ = to_mercator.TransformPoint(east, max(south, -EDGE))
+    window = source[:-len(".xml")] + "-window.vrt"
+    gdal.Translate(window, source, format="VRT", projWin=[x0, y1, x1, y0])
+    return window
 
 
 def mapproxy_seed(args, base, scratch):
     folder = os.path.join(scratch, "mapproxy")
     os.makedirs(folder)
-    with open(os.path.join(PEERS, "mapproxy.yaml")) as f:
-        configuration = yaml.safe_load(f)
+    with open(os.path.join(args.peers, "mapproxy.yaml")) as f:
+        configuration = yaml.safe_load(f.read().replace("CACHE_DIR", folder))
     for source in configuration["sources"].values():
         source["url"] = source["url"].replace("file://TILES_DIR", base + SERVICE_PATH)
-    text = yaml.safe_dump(configuration).replace("CACHE_DIR", folder)
-    configuration = yaml.safe_load(text)
     if args.tile_matrix_set == "WorldCRS84Quad":
         grid = {"srs": "EPSG:4326", "bbox": [-180, -90, 180, 90], "origin": "nw", "tile_size": [256, 256],
                 "res_factor": 2, "min_res": 360 / 512}
     else:
         grid = {"base": "GLOBAL_WEBMERCATOR", "origin": "nw"}
     configuration["grids"]["pyramid_grid"] = grid
-    out = os.path.join(folder, "pyramid.gpkg")
-    # MapProxy takes a tile source only in the source's own grid, so the
-    # pyramid is seeded over the layer's cache, which reads the source.
-    configuration["caches"]["pyramid"] = {
-        "grids": ["pyramid_grid"], "sources": [args.layer + "_cache"], "format": "image/png",
-        "request_format": "image/png", "cache": {"type": "geopackage", "filename": out, "table_name": "tiles"}}
-    seed = {"caches": ["pyramid"], "grids": ["pyramid_grid"], "levels": {"from": args.first, "to": args.last}}
-    seeding = {"seeds": {"pyramid": seed}}
+    seeding, outs = {"seeds": {}}, {}
     if args.box:
         seeding["coverages"] = {"area": {"bbox": args.box, "srs": "EPSG:4326"}}
-        seed["coverages"] = ["area"]
+    for layer in args.layers:
+        outs[layer] = os.path.join(folder, f"mapproxy-{layer}.gpkg")
+        # MapProxy takes a tile source only in the source's own grid, so the
+        # pyramid is seeded over the layer's cache, which reads the source.
+        configuration["caches"][f"{layer}_pyramid"] = {
+            "grids": ["pyramid_grid"], "sources": [f"{layer}_cache"], "format": "image/png",
+            "request_format": "image/png", "cache": {"type": "geopackage", "filename": outs[layer],
+                                                     "table_name": layer}}
+        seed = {"caches": [f"{layer}_pyramid"], "grids": ["pyramid_grid"],
+                "levels": {"from": args.first, "to": args.last}}
+        if args.box:
+            seed["coverages"] = ["area"]
+        seeding["seeds"][layer] = seed
     with open(os.path.join(folder, "mapproxy.yaml"), "w") as f:
         yaml.safe_dump(configuration, f)
     with open(os.path.join(folder, "seed.yaml"), "w") as f:
         yaml.safe_dump(seeding, f)
-    command = ["/usr/bin/mapproxy-seed", "-f", os.path.join(folder, "mapproxy.yaml"), "-s",
-               os.path.join(folder, "seed.yaml"), "-c", "2", "--seed=pyramid"]
-    return command, out
+    # One run seeds every layer, as a MapProxy user would.
+    return [["/usr/bin/mapproxy-seed", "-f", os.path.join(folder, "mapproxy.yaml"), "-s",
+             os.path.join(folder, "seed.yaml"), "-c", "2", "--seed=" + ",".join(args.layers)]], outs
 
 
 def deepest_zoom(args):
-    folder = os.path.join(args.build, "world-tiles", args.layer)
-    return max(int(name) for name in os.listdir(folder) if name.isdigit())
+    return min(max(int(name) for name in os.listdir(os.path.join(args.build, "world-tiles", layer))
+                   if name.isdigit()) for layer in args.layers)
 
 
-# --- reading the pyramids back: tiles by (level, column, row from the north)
+# --- reading the pyramids back: tiles by (layer, level, column, row from the north)
+
+
+def pyramid_tiles(outs):
+    """The keys of every layer's tiles and a reader of one tile's bytes."""
+    keys, readers = set(), {}
+    for layer, out in outs.items():
+        layer_keys, readers[layer] = (directory_tiles if os.path.isdir(out) else geopackage_tiles)(out)
+        keys |= {(layer, *key) for key in layer_keys}
+    return keys, lambda key: readers[key[0]](key[1:])
 
 
 def geopackage_tiles(path):
@@ -266,12 +382,24 @@ def rgba(data):
     return numpy.asarray(Image.open(io.BytesIO(data)).convert("RGBA"), dtype=numpy.int32)
 
 
-def mean_difference(keys, ours, theirs):
-    """Mean absolute difference per channel over the pixels both cover."""
+def world_rows(key, tile_matrix_set):
+    """The rows of a tile's pixels that lie within the tiled world's
+    latitudes (the source has nothing beyond them)."""
+    if tile_matrix_set == "WebMercatorQuad":
+        return numpy.ones(256, bool)
+    _, level, _, row = key
+    degrees = 180.0 / (256 << level)
+    latitudes = 90.0 - (row * 256 + numpy.arange(256) + 0.5) * degrees
+    return numpy.abs(latitudes) < EDGE
+
+
+def mean_difference(keys, ours, theirs, tile_matrix_set):
+    """Mean absolute difference per channel over the pixels both cover
+    within the tiled world."""
     total, count = 0, 0
     for key in keys:
         a, b = rgba(ours(key)), rgba(theirs(key))
-        both = (a[:, :, 3] == 255) & (b[:, :, 3] == 255)
+        both = (a[:, :, 3] == 255) & (b[:, :, 3] == 255) & world_rows(key, tile_matrix_set)[:, None]
         total += int(numpy.abs(a[:, :, :3] - b[:, :, :3])[both].sum())
         count += int(both.sum()) * 3
     return total / count if count else float("nan")
@@ -285,35 +413,41 @@ def main():
     missing = [package for tool, package in TOOLS.items() if not os.path.exists(tool)]
     if missing:
         fail("missing Debian packages: " + " ".join(missing))
-    for path in (os.path.join(args.build, "zarvo-render"), os.path.join(args.build, "world-tiles", args.layer),
-                 os.path.join(PEERS, "mapproxy.yaml")):
+    for path in (os.path.join(args.build, "zarvo-render"), os.path.join(args.build, "world-tiles", ".complete"),
+                 os.path.join(args.peers, "mapproxy.yaml")):
         if not os.path.exists(path):
             fail(f"{path} is missing")
-    if args.last > deepest_zoom(args):
-        fail(f"--levels goes beyond the tile set's deepest level, {deepest_zoom(args)}")
+    # zarvo-render draws a level from the zoom whose tiles have at least one
+    # pixel per tile pixel, and a server does not say which zooms it lacks
+    # (their tiles come out grey): WorldCRS84Quad's level L needs the
+    # tile set's zoom L + 1 at the equator.
+    needed = args.last + (1 if args.tile_matrix_set == "WorldCRS84Quad" else 0)
+    if needed > deepest_zoom(args):
+        fail(f"--levels {args.levels} of {args.tile_matrix_set} needs the tile set's zoom {needed}; it ends at "
+             f"{deepest_zoom(args)}")
 
-    server = subprocess.Popen([sys.executable, os.path.join(ROOT, "scripts", "serve_tiles.py"),
-                               os.path.join(args.build, "world-tiles")], stdout=subprocess.PIPE, text=True)
-    try:
-        base = f"http://127.0.0.1:{int(server.stdout.readline())}"
-        with tempfile.TemporaryDirectory(prefix="zarvo-pyramid-bench-") as scratch:
-            runs = {}
-            for name, make in (("zarvo-render", zarvo_render), ("gdal2tiles", gdal_tiles),
-                               ("mapproxy-seed", mapproxy_seed)):
-                command, out = make(args, base, scratch)
+    with tempfile.TemporaryDirectory(prefix="zarvo-pyramid-bench-") as scratch, \
+            TileServer(os.path.join(args.build, "world-tiles"), scratch) as server:
+        runs = {}
+        for name, make in (("zarvo-render", zarvo_render), ("gdal2tiles", gdal_tiles),
+                           ("mapproxy-seed", mapproxy_seed)):
+            commands, outs = make(args, server.base, scratch)
+            served = server.cpu_seconds()
+            figures = []
+            for index, command in enumerate(commands):
                 print(f"== {name}: {' '.join(command)}", flush=True)
-                runs[name] = timed(name, command, scratch)
-                runs[name]["tiles"] = (directory_tiles if os.path.isdir(out) else geopackage_tiles)(out)
-                print(f"   {runs[name]['wall']:.1f} s", flush=True)
-            report(args, runs)
+                figures.append(timed(f"{name}-{index}", command, scratch))
+                print(f"   {figures[-1]['wall']:.1f} s", flush=True)
+            runs[name] = {"wall": sum(f["wall"] for f in figures), "cpu": sum(f["cpu"] for f in figures),
+                          "largest_mb": max(f["largest_mb"] for f in figures),
+                          "all_mb": max(f["all_mb"] for f in figures),
+                          "server_cpu": server.cpu_seconds() - served, "tiles": pyramid_tiles(outs)}
             if args.keep:
-                for entry in ("zarvo.gpkg", "gdal2tiles", "mapproxy/pyramid.gpkg"):
-                    source = os.path.join(scratch, entry)
-                    target = os.path.join(args.keep, entry.replace("/", "-"))
-                    (shutil.copytree if os.path.isdir(source) else shutil.copy)(source, target)
-    finally:
-        server.terminate()
-        server.wait()
+                os.makedirs(args.keep, exist_ok=True)
+                for out in outs.values():
+                    target = os.path.join(args.keep, os.path.basename(out))
+                    (shutil.copytree if os.path.isdir(out) else shutil.copy)(out, target)
+        report(args, runs)
 
 
 def report(args, runs):
@@ -322,21 +456,24 @@ def report(args, runs):
     for run in runs.values():
         common &= run["tiles"][0]
     sample = sorted(random.Random(1).sample(sorted(common), min(args.sample, len(common))))
-    area = args.bbox or "the whole set"
-    print(f"\n{args.layer} layer, levels {args.levels} of {args.tile_matrix_set}, {area}, 256 x 256 PNG; "
-          f"{os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f} at the end\n")
+    print(f"\n{', '.join(args.layers)}: levels {args.levels} of {args.tile_matrix_set}, "
+          f"{args.bbox or 'the whole set'}, 256 x 256 PNG; {os.cpu_count()} cores, load average "
+          f"{os.getloadavg()[0]:.1f} at the end\n")
     print("| program | tiles | wall s | CPU s | tiles/s | peak MB, largest process | peak MB, all processes "
-          "| time / zarvo-render | memory / zarvo-render | mean difference |")
-    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+          "| time / zarvo-render | memory / zarvo-render | mean difference | server CPU s |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     mine = runs["zarvo-render"]
     for name, run in runs.items():
         keys, read = run["tiles"]
-        difference = "" if name == "zarvo-render" else f"{mean_difference(sample, ours, read):.2f}"
-        ratios = ("", "") if name == "zarvo-render" else (f"{run['wall'] / mine['wall']:.1f}",
-                                                          f"{run['all_mb'] / mine['all_mb']:.1f}")
+        difference, ratios = "", ("", "")
+        if name != "zarvo-render":
+            difference = f"{mean_difference(sample, ours, read, args.tile_matrix_set):.2f}"
+            ratios = (f"{run['wall'] / mine['wall']:.1f}", f"{run['all_mb'] / mine['all_mb']:.1f}")
         print(f"| {name} | {len(keys)} | {run['wall']:.1f} | {run['cpu']:.1f} | {len(keys) / run['wall']:.1f} "
-              f"| {run['largest_mb']:.0f} | {run['all_mb']:.0f} | {ratios[0]} | {ratios[1]} | {difference} |")
-    print(f"\nmean difference: over {len(sample)} tiles that all three wrote, against zarvo-render's")
+              f"| {run['largest_mb']:.0f} | {run['all_mb']:.0f} | {ratios[0]} | {ratios[1]} | {difference} "
+              f"| {run['server_cpu']:.1f} |")
+    print(f"\nmean difference: per channel, 0 to 255, over {len(sample)} tiles that all three wrote, against "
+          "zarvo-render's")
 
 
 if __name__ == "__main__":

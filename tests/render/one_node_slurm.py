@@ -16,6 +16,7 @@ missing, or a daemon that exits or is not ready by the deadline.
 """
 import ctypes
 import os
+import re
 import shutil
 import signal
 import socket
@@ -103,7 +104,7 @@ class OneNodeSlurm:
             os.makedirs(self._path(name), mode=0o700)
         self._spawn("slurmctld", ["slurmctld", "-D", "-c", "-f", self.conf])
         self._wait_for("slurmctld", lambda: "is UP" in self._client(["scontrol", "ping"]))
-        self._spawn("slurmd", ["slurmd", "-D", "-f", self.conf])
+        self._spawn("slurmd", ["slurmd", "-D", "-N", "localhost", "-f", self.conf])
         self._wait_for("slurmd", lambda: self._client(["sinfo", "-h", "-N", "-o", "%T"]).strip() == "idle")
 
     def _configuration(self):
@@ -188,6 +189,22 @@ class OneNodeSlurm:
         ended when timeout seconds or the cluster's deadline pass first."""
         left = min(timeout, self.deadline - time.monotonic())
         return subprocess.run(command, env=self.environment, timeout=max(left, 1), **options)
+
+    def wait(self, jobs):
+        """Waits for the jobs to end, at most until the deadline; each job's
+        tasks' states and exit codes, e.g. {"1": ["COMPLETED 0:0", ...]}."""
+        while True:
+            states = {job: self._job_states(job) for job in jobs}
+            if time.monotonic() > self.deadline or not any(
+                    state.split()[0] in ("PENDING", "CONFIGURING", "RUNNING", "COMPLETING", "SUSPENDED")
+                    for tasks in states.values() for state in tasks):
+                return states
+            time.sleep(0.5)
+
+    def _job_states(self, job):
+        lines = self._client(["scontrol", "--oneliner", "show", "job", str(job)]).splitlines()
+        return [re.search(r"JobState=(\S+)", line)[1] + " " + re.search(r"ExitCode=(\S+)", line)[1]
+                for line in lines if "JobState=" in line]
 
     # --- stopping
 
