@@ -6,8 +6,10 @@ Usage: pyramid_on_slurm_test.py ZARVO_RENDER TILES SBATCH_SCRIPT. Draws two
 pyramids with one zarvo-render each: a PMTiles archive in WebMercatorQuad
 and a GeoPackage in WorldCRS84Quad. Then starts a Slurm cluster of one node
 on loopback (one_node_slurm.py) and, for each pyramid, submits
-SBATCH_SCRIPT (deploy/zarvo-pyramid.sbatch) as an array of four tasks and a
-merge job that waits for it, as docs/render.md shows. Passes when the
+SBATCH_SCRIPT (deploy/zarvo-pyramid.sbatch) as an array of four tasks (the
+GeoPackage's as two arrays told the number of parts, as a failed task
+submitted again alone is) and a merge job that waits for them, as
+docs/deployment.md shows. Passes when the
 merged archive is the single process's, byte for byte; the merged
 GeoPackage holds its tiles, byte for byte, and its tile matrices and
 bounds; and the GeoPackage's parts share the pyramid out, each tile to
@@ -41,24 +43,33 @@ def render(program, tiles, options, out):
 
 
 def submit(cluster, program, script, scratch, name, options, tiles):
-    """The array of parts and the merge job after it, as docs/render.md
-    submits them; their ids."""
+    """The parts and the merge job after them, as docs/deployment.md
+    submits them; their ids. The GeoPackage's parts go in two arrays told
+    the number of parts, as when a failed task is submitted again alone."""
     stem, extension = os.path.splitext(name)
     logs = os.path.join(scratch, "logs", name)
     os.makedirs(logs)
-    common = ["sbatch", "--parsable", "--time=3", f"--export=ALL,ZARVO_RENDER={program}"]
+    common = ["sbatch", "--parsable", "--time=3"]
 
-    def sbatch(*arguments):
-        return cluster.run([*common, *arguments], timeout=30, check=True, capture_output=True,
-                           text=True).stdout.strip().split(";")[0]
+    def sbatch(*arguments, export=f"ALL,ZARVO_RENDER={program}"):
+        return cluster.run([*common, f"--export={export}", *arguments], timeout=30, check=True,
+                           capture_output=True, text=True).stdout.strip().split(";")[0]
 
-    array = sbatch(f"--array=1-{PARTS}", "--cpus-per-task=1", "--output", logs + "/part-%a.log", script,
-                   os.path.join(scratch, "parts", name), *options, "--tiles", tiles)
-    merge = sbatch(f"--dependency=afterok:{array}", "--kill-on-invalid-dep=yes", "--output", logs + "/merge.log",
-                   "--wrap", " ".join([shlex.quote(program), "--merge",
-                                       shlex.quote(os.path.join(scratch, "parts", stem)) + ".part*" + extension,
-                                       "--out", shlex.quote(os.path.join(scratch, "merged", name))]))
-    return array, merge
+    def parts(tasks, **export):
+        return sbatch(f"--array={tasks}", "--cpus-per-task=1", "--output", logs + "/part-%a.log", script,
+                      os.path.join(scratch, "parts", name), *options, "--tiles", tiles, **export)
+
+    if extension == ".gpkg":
+        told = f"ALL,ZARVO_RENDER={program},ZARVO_PARTS={PARTS}"
+        arrays = [parts(f"1-{PARTS - 1}", export=told), parts(str(PARTS), export=told)]
+    else:
+        arrays = [parts(f"1-{PARTS}")]
+    merge = sbatch("--dependency=afterok:" + ":".join(arrays), "--kill-on-invalid-dep=yes", "--output",
+                   logs + "/merge.log", "--wrap",
+                   " ".join([shlex.quote(program), "--merge",
+                             shlex.quote(os.path.join(scratch, "parts", stem)) + ".part*" + extension, "--out",
+                             shlex.quote(os.path.join(scratch, "merged", name))]))
+    return [*arrays, merge]
 
 
 def log_tails(folder):
@@ -97,9 +108,9 @@ def main():
             with OneNodeSlurm(cpus=2, deadline=started + 110) as cluster:
                 jobs = {name: submit(cluster, program, script, scratch, name, options, tiles)
                         for name, options in PYRAMIDS.items()}
-                states = cluster.wait([job for pair in jobs.values() for job in pair])
-                for name, (array, merge) in jobs.items():
-                    ended = states[array] + states[merge]
+                states = cluster.wait([job for ids in jobs.values() for job in ids])
+                for name, ids in jobs.items():
+                    ended = [state for job in ids for state in states[job]]
                     if len(ended) != PARTS + 1 or any(state != "COMPLETED 0:0" for state in ended):
                         failures.append(f"{name}: the parts and the merge ended {ended}\n"
                                         f"{log_tails(os.path.join(scratch, 'logs', name))}")
