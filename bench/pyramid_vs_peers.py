@@ -2,34 +2,42 @@
 """zarvo-render's tile pyramids against GDAL's tile generator and MapProxy's
 seeder, side by side in one run.
 
-Usage: pyramid_vs_peers.py [--build DIR] [--layer map] [--levels 0-5]
-           [--tile-matrix-set WebMercatorQuad|WorldCRS84Quad] [--bbox=W,S,E,N]
-           [--sample TILES] [--keep DIR] [--peers DIR]
+Usage: pyramid_vs_peers.py [--build DIR] [--layers map,aerial,hybrid]
+           [--levels 0-5] [--tile-matrix-set WebMercatorQuad|WorldCRS84Quad]
+           [--bbox=W,S,E,N] [--sample TILES] [--max-memory MB] [--keep DIR]
+           [--peers DIR]
 
 Serves the world tile set (DIR/world-tiles, default build/) on 127.0.0.1
-with Debian's nginx (one worker, as the tile service lays it out), then makes the same pyramid (layer, levels, tile
-matrix set, area, 256 x 256 PNG tiles) three times from it, one program
-after the other:
+with Debian's nginx (one worker, at the tile service's own paths), then
+makes the same pyramids from it (one for each layer; the levels, the tile
+matrix set, the area, 256 x 256 PNG tiles) with each program in turn:
 
-  zarvo-render   into a GeoPackage, over HTTP from the server;
+  zarvo-render   into GeoPackages, over HTTP from the server, one run a
+                 layer;
   gdal2tiles.py  Debian's, --processes=2 --xyz, --profile=mercator or
                  geodetic (with --tmscompatible: two tiles at level 0),
                  bilinear, reading the server through a GDAL WMS
-                 description of type TMS (bench/server/tms_layer.xml.in);
+                 description of type TMS (bench/server/tms_layer.xml.in),
+                 one run a layer;
   mapproxy-seed  Debian's, -c 2, with the peers' MapProxy configuration
                  (--peers DIR: shared/peers/mapproxy.yaml beside the
                  checkout or above it), its tile sources pointed at the
-                 server, and a GeoPackage cache in the target grid over the
-                 layer's cache.
+                 server, and a GeoPackage cache in the target grid over
+                 each layer's cache; one run seeds every layer.
 
-Each runs under /usr/bin/time -v: wall time, CPU time (user and system, its
-processes included), the largest resident set of any one of its processes,
-and, sampled every 0.2 s, the largest sum over all its processes at once.
-Then it compares a sample of the tiles that all three wrote: both tiles
+Each run is timed by /usr/bin/time -v: wall time, CPU time (user and system,
+its processes included), the largest resident set of any one of its
+processes, and, sampled every 0.2 s, the largest sum over all its processes
+at once; a program's figures are the sums (times) and maxima (memory) of its
+runs. Then it compares a sample of the tiles that all three wrote: both
 decoded, the mean absolute difference per channel (0 to 255) over the
-pixels both cover. Prints a Markdown table with the ratios to zarvo-render.
+pixels both cover within the tiled world's latitudes. Prints a Markdown
+table with the ratios to zarvo-render, and the server's CPU time in each
+program's runs.
 
-Installs nothing: it names what is missing and stops.
+The levels must be drawn from zooms the tile set holds: WebMercatorQuad's
+level L from zoom L, WorldCRS84Quad's from zoom L + 1 (0 to 5 and 0 to 4 for
+the world tile set). Installs nothing: it names what is missing and stops.
 """
 import argparse
 import io
@@ -87,6 +95,7 @@ def parse_arguments():
     parser.add_argument("--tile-matrix-set", default="WebMercatorQuad", choices=["WebMercatorQuad", "WorldCRS84Quad"])
     parser.add_argument("--bbox", help="W,S,E,N in degrees (default: the whole set)")
     parser.add_argument("--sample", type=int, default=300, help="tiles compared")
+    parser.add_argument("--max-memory", type=int, help="zarvo-render's --max-memory in MB (default: its own)")
     parser.add_argument("--keep", help="copy the three pyramids here")
     parser.add_argument("--peers", default=peers_folder(), help="the folder of the peers' mapproxy.yaml")
     args = parser.parse_args()
@@ -252,6 +261,8 @@ def zarvo_render(args, base, scratch):
                    outs[layer]]
         if args.box:
             command += ["--bbox", ",".join(str(v) for v in args.box)]
+        if args.max_memory:
+            command += ["--max-memory", str(args.max_memory)]
         commands.append(command)
     return commands, outs
 

@@ -7,7 +7,7 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
 usage() {
-    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]|serve [PORT]|load [SECONDS]|compare-server" >&2
+    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]|serve [PORT]|load [SECONDS]|compare-server|compare-pyramids [OPTIONS]" >&2
     exit 2
 }
 
@@ -227,6 +227,16 @@ run_compare_server() {
     bench/server/compare_servers.sh --build build
 }
 
+# zarvo-render's tile pyramids against GDAL's tile generator and MapProxy's seeder (bench/).
+run_compare_pyramids() {
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${PEER_PACKAGES[@]}" nginx time
+    ensure_node
+    configure native
+    cmake --build build --target zarvo-render zarvo_world_tiles -j "$jobs"
+    note "zarvo-render's pyramids against gdal2tiles and mapproxy-seed"
+    /usr/bin/python3 bench/pyramid_vs_peers.py --build build "$@"
+}
+
 case "${1:-}" in
     demo) run_demo ;;
     test) run_tests ;;
@@ -238,5 +248,6 @@ case "${1:-}" in
     serve) run_serve "${2:-8080}" ;;
     load) run_load "${2:-60}" ;;
     compare-server) run_compare_server ;;
+    compare-pyramids) shift; run_compare_pyramids "$@" ;;
     *) usage ;;
 esac
