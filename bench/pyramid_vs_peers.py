@@ -45,7 +45,6 @@ import os
 import random
 import re
 import shutil
-import signal
 import socket
 import sqlite3
 import subprocess
@@ -132,27 +131,15 @@ class TileServer:
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
-        temp = " ".join(f"{name}_temp_path {self.scratch}/{name};" for name in
-                        ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        directives = ["user root" if os.geteuid() == 0 else "", "daemon off", "worker_processes 1",
+                      f"pid {self.scratch}/nginx.pid", f"error_log {self.scratch}/nginx.log warn"]
+        web = ["access_log off", "sendfile on", *(f"{name}_temp_path {self.scratch}/{name}" for name in
+                                                  ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))]
         configuration = os.path.join(self.scratch, "nginx.conf")
         with open(configuration, "w") as f:
-            f.write(f"""{"user root;" if os.geteuid() == 0 else ""}
-daemon off;
-worker_processes 1;
-pid {self.scratch}/nginx.pid;
-error_log {self.scratch}/nginx.log warn;
-events {{ worker_connections 256; }}
-http {{
-    access_log off;
-    sendfile on;
-    {temp}
-    types {{ image/png png; image/jpeg jpeg; }}
-    server {{
-        listen 127.0.0.1:{port};
-        location {SERVICE_PATH}/ {{ alias {self.tiles}/; }}
-    }}
-}}
-""")
+            f.write("".join(d + ";\n" for d in directives if d) + "events { worker_connections 256; }\nhttp {\n" +
+                    "".join(f"    {d};\n" for d in web) + "    types { image/png png; image/jpeg jpeg; }\n" +
+                    f"    server {{ listen 127.0.0.1:{port}; location {SERVICE_PATH}/ {{ alias {self.tiles}/; }} }}\n}}\n")
         self.process = subprocess.Popen([NGINX, "-p", self.scratch, "-c", configuration, "-e",
                                          self.scratch + "/nginx.log"], stderr=subprocess.PIPE)
         for _ in range(100):
@@ -168,12 +155,12 @@ http {{
         fail("nginx did not start listening")
 
     def __exit__(self, *exc):
-        self.process.send_signal(signal.SIGQUIT)
+        self.process.terminate()  # nginx's fast shutdown
         try:
             self.process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        finally:
+            if self.process.poll() is None:
+                self.process.kill()
 
     def cpu_seconds(self):
         return _process_tree(self.process.pid, _cpu_seconds)
