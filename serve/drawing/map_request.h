@@ -7,7 +7,7 @@
 // The grids a map may be drawn on: longitude/latitude (EPSG:4326, CRS:84)
 // or spherical Mercator in metres (EPSG:3857).
 enum class MapCrs { LonLat, WebMercator };
-enum class ImageFormat { Png, Jpeg };
+enum class ImageFormat { Png, Jpeg, Webp };
 
 // A map's outer edges in the units of its grid: degrees, longitude first
 // whatever the axis order it was asked in, or metres in EPSG:3857 (west =
@@ -32,3 +32,4 @@ std::string MapIdentity(const MapRequest& map);
 
 // The names of the layers served, in the order the capabilities list them.
 const std::vector<std::string>& ServedLayers();
+bool IsServedLayer(const std::string& name);

@@ -213,6 +213,7 @@ HttpAnswer ServiceFront::Answer(const Work& work) {
                                                           "X-Forwarded-Prefix"
                                                         : "Host");
             }
+            if (request.VariesByAccept()) answer.headers.emplace_back("Vary", "Accept");
         } else if (answer.status >= 400) {
             Add(answer, UncacheableHeaders());
         }

@@ -27,19 +27,28 @@ Operation OperationOf(const ParsedWmts& wmts) {
     return *named == WmtsOperation::GetTile ? Operation::GetTile : Operation::GetCapabilities;
 }
 
+Operation OperationOf(const ParsedXyz& xyz) {
+    if (xyz.valid) return xyz.request.resource == XyzResource::Tile ? Operation::GetTile : Operation::GetCapabilities;
+    return xyz.error.namedTile ? Operation::GetTile : Operation::Other;
+}
+
 ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, int32_t highestLevel) {
     ParsedWmts parsed;
     parsed.valid = ParseWmtsQuery(parameters, highestLevel, parsed.request, parsed.error);
     return parsed;
 }
 
-// `rest` is what follows the RESTful prefix, still percent-encoded; a
-// broken escape is read as it came.
-ParsedWmts ReadWmtsPath(std::string_view rest, int32_t highestLevel) {
+// `rest` is what follows a door's prefix, still percent-encoded; a broken
+// escape is read as it came.
+std::string DecodedPath(std::string_view rest) {
     std::string decoded;
     if (!PercentDecode(rest, false, decoded)) decoded = std::string(rest);
+    return decoded;
+}
+
+ParsedWmts ReadWmtsPath(std::string_view rest, int32_t highestLevel) {
     ParsedWmts parsed;
-    parsed.valid = ParseWmtsPath(decoded, highestLevel, parsed.request, parsed.error);
+    parsed.valid = ParseWmtsPath(DecodedPath(rest), highestLevel, parsed.request, parsed.error);
     return parsed;
 }
 
@@ -52,6 +61,7 @@ const MapRequest* ServiceRequest::Map() const {
     if (door == Door::WmtsQuery || door == Door::WmtsPath) {
         return wmts.valid && wmts.request.operation == WmtsOperation::GetTile ? &wmts.request.map : nullptr;
     }
+    if (door == Door::Xyz) return xyz.valid && xyz.request.resource == XyzResource::Tile ? &xyz.request.map : nullptr;
     return nullptr;
 }
 
@@ -60,7 +70,12 @@ bool ServiceRequest::Capabilities() const {
     if (door == Door::WmtsQuery || door == Door::WmtsPath) {
         return wmts.valid && wmts.request.operation == WmtsOperation::GetCapabilities;
     }
+    if (door == Door::Xyz) return xyz.valid && xyz.request.resource == XyzResource::TileJson;
     return false;
+}
+
+bool ServiceRequest::VariesByAccept() const {
+    return door == Door::Xyz && xyz.valid && xyz.request.negotiated;
 }
 
 ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, int32_t maxZoom) {
@@ -84,6 +99,13 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
             read.wmts = ReadWmtsPath(path.substr(PathOf(Door::WmtsPath).size()), HighestTileMatrix(maxZoom));
             read.operation = OperationOf(read.wmts);
             break;
+        case Door::Xyz: {
+            const std::string* accept = request.Header("Accept");
+            read.xyz = ParseXyzPath(DecodedPath(path.substr(PathOf(Door::Xyz).size())), accept ? *accept : "",
+                                    HighestTileMatrix(maxZoom));
+            read.operation = OperationOf(read.xyz);
+            break;
+        }
         case Door::Counters: read.operation = Operation::Page; break;
         case Door::Page:
             read.operation = Operation::Page;
