@@ -1,7 +1,8 @@
 """A Slurm cluster of one node on 127.0.0.1, for tests that submit jobs.
 
     with OneNodeSlurm(cpus=2, deadline=monotonic() + 90) as cluster:
-        cluster.run(["sbatch", "--wait", ...], timeout=...)
+        job = cluster.run(["sbatch", "--parsable", ...], timeout=30, ...).stdout
+        states = cluster.wait([job])
 
 munged, slurmctld and slurmd (Debian's munge and slurm-wlm) run in the
 foreground as children of this process, all their files in one scratch
@@ -195,7 +196,8 @@ class OneNodeSlurm:
         tasks' states and exit codes, e.g. {"1": ["COMPLETED 0:0", ...]}."""
         while True:
             states = {job: self._job_states(job) for job in jobs}
-            if time.monotonic() > self.deadline or not any(
+            # A job not shown (a client that timed out) counts as not ended.
+            if time.monotonic() > self.deadline or all(states.values()) and not any(
                     state.split()[0] in ("PENDING", "CONFIGURING", "RUNNING", "COMPLETING", "SUSPENDED")
                     for tasks in states.values() for state in tasks):
                 return states
