@@ -9,7 +9,8 @@
 #            share/man/man1/ the programs' manual pages,
 #            lib/systemd/system/zarvo-serve.service,
 #            share/doc/zarvo-data-plugin/ README, LICENSE, CHANGELOG, CREDITS,
-#            the pages under docs/ and examples/zarvo-serve.env
+#            the pages under docs/, examples/zarvo-serve.env and
+#            examples/zarvo-pyramid.sbatch
 #   Windows: bin/zarvo_data_plugin.dll, lib/zarvo_data_plugin.lib and .def,
 #            include/zarvo_data_plugin.h, and the documents at the top
 include(GNUInstallDirs)
@@ -120,6 +121,12 @@ if(TARGET zarvo-serve)
   configure_file(${PROJECT_SOURCE_DIR}/deploy/zarvo-serve.service.in ${CMAKE_BINARY_DIR}/zarvo-serve.service @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/zarvo-serve.service DESTINATION lib/systemd/system)
   install(FILES ${PROJECT_SOURCE_DIR}/deploy/zarvo-serve.env
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zarvo-data-plugin/examples)
+endif()
+
+if(TARGET zarvo-render)
+  # The Slurm job script that draws a pyramid's parts as a job array.
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/deploy/zarvo-pyramid.sbatch
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zarvo-data-plugin/examples)
 endif()
 

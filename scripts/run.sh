@@ -7,7 +7,7 @@ root=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
 usage() {
-    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]|serve [PORT]|load [SECONDS]|compare-server" >&2
+    echo "usage: scripts/run.sh demo|test|package|fuzz [SECONDS]|serve [PORT]|load [SECONDS]|compare-server|compare-pyramids [OPTIONS]" >&2
     exit 2
 }
 
@@ -52,6 +52,8 @@ BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # node with npm bundles its map page.
 SERVE_BUILD_PACKAGES=(pkg-config nlohmann-json3-dev libjemalloc-dev)
 CHECK_PACKAGES=(clang libclang-rt-14-dev valgrind binutils pkgconf gdal-bin parallel)
+# A Slurm cluster of one node, which the pyramid test starts on loopback.
+CHECK_PACKAGES+=(slurm-wlm munge)
 # zarvo-serve's clients in the tests: GDAL, OWSLib, a browser, QGIS (offscreen), a load generator,
 # a reverse proxy with a cache, and the OGC schemas (shipped with MapProxy's package) with xmllint
 # to validate the capabilities.
@@ -225,6 +227,16 @@ run_compare_server() {
     bench/server/compare_servers.sh --build build
 }
 
+# zarvo-render's tile pyramids against GDAL's tile generator and MapProxy's seeder (bench/).
+run_compare_pyramids() {
+    ensure_packages "${BUILD_PACKAGES[@]}" "${SERVE_BUILD_PACKAGES[@]}" "${PEER_PACKAGES[@]}" nginx time
+    ensure_node
+    configure native
+    cmake --build build --target zarvo-render zarvo_world_tiles -j "$jobs"
+    note "zarvo-render's pyramids against gdal2tiles and mapproxy-seed"
+    /usr/bin/python3 bench/pyramid_vs_peers.py --build build "$@"
+}
+
 case "${1:-}" in
     demo) run_demo ;;
     test) run_tests ;;
@@ -236,5 +248,6 @@ case "${1:-}" in
     serve) run_serve "${2:-8080}" ;;
     load) run_load "${2:-60}" ;;
     compare-server) run_compare_server ;;
+    compare-pyramids) shift; run_compare_pyramids "$@" ;;
     *) usage ;;
 esac
