@@ -5,6 +5,7 @@
 
 #include "host/jpeg_encoder.h"
 #include "host/png_encoder.h"
+#include "serve/drawing/map_background.h"
 #include "serve/drawing/map_drawing.h"
 #include "serve/drawing/map_grid.h"
 
@@ -16,6 +17,26 @@ EncodedMap Failed(RenderFailure kind, std::string message) {
     EncodedMap map;
     map.failure = MapFailure{kind, std::move(message)};
     return map;
+}
+
+// The image with each row's opacity as every pixel's fourth byte.
+RgbaImage WithOpacity(const RgbImage& image, const std::vector<uint8_t>& opacity) {
+    RgbaImage clear;
+    clear.width = image.width;
+    clear.height = image.height;
+    clear.pixels.resize(image.pixels.size() / 3 * 4);
+    const size_t columns = static_cast<size_t>(image.width);
+    for (size_t row = 0; row < opacity.size(); ++row) {
+        const uint8_t* from = &image.pixels[row * columns * 3];
+        uint8_t* to = &clear.pixels[row * columns * 4];
+        for (size_t column = 0; column < columns; ++column, from += 3, to += 4) {
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+            to[3] = opacity[row];
+        }
+    }
+    return clear;
 }
 
 }  // namespace
@@ -30,7 +51,9 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     drawing.zoom = MapZoom(map.box, map.crs, map.width, map.height, maxZoom);
     drawing.background = map.background;
     drawing.pluginGrid = pluginGrid;
-    const Allowance::Share held(imageBytes, size_t{map.width} * map.height * 3 * 3);
+    // A map that may have clear parts holds a fourth byte a pixel.
+    const bool mayClear = map.format == ImageFormat::Png && (map.transparent || map.voidTransparent.value_or(false));
+    const Allowance::Share held(imageBytes, size_t{map.width} * map.height * (mayClear ? 4 : 3) * 3);
     const Clock::time_point asked = Clock::now();
     RenderResult rendered = DrawMap(renderer, map.layer, grid, drawing, deadline);
     EncodedMap made;
@@ -47,10 +70,16 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     RgbImage image;
     image.width = static_cast<int32_t>(map.width);
     image.height = static_cast<int32_t>(map.height);
+    const std::vector<uint8_t> opacity = PaintBackground(map, grid, rendered.pixels);
     image.pixels = std::move(rendered.pixels);
     const Clock::time_point encoding = Clock::now();
-    const bool encodedWell = map.format == ImageFormat::Png ? EncodePng(image, PngCompression::Fast, encoded, error)
-                                                            : EncodeJpeg(image, kJpegQuality, encoded, error);
+    bool encodedWell;
+    if (!opacity.empty()) {
+        encodedWell = EncodePng(WithOpacity(image, opacity), PngCompression::Fast, encoded, error);
+    } else {
+        encodedWell = map.format == ImageFormat::Png ? EncodePng(image, PngCompression::Fast, encoded, error)
+                                                     : EncodeJpeg(image, kJpegQuality, encoded, error);
+    }
     made.statistics.encodeTime = Clock::now() - encoding;
     if (!encodedWell) return Failed(RenderFailure::HostFailure, "cannot encode the image: " + error);
     made.contentType = map.format == ImageFormat::Png ? "image/png" : "image/jpeg";
