@@ -22,6 +22,15 @@ const TileMatrixSet& TileMatrixSetOf(TileMatrixSetId id) {
     return id == TileMatrixSetId::WorldCrs84Quad ? kSets[0] : kSets[1];
 }
 
+const std::vector<const TileMatrixSet*>& AllTileMatrixSets() {
+    static const std::vector<const TileMatrixSet*> sets = [] {
+        std::vector<const TileMatrixSet*> all;
+        for (const TileMatrixSet& set : kSets) all.push_back(&set);
+        return all;
+    }();
+    return sets;
+}
+
 const TileMatrixSet* FindTileMatrixSet(const std::string& identifier) {
     for (const TileMatrixSet& set : kSets) {
         if (identifier == set.identifier) return &set;

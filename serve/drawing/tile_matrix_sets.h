@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "serve/drawing/map_request.h"
 
@@ -29,6 +30,8 @@ struct TileMatrixSet {
 constexpr uint32_t kWmtsTileSize = 256;
 
 const TileMatrixSet& TileMatrixSetOf(TileMatrixSetId id);
+// Every set offered, for the documents that list them all.
+const std::vector<const TileMatrixSet*>& AllTileMatrixSets();
 // The set named `identifier` (exact), or null.
 const TileMatrixSet* FindTileMatrixSet(const std::string& identifier);
 

@@ -5,8 +5,10 @@
 namespace {
 
 // Which document a valid capabilities request gets: the key-value and the
-// RESTful WMTS forms get the same.
-const char* CapabilitiesDocumentOf(const ServiceRequest& request) {
+// RESTful WMTS forms get the same; each OGC API document in each format
+// its own.
+std::string CapabilitiesDocumentOf(const ServiceRequest& request) {
+    if (request.door == Door::OgcApi) return "OGC API " + request.ogcapi.request.DocumentIdentity();
     if (request.door != Door::Wms) return "WMTS 1.0.0";
     return request.wms.query.version == WmsVersion::V111 ? "WMS 1.1.1" : "WMS 1.3.0";
 }

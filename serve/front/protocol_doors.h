@@ -4,15 +4,17 @@
 
 #include "serve/drawing/door_answer.h"
 #include "serve/front/service_request.h"
+#include "serve/ogcapi/ogcapi_service.h"
 #include "serve/wms/wms_service.h"
 #include "serve/wmts/wmts_service.h"
 
-// The protocols behind the front: a read WMS or WMTS request answered by
-// its service, with the addresses its capabilities advertise made from the
-// route table and the request's public base.
+// The protocols behind the front: a read WMS, WMTS or OGC API request
+// answered by its service, with the addresses its documents advertise made
+// from the route table and the request's public base.
 struct ProtocolDoors {
     WmsService& wms;
     WmtsService& wmts;
+    OgcApiService& ogcapi;
 
     DoorAnswer operator()(const ServiceRequest& request, std::chrono::steady_clock::time_point deadline) const;
 };

@@ -17,6 +17,8 @@ constexpr Route kRoutes[] = {
     {"/wms", false, Door::Wms},
     {"/wmts", false, Door::WmtsQuery},
     {"/wmts/1.0.0/", true, Door::WmtsPath},
+    {"/ogcapi", false, Door::OgcApi},
+    {"/ogcapi/", true, Door::OgcApi},
     {"/stats", false, Door::Counters},
     {"/", true, Door::Page},
 };

@@ -10,6 +10,7 @@ enum class Door {
     Wms,        // /wms
     WmtsQuery,  // /wmts, the key-value form
     WmtsPath,   // /wmts/1.0.0/..., the RESTful form
+    OgcApi,     // /ogcapi and everything below it
     Counters,   // /stats
     Page,       // the map page's files: every other path
 };
@@ -18,5 +19,6 @@ enum class Door {
 Door DoorOf(std::string_view path);
 
 // The path of a door, e.g. "/wms", or the prefix every RESTful WMTS path
-// starts with, "/wmts/1.0.0/"; "/" for the page.
+// starts with, "/wmts/1.0.0/"; "/ogcapi" for the OGC API's root; "/" for
+// the page.
 std::string_view PathOf(Door door);

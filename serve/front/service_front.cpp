@@ -53,6 +53,7 @@ HttpAnswer HttpAnswerOf(DoorAnswer door) {
     HttpAnswer answer;
     answer.status = door.status;
     answer.headers.emplace_back("Content-Type", std::move(door.contentType));
+    for (auto& header : door.headers) answer.headers.push_back(std::move(header));
     if (door.drawn) {
         if (door.drawn->zoom > 0) answer.headers.emplace_back("X-Zarvo-Zoom", std::to_string(door.drawn->zoom));
         answer.headers.emplace_back("Server-Timing", ServerTiming(*door.drawn));
@@ -207,12 +208,14 @@ HttpAnswer ServiceFront::Answer(const Work& work) {
         }
         if (!work.tag.empty() && (answer.status == 200 || answer.status == 304)) {
             Add(answer, CacheableHeaders(settings.cache, work.tag, settings.stamp.lastModified));
+            std::string vary;
             if (request.Capabilities() && settings.address.publicUrl.empty()) {
-                answer.headers.emplace_back("Vary", settings.address.trustProxy
-                                                        ? "Host, Forwarded, X-Forwarded-Proto, X-Forwarded-Host, "
-                                                          "X-Forwarded-Prefix"
-                                                        : "Host");
+                vary = settings.address.trustProxy
+                           ? "Host, Forwarded, X-Forwarded-Proto, X-Forwarded-Host, X-Forwarded-Prefix"
+                           : "Host";
             }
+            if (request.FormatFromAccept()) vary += vary.empty() ? "Accept" : ", Accept";
+            if (!vary.empty()) answer.headers.emplace_back("Vary", vary);
         } else if (answer.status >= 400) {
             Add(answer, UncacheableHeaders());
         }

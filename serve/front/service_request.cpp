@@ -27,6 +27,20 @@ Operation OperationOf(const ParsedWmts& wmts) {
     return *named == WmtsOperation::GetTile ? Operation::GetTile : Operation::GetCapabilities;
 }
 
+Operation OperationOf(const ParsedOgcApi& ogcapi) {
+    if (!ogcapi.named) return Operation::Other;
+    if (*ogcapi.named == OgcResource::Map) return Operation::GetMap;
+    return *ogcapi.named == OgcResource::Tile ? Operation::GetTile : Operation::GetCapabilities;
+}
+
+// `rest` is what follows /ogcapi, still percent-encoded; a broken escape
+// is read as it came.
+ParsedOgcApi ReadOgcApi(std::string_view rest, const HttpRequest& request, int32_t highestLevel) {
+    std::string decoded;
+    if (!PercentDecode(rest, false, decoded)) decoded = std::string(rest);
+    return ParseOgcApi(decoded, ParseQueryString(request.Query()), request.Header("Accept"), highestLevel);
+}
+
 ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, int32_t highestLevel) {
     ParsedWmts parsed;
     parsed.valid = ParseWmtsQuery(parameters, highestLevel, parsed.request, parsed.error);
@@ -52,6 +66,7 @@ const MapRequest* ServiceRequest::Map() const {
     if (door == Door::WmtsQuery || door == Door::WmtsPath) {
         return wmts.valid && wmts.request.operation == WmtsOperation::GetTile ? &wmts.request.map : nullptr;
     }
+    if (door == Door::OgcApi) return ogcapi.valid && ogcapi.request.Image() ? &ogcapi.request.map : nullptr;
     return nullptr;
 }
 
@@ -60,7 +75,11 @@ bool ServiceRequest::Capabilities() const {
     if (door == Door::WmtsQuery || door == Door::WmtsPath) {
         return wmts.valid && wmts.request.operation == WmtsOperation::GetCapabilities;
     }
-    return false;
+    return door == Door::OgcApi && ogcapi.valid && !ogcapi.request.Image();
+}
+
+bool ServiceRequest::FormatFromAccept() const {
+    return door == Door::OgcApi && ogcapi.valid && ogcapi.request.formatFromAccept;
 }
 
 ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, int32_t maxZoom) {
@@ -83,6 +102,10 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
         case Door::WmtsPath:
             read.wmts = ReadWmtsPath(path.substr(PathOf(Door::WmtsPath).size()), HighestTileMatrix(maxZoom));
             read.operation = OperationOf(read.wmts);
+            break;
+        case Door::OgcApi:
+            read.ogcapi = ReadOgcApi(path.substr(PathOf(Door::OgcApi).size()), request, HighestTileMatrix(maxZoom));
+            read.operation = OperationOf(read.ogcapi);
             break;
         case Door::Counters: read.operation = Operation::Page; break;
         case Door::Page:

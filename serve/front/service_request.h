@@ -6,6 +6,7 @@
 #include "serve/drawing/map_request.h"
 #include "serve/front/routes.h"
 #include "serve/http/http_exchange.h"
+#include "serve/ogcapi/ogcapi_request.h"
 #include "serve/operations/public_url.h"
 #include "serve/operations/service_metrics.h"
 #include "serve/wms/wms_query.h"
@@ -21,6 +22,7 @@ struct ServiceRequest {
     bool preflight = false;                  // OPTIONS: answered with what CORS allows
     ParsedWms wms;                           // Door::Wms
     ParsedWmts wmts;                         // Door::WmtsQuery and Door::WmtsPath
+    ParsedOgcApi ogcapi;                     // Door::OgcApi
     // For valid capabilities, the address the client reached the service
     // at, ending in '/'; the addresses they advertise hang off it.
     std::string publicBase;
@@ -28,8 +30,11 @@ struct ServiceRequest {
 
     // The map to draw, or null: a valid GetMap or GetTile.
     const MapRequest* Map() const;
-    // Whether it asks for capabilities, and validly.
+    // Whether it asks for capabilities (or the OGC API's documents, which
+    // also advertise addresses), and validly.
     bool Capabilities() const;
+    // Whether its answer's format was chosen by its Accept header.
+    bool FormatFromAccept() const;
 };
 
 // Reads `request`. `address` says where the service is; `maxZoom`, the

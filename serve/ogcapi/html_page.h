@@ -1,0 +1,12 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+// A document of the OGC API as a small HTML 5 page: its title, its
+// description, its links as anchors (a link template as text), and every
+// other member as nested lists, all of it escaped.
+std::string HtmlPage(const std::string& title, const nlohmann::ordered_json& document);
+
+// Text with HTML's special characters escaped.
+std::string EscapeHtml(const std::string& text);
