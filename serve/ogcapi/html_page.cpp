@@ -1,5 +1,7 @@
 #include "serve/ogcapi/html_page.h"
 
+#include "serve/description/xml_text.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -17,13 +19,13 @@ std::string Text(const Json& value) {
 }
 
 void AppendLink(const Json& link, std::string& html) {
-    const std::string href = EscapeHtml(link["href"].get<std::string>());
-    const std::string label = EscapeHtml(link.contains("title") ? Text(link["title"]) : Text(link.value("rel", "link")));
+    const std::string href = EscapeXml(link["href"].get<std::string>());
+    const std::string label = EscapeXml(link.contains("title") ? Text(link["title"]) : Text(link.value("rel", "link")));
     const bool templated = link.value("templated", false);
     html += "<li>" + (templated ? label + ": <code>" + href + "</code>" : "<a href=\"" + href + "\">" + label + "</a>");
     std::string about = link.contains("rel") ? Text(link["rel"]) : "";
     if (link.contains("type")) about += (about.empty() ? "" : ", ") + Text(link["type"]);
-    if (!about.empty()) html += " <small>" + EscapeHtml(about) + "</small>";
+    if (!about.empty()) html += " <small>" + EscapeXml(about) + "</small>";
     html += "</li>\n";
 }
 
@@ -34,11 +36,11 @@ void AppendValue(const Json& value, std::string& html);
 // document's title and description).
 void AppendMembers(const Json& object, std::string& html, bool top) {
     const bool titled = object.contains("title") && object["title"].is_string();
-    if (titled && !top) html += "<strong>" + EscapeHtml(object["title"].get<std::string>()) + "</strong>\n";
+    if (titled && !top) html += "<strong>" + EscapeXml(object["title"].get<std::string>()) + "</strong>\n";
     html += "<dl>\n";
     for (const auto& [key, value] : object.items()) {
         if ((titled && key == "title") || (top && key == "description")) continue;
-        html += "<dt>" + EscapeHtml(key) + "</dt><dd>";
+        html += "<dt>" + EscapeXml(key) + "</dt><dd>";
         AppendValue(value, html);
         html += "</dd>\n";
     }
@@ -65,35 +67,19 @@ void AppendValue(const Json& value, std::string& html) {
     } else if (value.is_array()) {
         std::string items;
         for (const Json& item : value) items += (items.empty() ? "" : ", ") + Text(item);
-        html += EscapeHtml(items);
+        html += EscapeXml(items);
     } else {
-        html += EscapeHtml(Text(value));
+        html += EscapeXml(Text(value));
     }
 }
 
 }  // namespace
 
-std::string EscapeHtml(const std::string& text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': escaped += "&amp;"; break;
-            case '<': escaped += "&lt;"; break;
-            case '>': escaped += "&gt;"; break;
-            case '"': escaped += "&quot;"; break;
-            case '\'': escaped += "&#39;"; break;
-            default: escaped += c;
-        }
-    }
-    return escaped;
-}
-
 std::string HtmlPage(const std::string& title, const nlohmann::ordered_json& document) {
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head><meta charset=\"utf-8\"><title>" + EscapeHtml(title) +
-                       "</title><style>" + kStyle + "</style></head>\n<body>\n<h1>" + EscapeHtml(title) + "</h1>\n";
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head><meta charset=\"utf-8\"><title>" + EscapeXml(title) +
+                       "</title><style>" + kStyle + "</style></head>\n<body>\n<h1>" + EscapeXml(title) + "</h1>\n";
     if (document.contains("description") && document["description"].is_string()) {
-        html += "<p>" + EscapeHtml(document["description"].get<std::string>()) + "</p>\n";
+        html += "<p>" + EscapeXml(document["description"].get<std::string>()) + "</p>\n";
     }
     AppendMembers(document, html, true);
     return html + "</body>\n</html>\n";

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "serve/http/http_exchange.h"
+
 namespace {
 
 // An Accept header of more ranges than this is read as far as this.
@@ -42,15 +44,9 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 // A media type without its parameters, e.g. "application/vnd.oai.openapi+json".
 std::string_view Essence(std::string_view mediaType) {
-    return Trim(mediaType.substr(0, mediaType.find(';')));
+    return TrimBlanks(mediaType.substr(0, mediaType.find(';')));
 }
 
 // One range of an Accept header: its media range and weight (its q, 1
@@ -64,13 +60,13 @@ Range ReadRange(std::string_view text) {
     Range range;
     const std::string_view essence = Essence(text);
     const size_t slash = essence.find('/');
-    range.type = Trim(essence.substr(0, slash));
-    range.subtype = slash == std::string_view::npos ? std::string_view() : Trim(essence.substr(slash + 1));
+    range.type = TrimBlanks(essence.substr(0, slash));
+    range.subtype = slash == std::string_view::npos ? std::string_view() : TrimBlanks(essence.substr(slash + 1));
     for (size_t at = text.find(';'); at != std::string_view::npos;) {
         const size_t next = text.find(';', at + 1);
-        const std::string_view parameter = Trim(text.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
+        const std::string_view parameter = TrimBlanks(text.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
         if (parameter.size() > 2 && Lower(parameter[0]) == 'q' && parameter[1] == '=') {
-            const std::string value(Trim(parameter.substr(2)).substr(0, 8));
+            const std::string value(TrimBlanks(parameter.substr(2)).substr(0, 8));
             char* end = nullptr;
             const double q = std::strtod(value.c_str(), &end);
             range.weight = !value.empty() && *end == '\0' && q >= 0 && q <= 1 ? q : 0;
@@ -121,7 +117,7 @@ bool FormatNamed(const std::string& name, OgcFormat& format) {
 }
 
 bool Negotiate(const std::vector<OgcFormat>& offers, const std::string* accept, OgcFormat& chosen) {
-    if (accept == nullptr || Trim(*accept).empty()) {
+    if (accept == nullptr || TrimBlanks(*accept).empty()) {
         chosen = offers.front();
         return true;
     }
@@ -129,7 +125,7 @@ bool Negotiate(const std::vector<OgcFormat>& offers, const std::string* accept, 
     const std::string_view header(*accept);
     for (size_t start = 0; start <= header.size() && ranges.size() < kMaxRanges;) {
         const size_t end = std::min(header.find(',', start), header.size());
-        if (!Trim(header.substr(start, end - start)).empty()) ranges.push_back(ReadRange(header.substr(start, end - start)));
+        if (!TrimBlanks(header.substr(start, end - start)).empty()) ranges.push_back(ReadRange(header.substr(start, end - start)));
         start = end + 1;
     }
     double best = 0;

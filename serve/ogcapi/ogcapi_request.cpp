@@ -176,7 +176,7 @@ private:
             const TileMatrixSet& set = *request.matrixSet;
             map.crs = set.mapCrs;
             map.box = TileBox(set, request.level, request.row, request.column);
-            map.width = map.height = kWmtsTileSize;
+            map.width = map.height = TileSide(set);
         } else if (!ReadMapView(query, map, request.crs, error)) {
             return Fail(error.status, "InvalidParameterValue", error.message);
         }
@@ -209,6 +209,10 @@ const char* ResourceName(OgcResource resource) {
 }
 
 }  // namespace
+
+uint32_t TileSide(const TileMatrixSet&) {
+    return kWmtsTileSize;
+}
 
 std::string OgcApiRequest::DocumentIdentity() const {
     std::string identity = std::string(ResourceName(resource)) + " " + collection + " ";

@@ -6,6 +6,7 @@
 #include "serve/drawing/map_grid.h"
 #include "serve/ogcapi/ogc_crs.h"
 #include "serve/ogcapi/ogcapi_documents.h"
+#include "serve/ogcapi/ogcapi_request.h"
 
 namespace {
 
@@ -32,11 +33,6 @@ const Registered* RegisteredAs(const TileMatrixSet& set) {
 std::string Title(const TileMatrixSet& set) {
     const Registered* registered = RegisteredAs(set);
     return registered != nullptr ? registered->title : set.identifier;
-}
-
-// The tiles' side in pixels.
-uint32_t TileSize(const TileMatrixSet&) {
-    return kWmtsTileSize;
 }
 
 OgcCrs CrsOf(const TileMatrixSet& set) {
@@ -134,7 +130,7 @@ Json TileMatrixSetDocument(const TileMatrixSet& set, const DocumentLinks& links)
         const std::string urn = set.wellKnownScaleSet;
         definition["wellKnownScaleSet"] = "http://www.opengis.net/def/wkss/OGC/1.0/" + urn.substr(urn.rfind(':') + 1);
     }
-    const uint32_t size = TileSize(set);
+    const uint32_t size = TileSide(set);
     const double width = set.level0TileSpan * set.level0Columns, height = set.level0TileSpan * set.level0Rows;
     definition["boundingBox"] = Json{{"lowerLeft", {set.left, set.top - height}},
                                      {"upperRight", {set.left + width, set.top}},
