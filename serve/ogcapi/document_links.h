@@ -16,7 +16,7 @@ public:
     DocumentLinks(std::string root, OgcFormat format) : root(std::move(root)), format(format) {}
 
     static nlohmann::ordered_json Link(const std::string& href, const std::string& rel, const std::string& type,
-                               const std::string& title);
+                                       const std::string& title);
 
     // `path` below the root ("/collections"; "/" for the landing page) in
     // `in`, e.g. http://host/ogcapi/collections?f=json.
@@ -28,8 +28,8 @@ public:
     nlohmann::ordered_json To(const std::string& path, const std::string& rel, const std::string& title) const;
     // An image at `path` in `in`, with the parameters in `query` (e.g.
     // "&bbox=...") after its f.
-    nlohmann::ordered_json Image(const std::string& path, const std::string& rel, OgcFormat in, const std::string& title,
-                         const std::string& query = "") const;
+    nlohmann::ordered_json Image(const std::string& path, const std::string& rel, OgcFormat in,
+                                 const std::string& title, const std::string& query = "") const;
 
     const std::string& Root() const { return root; }
     OgcFormat Format() const { return format; }

@@ -28,7 +28,8 @@ struct Point {
 
 // The layers' extent in `crs`'s units: the Mercator world.
 MapBox Extent(OgcCrs crs) {
-    if (crs == OgcCrs::Epsg3857) return MapBox{-kMercatorHalfWorld, -kMercatorHalfWorld, kMercatorHalfWorld, kMercatorHalfWorld};
+    if (crs == OgcCrs::Epsg3857)
+        return MapBox{-kMercatorHalfWorld, -kMercatorHalfWorld, kMercatorHalfWorld, kMercatorHalfWorld};
     return MapBox{kCoverageWest, kCoverageSouth, kCoverageEast, kCoverageNorth};
 }
 
@@ -113,7 +114,8 @@ public:
             }
             return scale > 0 ? SizeFromScale() : SizeFromShape();
         }
-        if (center != nullptr || scale > 0) return ViewAroundCentre(center) && CheckBox();
+        // Without an area, a size chooses one too, around the centre.
+        if (center != nullptr || scale > 0 || width > 0 || height > 0) return ViewAroundCentre(center) && CheckBox();
         map.box = Extent(crs);
         return SizeFromShape();
     }
@@ -192,7 +194,8 @@ private:
                 return Fail("subset must read like Lat(40:60),Lon(-10:20)");
             }
             const int axis = AxisOf(part.substr(0, open), in);
-            if (axis < 0 || seen[axis]) return Fail("subset names each axis of subset-crs once: Lon and Lat, or E and N");
+            if (axis < 0 || seen[axis])
+                return Fail("subset names each axis of subset-crs once: Lon and Lat, or E and N");
             seen[axis] = true;
             if (colon == std::string::npos || colon < open) return Fail("subset takes a range on each axis, low:high");
             double* ends = axis == 0 ? x : y;
@@ -213,7 +216,8 @@ private:
     static int AxisOf(const std::string& name, OgcCrs in) {
         const bool geographic = GridOf(in) == MapCrs::LonLat;
         const std::vector<const char*> axes[2] = {
-            geographic ? std::vector<const char*>{"lon", "long", "longitude"} : std::vector<const char*>{"e", "x", "easting"},
+            geographic ? std::vector<const char*>{"lon", "long", "longitude"}
+                       : std::vector<const char*>{"e", "x", "easting"},
             geographic ? std::vector<const char*>{"lat", "latitude"} : std::vector<const char*>{"n", "y", "northing"}};
         for (int axis = 0; axis < 2; ++axis) {
             for (const char* candidate : axes[axis]) {

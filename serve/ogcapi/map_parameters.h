@@ -25,9 +25,12 @@ struct MapParameterError {
 
 // Reads the area, CRS and size into `map` (crs, box, width, height);
 // `crs` is the CRS the answer is in. Whatever is not given is filled in:
-// the area is the layers' whole extent, or a view around a centre at a
-// scale; a missing side follows the area's shape; with neither side nor
-// scale the longer side is 1024 pixels.
+// given an area, a missing side follows its shape (with neither side nor
+// scale the longer is 1024 pixels); without one, the view is around the
+// centre (the extent's by default) at the scale (the whole extent's at
+// 1024 pixels by default), of the size given, a missing side as long as
+// the other, 1024 pixels square by default; with none of these, the
+// layers' whole extent, 1024 pixels on its longer side.
 bool ReadMapView(const QueryParameters& query, MapRequest& map, OgcCrs& crs, MapParameterError& error);
 
 // Reads the background into `map`, whose format is set: without bgcolor

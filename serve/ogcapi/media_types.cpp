@@ -64,7 +64,8 @@ Range ReadRange(std::string_view text) {
     range.subtype = slash == std::string_view::npos ? std::string_view() : TrimBlanks(essence.substr(slash + 1));
     for (size_t at = text.find(';'); at != std::string_view::npos;) {
         const size_t next = text.find(';', at + 1);
-        const std::string_view parameter = TrimBlanks(text.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
+        const std::string_view parameter =
+            TrimBlanks(text.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
         if (parameter.size() > 2 && Lower(parameter[0]) == 'q' && parameter[1] == '=') {
             const std::string value(TrimBlanks(parameter.substr(2)).substr(0, 8));
             char* end = nullptr;
@@ -125,7 +126,8 @@ bool Negotiate(const std::vector<OgcFormat>& offers, const std::string* accept, 
     const std::string_view header(*accept);
     for (size_t start = 0; start <= header.size() && ranges.size() < kMaxRanges;) {
         const size_t end = std::min(header.find(',', start), header.size());
-        if (!TrimBlanks(header.substr(start, end - start)).empty()) ranges.push_back(ReadRange(header.substr(start, end - start)));
+        if (!TrimBlanks(header.substr(start, end - start)).empty())
+            ranges.push_back(ReadRange(header.substr(start, end - start)));
         start = end + 1;
     }
     double best = 0;

@@ -30,8 +30,7 @@ const char* CrsUri(OgcCrs crs) {
 
 bool ParseCrs(const std::string& text, OgcCrs& crs) {
     for (const CrsNames& names : kNames) {
-        if (text == kHttp + names.path || text == kHttps + names.path ||
-            text == "[" + std::string(names.curie) + "]") {
+        if (text == kHttp + names.path || text == kHttps + names.path || text == "[" + std::string(names.curie) + "]") {
             crs = names.crs;
             return true;
         }

@@ -18,7 +18,8 @@ Json LandingPage(const ServiceDescription& d, const DocumentLinks& links) {
     // Each relation under both its names: clients look for either.
     for (const char* rel : {"conformance", "data"}) {
         const std::string path = rel[0] == 'c' ? "/conformance" : "/collections";
-        const std::string title = rel[0] == 'c' ? "The conformance classes the API declares" : "The collections: the layers";
+        const std::string title =
+            rel[0] == 'c' ? "The conformance classes the API declares" : "The collections: the layers";
         list.push_back(links.To(path, rel, title));
         list.push_back(links.To(path, OgcRelation(rel), title));
     }
@@ -27,15 +28,16 @@ Json LandingPage(const ServiceDescription& d, const DocumentLinks& links) {
 }
 
 Json Conformance(const DocumentLinks& links) {
-    return Json{{"conformsTo", ConformanceClasses()}, {"links", links.SelfAndAlternate("/conformance", "This document")}};
+    return Json{{"conformsTo", ConformanceClasses()},
+                {"links", links.SelfAndAlternate("/conformance", "This document")}};
 }
 
 Json CollectionOf(const LayerDescription& layer, const ServiceDescription& d, const DocumentLinks& links) {
     const std::string path = "/collections/" + layer.name;
     Json list = links.SelfAndAlternate(path, layer.title);
     for (OgcFormat format : {OgcFormat::Png, OgcFormat::Jpeg}) {
-        list.push_back(links.Image(path + "/map", OgcRelation("map"), format,
-                                   layer.title + ", drawn as " + MediaTypeOf(format)));
+        list.push_back(
+            links.Image(path + "/map", OgcRelation("map"), format, layer.title + ", drawn as " + MediaTypeOf(format)));
     }
     list.push_back(links.To(path + "/map/tiles", OgcRelation("tilesets-map"), layer.title + ", as tiles"));
     if (!layer.attributionUrl.empty()) {
@@ -118,7 +120,8 @@ OgcDocument DocumentFor(const OgcApiRequest& request, const ServiceDescription& 
         case OgcResource::Collection:
             if (layer != nullptr) return {layerTitle, CollectionOf(*layer, d, links)};
             break;
-        case OgcResource::Tilesets: return {layerTitle + ": tilesets", TilesetsDocument(request.collection, layerTitle, links)};
+        case OgcResource::Tilesets:
+            return {layerTitle + ": tilesets", TilesetsDocument(request.collection, layerTitle, links)};
         case OgcResource::Tileset:
             return {layerTitle + " in " + request.matrixSet->identifier,
                     TilesetDocument(request.collection, layerTitle, *request.matrixSet, d.maxZoom, links)};

@@ -13,9 +13,8 @@ constexpr size_t kMaxPathBytes = 512;
 const std::vector<std::string> kDocumentParameters = {"f"};
 const std::vector<std::string> kTileParameters = {"f", "bgcolor", "transparent", "void-color", "void-transparent"};
 const std::vector<std::string> kMapParameters = {
-    "f",      "bbox",   "bbox-crs",          "subset",  "subset-crs",  "center",     "center-crs",
-    "crs",    "width",  "height",            "scale-denominator", "bgcolor", "transparent", "void-color",
-    "void-transparent"};
+    "f",     "bbox",   "bbox-crs",          "subset",  "subset-crs",  "center",     "center-crs",      "crs",
+    "width", "height", "scale-denominator", "bgcolor", "transparent", "void-color", "void-transparent"};
 
 class Reader {
 public:
@@ -55,7 +54,7 @@ private:
             return false;
         } else {
             const OgcResource byLength[] = {OgcResource::Collections, OgcResource::Collection, OgcResource::Map,
-                                            OgcResource::Tilesets,    OgcResource::Tileset};
+                                            OgcResource::Tilesets, OgcResource::Tileset};
             if (n <= 5) {
                 resource = byLength[n - 1];
             } else if (n == 8) {
@@ -91,7 +90,8 @@ private:
         request.matrixSet = FindTileMatrixSet(name);
         if (request.matrixSet == nullptr) {
             std::string sets;
-            for (const TileMatrixSet* set : AllTileMatrixSets()) sets += (sets.empty() ? "" : ", ") + std::string(set->identifier);
+            for (const TileMatrixSet* set : AllTileMatrixSets())
+                sets += (sets.empty() ? "" : ", ") + std::string(set->identifier);
             return NotFound("no tile matrix set '" + name.substr(0, 64) + "': the sets are " + sets);
         }
         return true;
@@ -105,9 +105,10 @@ private:
         }
         request.level = static_cast<int32_t>(level);
         const uint32_t rows = MatrixHeight(set, request.level), columns = MatrixWidth(set, request.level);
-        if (!ParseWholeNumber(row, 0, rows - 1, request.row) || !ParseWholeNumber(column, 0, columns - 1, request.column)) {
-            return NotFound("tile matrix " + matrix + " has rows 0 to " + std::to_string(rows - 1) + " and columns 0 to " +
-                            std::to_string(columns - 1));
+        if (!ParseWholeNumber(row, 0, rows - 1, request.row) ||
+            !ParseWholeNumber(column, 0, columns - 1, request.column)) {
+            return NotFound("tile matrix " + matrix + " has rows 0 to " + std::to_string(rows - 1) +
+                            " and columns 0 to " + std::to_string(columns - 1));
         }
         return true;
     }
@@ -138,7 +139,8 @@ private:
 
     std::vector<OgcFormat> Offers() const {
         if (request.Image()) return {OgcFormat::Png, OgcFormat::Jpeg};
-        if (request.resource == OgcResource::ApiDefinition) return {OgcFormat::OpenApi, OgcFormat::Json, OgcFormat::Html};
+        if (request.resource == OgcResource::ApiDefinition)
+            return {OgcFormat::OpenApi, OgcFormat::Json, OgcFormat::Html};
         return {OgcFormat::Json, OgcFormat::Html};
     }
 
@@ -162,7 +164,8 @@ private:
     }
 
     bool NotAcceptable(const std::vector<OgcFormat>& offers, std::string message) {
-        for (size_t i = 0; i < offers.size(); ++i) message += (i == 0 ? "" : ", ") + std::string(MediaTypeOf(offers[i]));
+        for (size_t i = 0; i < offers.size(); ++i)
+            message += (i == 0 ? "" : ", ") + std::string(MediaTypeOf(offers[i]));
         return Fail(406, "NotAcceptable", std::move(message));
     }
 

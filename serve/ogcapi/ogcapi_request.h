@@ -29,14 +29,14 @@ enum class OgcResource {
 
 struct OgcApiRequest {
     OgcResource resource = OgcResource::Landing;
-    std::string collection;                  // Collection and below: a served layer
+    std::string collection;                    // Collection and below: a served layer
     const TileMatrixSet* matrixSet = nullptr;  // Tileset, Tile, TileMatrixSet
-    int32_t level = 0;                       // Tile
-    uint32_t row = 0, column = 0;            // Tile
+    int32_t level = 0;                         // Tile
+    uint32_t row = 0, column = 0;              // Tile
     OgcFormat format = OgcFormat::Json;
-    bool formatFromAccept = false;           // chosen by the Accept header, not by f
-    MapRequest map;                          // Map and Tile: what to draw
-    OgcCrs crs = OgcCrs::Crs84;              // Map: the CRS its answer is in
+    bool formatFromAccept = false;  // chosen by the Accept header, not by f
+    MapRequest map;                 // Map and Tile: what to draw
+    OgcCrs crs = OgcCrs::Crs84;     // Map: the CRS its answer is in
 
     // A map or a tile, as opposed to a document.
     bool Image() const { return resource == OgcResource::Map || resource == OgcResource::Tile; }

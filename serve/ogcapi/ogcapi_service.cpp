@@ -72,9 +72,10 @@ DoorAnswer OgcApiService::Answer(const ParsedOgcApi& parsed, const std::string& 
     if (!parsed.valid) return Problem(parsed.error.status, parsed.error.code, parsed.error.message);
     const OgcApiRequest& request = parsed.request;
     if (request.Image()) {
-        DoorAnswer answer = MapAnswer(maps.Make(request.map, deadline), [](const FailureReport& report, const std::string& message) {
-            return Problem(report.status, report.code, message);
-        });
+        DoorAnswer answer =
+            MapAnswer(maps.Make(request.map, deadline), [](const FailureReport& report, const std::string& message) {
+                return Problem(report.status, report.code, message);
+            });
         if (answer.status == 200 && request.resource == OgcResource::Map) AddMapHeaders(request, answer);
         return answer;
     }

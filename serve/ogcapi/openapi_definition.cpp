@@ -15,7 +15,10 @@ Json Reference(const char* kind, const std::string& name) {
 }
 
 Json Parameter(const char* name, const char* in, const char* description, Json schema) {
-    return Json{{"name", name}, {"in", in}, {"description", description}, {"required", std::string(in) == "path"},
+    return Json{{"name", name},
+                {"in", in},
+                {"description", description},
+                {"required", std::string(in) == "path"},
                 {"schema", std::move(schema)}};
 }
 
@@ -31,40 +34,50 @@ Json Parameters() {
     };
     const auto side = [](uint32_t limit) { return Json{{"type", "integer"}, {"minimum", 1}, {"maximum", limit}}; };
     Json p{
-        {"f-metadata", Parameter("f", "query", "The format of the document: json or html (default: by the Accept header, "
-                                               "else json).",
+        {"f-metadata", Parameter("f", "query",
+                                 "The format of the document: json or html (default: by the Accept header, "
+                                 "else json).",
                                  {{"type", "string"}, {"enum", {"json", "html"}}})},
-        {"f-map", Parameter("f", "query", "The format of the image: png or jpeg (default: by the Accept header, else png).",
-                            {{"type", "string"}, {"enum", {"png", "jpeg"}}})},
+        {"f-map",
+         Parameter("f", "query", "The format of the image: png or jpeg (default: by the Accept header, else png).",
+                   {{"type", "string"}, {"enum", {"png", "jpeg"}}})},
         {"collectionId", Parameter("collectionId", "path", "A layer.", {{"type", "string"}, {"enum", layers}})},
-        {"tileMatrixSetId", Parameter("tileMatrixSetId", "path", "A tile matrix set.", {{"type", "string"}, {"enum", sets}})},
-        {"tileMatrix", Parameter("tileMatrix", "path", "A level of the tile matrix set, from 0.", {{"type", "string"}})},
-        {"tileRow", Parameter("tileRow", "path", "A row of the tile matrix, from 0 at the top.", {{"type", "integer"}, {"minimum", 0}})},
-        {"tileCol", Parameter("tileCol", "path", "A column of the tile matrix, from 0 at the left.", {{"type", "integer"}, {"minimum", 0}})},
-        {"bbox", Parameter("bbox", "query", "The map's outer edges: lower corner, upper corner, in bbox-crs's axis order. "
-                                            "A west edge east of the east edge crosses longitude 180.", numbers(4))},
+        {"tileMatrixSetId",
+         Parameter("tileMatrixSetId", "path", "A tile matrix set.", {{"type", "string"}, {"enum", sets}})},
+        {"tileMatrix",
+         Parameter("tileMatrix", "path", "A level of the tile matrix set, from 0.", {{"type", "string"}})},
+        {"tileRow", Parameter("tileRow", "path", "A row of the tile matrix, from 0 at the top.",
+                              {{"type", "integer"}, {"minimum", 0}})},
+        {"tileCol", Parameter("tileCol", "path", "A column of the tile matrix, from 0 at the left.",
+                              {{"type", "integer"}, {"minimum", 0}})},
+        {"bbox", Parameter("bbox", "query",
+                           "The map's outer edges: lower corner, upper corner, in bbox-crs's axis order. "
+                           "A west edge east of the east edge crosses longitude 180.",
+                           numbers(4))},
         {"bbox-crs", Parameter("bbox-crs", "query", "The CRS of bbox.", crs)},
-        {"subset", Parameter("subset", "query", "The map's area as ranges, e.g. Lat(40:60),Lon(-10:20); * for an open end.",
-                             {{"type", "string"}})},
+        {"subset",
+         Parameter("subset", "query", "The map's area as ranges, e.g. Lat(40:60),Lon(-10:20); * for an open end.",
+                   {{"type", "string"}})},
         {"subset-crs", Parameter("subset-crs", "query", "The CRS of subset.", crs)},
         {"center", Parameter("center", "query", "The map's centre, in center-crs's axis order.", numbers(2))},
         {"center-crs", Parameter("center-crs", "query", "The CRS of center.", crs)},
         {"crs", Parameter("crs", "query", "The CRS of the map.", crs)},
         {"width", Parameter("width", "query", "The map's width in pixels.", side(kMaxImageWidth))},
         {"height", Parameter("height", "query", "The map's height in pixels.", side(kMaxImageHeight))},
-        {"scale-denominator", Parameter("scale-denominator", "query",
-                                        "The map's scale, for 0.28 mm pixels, at the middle of its area.",
-                                        {{"type", "number"}, {"exclusiveMinimum", 0}})},
-        {"bgcolor", Parameter("bgcolor", "query", "The colour where there are no tiles: 0xRRGGBB or a W3C web colour name.",
-                              colour)},
+        {"scale-denominator",
+         Parameter("scale-denominator", "query", "The map's scale, for 0.28 mm pixels, at the middle of its area.",
+                   {{"type", "number"}, {"minimum", 0}, {"exclusiveMinimum", true}})},
+        {"bgcolor", Parameter("bgcolor", "query",
+                              "The colour where there are no tiles: 0xRRGGBB or a W3C web colour name.", colour)},
         {"transparent", Parameter("transparent", "query",
                                   "Whether what has no tiles is clear (PNG): true without bgcolor, false with it.",
                                   {{"type", "boolean"}})},
-        {"void-color", Parameter("void-color", "query", "The colour beyond the CRS's own edges (default: as bgcolor).",
-                                 colour)},
-        {"void-transparent", Parameter("void-transparent", "query",
-                                       "Whether what lies beyond the CRS's own edges is clear (default: as transparent).",
-                                       {{"type", "boolean"}})},
+        {"void-color",
+         Parameter("void-color", "query", "The colour beyond the CRS's own edges (default: as bgcolor).", colour)},
+        {"void-transparent",
+         Parameter("void-transparent", "query",
+                   "Whether what lies beyond the CRS's own edges is clear (default: as transparent).",
+                   {{"type", "boolean"}})},
     };
     for (const char* name : {"bbox", "center"}) {
         p[name]["style"] = "form";
@@ -77,7 +90,7 @@ Json Answers(const std::vector<std::pair<const char*, const char*>>& content) {
     Json types = Json::object();
     for (const auto& [type, schema] : content) {
         types[type] = Json{{"schema", std::string(schema) == "binary" ? Json{{"type", "string"}, {"format", "binary"}}
-                                                                       : Json{{"type", schema}}}};
+                                                                      : Json{{"type", schema}}}};
     }
     Json answers{{"200", {{"description", "The resource."}, {"content", types}}}};
     for (const char* status : {"400", "404", "406", "500"}) answers[status] = Reference("responses", "Problem");
@@ -98,23 +111,25 @@ Json OpenApiDefinition(const ServiceDescription& d, const std::string& root) {
     const char* const map = "/collections/{collectionId}/map";
     Json paths{
         {"/", Operation("getLandingPage", "The landing page.", {"f-metadata"}, document)},
-        {"/conformance", Operation("getConformance", "The conformance classes the API declares.", {"f-metadata"}, document)},
-        {"/api", Operation("getApiDefinition", "This definition.", {"f-metadata"},
-                           Answers({{"application/vnd.oai.openapi+json;version=3.0", "object"}, {"text/html", "string"}}))},
+        {"/conformance",
+         Operation("getConformance", "The conformance classes the API declares.", {"f-metadata"}, document)},
+        {"/api",
+         Operation("getApiDefinition", "This definition.", {"f-metadata"},
+                   Answers({{"application/vnd.oai.openapi+json;version=3.0", "object"}, {"text/html", "string"}}))},
         {"/collections", Operation("getCollections", "The collections: one per layer.", {"f-metadata"}, document)},
         {"/collections/{collectionId}",
          Operation("getCollection", "A layer's description.", {"collectionId", "f-metadata"}, document)},
-        {map, Operation("getCollectionMap", "A layer as a map.",
-                        {"collectionId", "bbox", "bbox-crs", "subset", "subset-crs", "center", "center-crs", "crs", "width",
-                         "height", "scale-denominator", "bgcolor", "transparent", "void-color", "void-transparent",
-                         "f-map"},
-                        image)},
+        {map,
+         Operation("getCollectionMap", "A layer as a map.",
+                   {"collectionId", "bbox", "bbox-crs", "subset", "subset-crs", "center", "center-crs", "crs", "width",
+                    "height", "scale-denominator", "bgcolor", "transparent", "void-color", "void-transparent", "f-map"},
+                   image)},
         {std::string(map) + "/tiles",
-         Operation("getCollectionMapTileSets", "A layer's tilesets, one per tile matrix set.", {"collectionId", "f-metadata"},
-                   document)},
+         Operation("getCollectionMapTileSets", "A layer's tilesets, one per tile matrix set.",
+                   {"collectionId", "f-metadata"}, document)},
         {std::string(map) + "/tiles/{tileMatrixSetId}",
-         Operation("getCollectionMapTileSet", "A tileset's metadata.", {"collectionId", "tileMatrixSetId", "f-metadata"},
-                   document)},
+         Operation("getCollectionMapTileSet", "A tileset's metadata.",
+                   {"collectionId", "tileMatrixSetId", "f-metadata"}, document)},
         {std::string(map) + "/tiles/{tileMatrixSetId}/{tileMatrix}/{tileRow}/{tileCol}",
          Operation("getCollectionMapTile", "A tile of a layer's map.",
                    {"collectionId", "tileMatrixSetId", "tileMatrix", "tileRow", "tileCol", "bgcolor", "transparent",
@@ -124,15 +139,14 @@ Json OpenApiDefinition(const ServiceDescription& d, const std::string& root) {
         {"/tileMatrixSets/{tileMatrixSetId}",
          Operation("getTileMatrixSet", "A tile matrix set's definition.", {"tileMatrixSetId", "f-metadata"}, document)},
     };
-    const Json problem{
-        {"type", "object"},
-        {"required", {"title", "status"}},
-        {"properties",
-         {{"type", {{"type", "string"}}},
-          {"title", {{"type", "string"}}},
-          {"status", {{"type", "integer"}}},
-          {"detail", {{"type", "string"}}},
-          {"code", {{"type", "string"}}}}}};
+    const Json problem{{"type", "object"},
+                       {"required", {"title", "status"}},
+                       {"properties",
+                        {{"type", {{"type", "string"}}},
+                         {"title", {{"type", "string"}}},
+                         {"status", {{"type", "integer"}}},
+                         {"detail", {{"type", "string"}}},
+                         {"code", {{"type", "string"}}}}}};
     Json info{{"title", d.title},
               {"description", d.abstract},
               {"version", "1.0.0"},

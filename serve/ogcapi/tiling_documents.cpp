@@ -66,9 +66,9 @@ Json TilesetSummary(const std::string& layer, const std::string& layerTitle, con
     Json summary{{"title", layerTitle + " in " + set.identifier}, {"dataType", "map"}, {"crs", CrsUri(CrsOf(set))}};
     const Json identification = Identification(set);
     if (identification.contains("uri")) summary["tileMatrixSetURI"] = identification["uri"];
-    summary["links"] = Json::array(
-        {links.To("/collections/" + layer + "/map/tiles/" + set.identifier, "self", summary["title"].get<std::string>()),
-         links.To(SetPath(set), OgcRelation("tiling-scheme"), Title(set))});
+    summary["links"] = Json::array({links.To("/collections/" + layer + "/map/tiles/" + set.identifier, "self",
+                                             summary["title"].get<std::string>()),
+                                    links.To(SetPath(set), OgcRelation("tiling-scheme"), Title(set))});
     return summary;
 }
 
@@ -79,19 +79,21 @@ Json TilesetsDocument(const std::string& layer, const std::string& layerTitle, c
     Json list = links.SelfAndAlternate(path + "/map/tiles", layerTitle + ": tilesets");
     list.push_back(links.To(path, OgcRelation("geodata"), layerTitle));
     Json tilesets = Json::array();
-    for (const TileMatrixSet* set : AllTileMatrixSets()) tilesets.push_back(TilesetSummary(layer, layerTitle, *set, links));
+    for (const TileMatrixSet* set : AllTileMatrixSets())
+        tilesets.push_back(TilesetSummary(layer, layerTitle, *set, links));
     return Json{{"links", list}, {"tilesets", tilesets}};
 }
 
-Json TilesetDocument(const std::string& layer, const std::string& layerTitle, const TileMatrixSet& set,
-                     int32_t maxZoom, const DocumentLinks& links) {
+Json TilesetDocument(const std::string& layer, const std::string& layerTitle, const TileMatrixSet& set, int32_t maxZoom,
+                     const DocumentLinks& links) {
     Json tileset = TilesetSummary(layer, layerTitle, set, links);
     const std::string path = "/collections/" + layer + "/map/tiles/" + set.identifier;
     Json list = links.SelfAndAlternate(path, tileset["title"].get<std::string>());
     list.push_back(tileset["links"][1]);
     for (OgcFormat format : {OgcFormat::Png, OgcFormat::Jpeg}) {
-        Json item = DocumentLinks::Link(links.Root() + path + "/{tileMatrix}/{tileRow}/{tileCol}?f=" + FormatName(format),
-                                        "item", MediaTypeOf(format), std::string("A tile, as ") + MediaTypeOf(format));
+        Json item =
+            DocumentLinks::Link(links.Root() + path + "/{tileMatrix}/{tileRow}/{tileCol}?f=" + FormatName(format),
+                                "item", MediaTypeOf(format), std::string("A tile, as ") + MediaTypeOf(format));
         item["templated"] = true;
         list.push_back(item);
     }

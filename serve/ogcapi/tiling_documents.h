@@ -13,11 +13,12 @@
 // and the tile matrix sets' definitions. Every set drawing/ offers is
 // listed.
 
-nlohmann::ordered_json TilesetsDocument(const std::string& layer, const std::string& layerTitle, const DocumentLinks& links);
+nlohmann::ordered_json TilesetsDocument(const std::string& layer, const std::string& layerTitle,
+                                        const DocumentLinks& links);
 
 // `maxZoom` is the tile set's deepest plug-in zoom: the levels offered.
-nlohmann::ordered_json TilesetDocument(const std::string& layer, const std::string& layerTitle, const TileMatrixSet& set,
-                               int32_t maxZoom, const DocumentLinks& links);
+nlohmann::ordered_json TilesetDocument(const std::string& layer, const std::string& layerTitle,
+                                       const TileMatrixSet& set, int32_t maxZoom, const DocumentLinks& links);
 
 nlohmann::ordered_json TileMatrixSetsDocument(const DocumentLinks& links);
 

@@ -106,6 +106,8 @@ TEST(OgcApiRequest, DrawsTheMapItsParametersDescribe) {
          200, OgcCrs::Epsg4326, {0, 0, 90, N}, 90, 85, 0xFFFFFF, true},
         {"subset=Lat(40:60),Lon(-10:20)&height=100", 200, OgcCrs::Crs84, {-10, 40, 20, 60}, 150, 100, 0xFFFFFF, true},
         {"subset=Lat(*:0)&width=360", 200, OgcCrs::Crs84, {-180, -N, 180, 0}, 360, 85, 0xFFFFFF, true},
+        // Without an area, a size takes the view of that size around the centre.
+        {"width=512&height=256", 200, OgcCrs::Crs84, {-90, -45, 90, 45}, 512, 256, 0xFFFFFF, true},
         {"center=0,0&width=100&height=50&" + tenth, 200, OgcCrs::Crs84, {-5, -2.5, 5, 2.5}, 100, 50, 0xFFFFFF, true},
         {"bbox=0,-5,10,5&" + tenth, 200, OgcCrs::Crs84, {0, -5, 10, 5}, 100, 100, 0xFFFFFF, true},
         {"bbox=0,0,1,1&bgcolor=0x102030", 200, OgcCrs::Crs84, {0, 0, 1, 1}, 1024, 1024, 0x102030, false},
