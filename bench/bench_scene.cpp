@@ -3,6 +3,8 @@
 #include <cmath>
 #include <mutex>
 
+#include "projection/mercator.h"
+
 namespace {
 
 constexpr size_t kTileBytes3 = 256 * 256 * 3;
@@ -25,8 +27,6 @@ const std::vector<uint8_t>& Pictures(int32_t bytesPerPixel) {
     });
     return pictures[slot];
 }
-
-constexpr double kPi = 3.14159265358979323846;
 
 }  // namespace
 
@@ -56,14 +56,14 @@ DataRequestBlock ScaledRequest(uint32_t size, double scale, int32_t layerId) {
     r.west = 5.3;
     r.east = r.west + span;
     r.north = 50.2;
-    const double northY = std::asinh(std::tan(r.north * kPi / 180));
-    r.south = std::atan(std::sinh(northY - span * kPi / 180)) * 180 / kPi;
+    // As tall as it is wide in world pixels.
+    const double side = MercatorX(r.east, 1) - MercatorX(r.west, 1);
+    r.south = LatitudeOfMercatorY(MercatorY(r.north, 1) + side, 1);
     return r;
 }
 
 BenchScene::BenchScene(const DataRequestBlock& request, int32_t bytesPerPixel) : bytesPerPixel(bytesPerPixel) {
-    const ZarvoCoordTransform map(LayerKind::Map, u"map");
-    range = RequestTileRange(map, request);
+    range = RequestTileRange(request);
     const std::vector<uint8_t>& pictures = Pictures(bytesPerPixel);
     const size_t bytes = bytesPerPixel == 4 ? kTileBytes4 : kTileBytes3;
     for (size_t k = 0; k < range.Count(); ++k) {

@@ -11,6 +11,7 @@
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "layers/zarvo_src_layer.h"
+#include "projection/mercator.h"
 
 namespace {
 
@@ -46,13 +47,9 @@ void BM_BuildRequest(benchmark::State& state) {
 // The most tiles one request may have: 256 x 256 at zoom 12.
 DataRequestBlock LargestRequest() {
     const int32_t zoom = 12;
-    const double scale = std::ldexp(1.0, zoom - 1);
     const double offset = std::ldexp(1.0, zoom + 9);
-    const auto longitude = [&](double x) { return (x / scale - 128.0) / 0.7111111111111111; };
-    const auto latitude = [&](double y) {
-        const double m = (128.0 - (y - offset) / scale) / 40.743665431525;
-        return std::atan(std::sinh(m)) * 57.29577951308232;
-    };
+    const auto longitude = [&](double x) { return LongitudeOfWorldX(x, zoom); };
+    const auto latitude = [&](double y) { return LatitudeOfWorldY(y, zoom); };
     // Tile-aligned corners, moved inward past the two-pixel margin.
     const double x0 = 64 * 1024 + 2.5;
     const double y0 = offset + 160 * 1024 + 2.5;

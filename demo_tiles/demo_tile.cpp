@@ -98,11 +98,10 @@ TileTerrain ComputeTileTerrain(int zoom, int column, int row) {
     const int top = (1 << zoom) - 1 - row;  // rows counted from the north
     const int octaves = OctavesFor(360.0 / (256.0 * scale));
     for (int b = 0; b < kTile; ++b) {
-        // The pixel centre's latitude, by inverting the projection.
-        const double mercator = (128.0 - (static_cast<double>(top) * kTile + b + 0.5) / scale) / 40.743665431525;
-        const double lat = std::atan(std::sinh(mercator)) * 57.29577951308232;
+        // The pixel centre's latitude and longitude.
+        const double lat = LatitudeOfMercatorY(static_cast<double>(top) * kTile + b + 0.5, scale);
         for (int a = 0; a < kTile; ++a) {
-            const double lon = ((static_cast<double>(column) * kTile + a + 0.5) / scale - 128.0) / 0.7111111111111111;
+            const double lon = LongitudeOfMercatorX(static_cast<double>(column) * kTile + a + 0.5, scale);
             terrain.elevation[static_cast<size_t>(b) * kTile + a] = Elevation(lon, lat, octaves);
         }
     }

@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "host/world_edges.h"
 #include "projection/mercator.h"
 #include "projection/power_of_two.h"
 #include "projection/tile_range.h"
-#include "projection/zarvo_coord_transform.h"
 #include "projection/zoom.h"
 
 namespace {
-
-// The plug-in's own constants (projection/mercator.cpp), for the inverse.
-constexpr double kRadiansPerDegree = 0.017453292519943295;
-constexpr double kPixelsPerRadian = 40.743665431525;
 
 // Request positions are multiples of 2^-kFraction degrees, small enough that
 // every position the plug-in steps to (first + i * step, |value| < 2^10)
@@ -127,8 +121,7 @@ Ramp ColumnRamp(const PixelGrid& grid, double shiftDegrees, int64_t blockStart) 
 }
 
 size_t TileCount(const DataRequestBlock& request) {
-    static const ZarvoCoordTransform transform(LayerKind::Map, u"map");
-    const TileRange range = RequestTileRange(transform, request);
+    const TileRange range = RequestTileRange(request);
     return range.Empty() ? SIZE_MAX : range.Count();
 }
 
@@ -297,11 +290,7 @@ PixelGrid GridFromCentres(double west, double south, double east, double north, 
 }
 
 double ShiftedLatitude(double lat, double shift, int32_t zoom) {
-    // y / scale = 128 - atanh(sin(lat)) * kPixelsPerRadian; moving y north by
-    // `shift` adds shift / (scale * kPixelsPerRadian) to the atanh.
-    const double scale = PowerOfTwo(zoom - 1);
-    const double t = std::atanh(std::sin(lat * kRadiansPerDegree)) + shift / (scale * kPixelsPerRadian);
-    return std::asin(std::tanh(t)) / kRadiansPerDegree;
+    return LatitudeNorthOf(lat, shift, PowerOfTwo(zoom - 1));
 }
 
 RenderPlan PlanRender(const PixelGrid& grid, const PlacementPolicy& policy, const SegmentLimits& limits) {

@@ -181,20 +181,6 @@ void KVL_CALL PluginHost::OnEvent(int32_t result, DownloadJob* job, LayerImage* 
     }
 }
 
-RenderOutcome PluginHost::Render(int32_t layerId, int32_t zoom, const SampledBox& box, uint32_t width,
-                                 uint32_t height, const TileProvider& provider) {
-    DataRequestBlock request{};
-    request.zoom = zoom;
-    request.layerId = layerId;
-    request.width = width;
-    request.height = height;
-    request.west = box.west;
-    request.south = box.south;
-    request.east = box.east;
-    request.north = box.north;
-    return Render(request, provider);
-}
-
 RenderOutcome PluginHost::Render(const DataRequestBlock& asked, const TileProvider& provider) {
     Job job;
     job.host = this;
@@ -216,7 +202,6 @@ RenderOutcome PluginHost::Render(const DataRequestBlock& asked, const TileProvid
     RenderOutcome outcome;
     std::lock_guard<std::mutex> lock(job.mutex);
     if (started != ZARVO_REQUEST_STARTED) {
-        outcome.code = started;
         if (started == ZARVO_REQUEST_REFUSED && job.refusal != RenderFailure::None) {
             outcome.failure = job.refusal;
             outcome.message = job.message;
@@ -230,7 +215,6 @@ RenderOutcome PluginHost::Render(const DataRequestBlock& asked, const TileProvid
         outcome.message = "request refused (" + std::to_string(started) + "): " + DescribeRequestResult(started);
         return outcome;
     }
-    outcome.code = job.eventResult;
     if (!job.eventSeen) {
         outcome.failure = RenderFailure::PluginFailure;
         outcome.message = "the plug-in ended the job without an event";

@@ -47,7 +47,6 @@
 
 #include "host/plugin_library.h"
 #include "host/rgb_image.h"
-#include "host/sampled_box.h"
 
 // Why a render has no raster.
 enum class RenderFailure {
@@ -89,7 +88,6 @@ using TileProvider = std::function<ProvidedTiles(const std::vector<std::string>&
 struct RenderOutcome {
     RenderFailure failure = RenderFailure::None;
     std::string message;  // one line, when failed
-    int32_t code = 0;     // the plug-in's result or the host status behind the failure
     RgbImage raster;      // 3 bytes per pixel, when not failed
 
     bool Ok() const { return failure == RenderFailure::None; }
@@ -112,12 +110,9 @@ public:
     // does not know it.
     bool Bind(const std::string& layer, int32_t layerId);
 
-    // One raster of `width` x `height` pixels over `box` at `zoom` from the
-    // layer bound to `layerId`, its tiles from `provider`.
-    RenderOutcome Render(int32_t layerId, int32_t zoom, const SampledBox& box, uint32_t width, uint32_t height,
-                         const TileProvider& provider);
-    // The same for a request block as the caller built it; its host words
-    // are the host's own and are overwritten.
+    // One raster for a request block as the caller built it, from the layer
+    // bound to its layer id, its tiles from `provider`. The request's host
+    // words are the host's own and are overwritten.
     RenderOutcome Render(const DataRequestBlock& request, const TileProvider& provider);
 
 private:

@@ -25,28 +25,29 @@ TileCache::TileCache(size_t capacityBytes, TileBatchFetcher fetcher, FetchPoolLi
 
 TileCache::~TileCache() = default;
 
-// The addresses a request claimed to fetch. Whatever way the request
-// leaves, they are settled (as failed, if not published): others may be
-// waiting for them and would otherwise wait for ever.
+// The tiles a request claimed to fetch. Whatever way the request leaves,
+// they are settled (as failed, if not published): others may be waiting for
+// them and would otherwise wait for ever.
 class TileCache::Claims {
 public:
     explicit Claims(TileCache& cache) : cache(cache) {}
     ~Claims() {
-        if (!settled) cache.Publish(urls, neededLater, entries, nullptr);
+        if (!settled) cache.Publish(keys, neededLater, entries, nullptr);
     }
     Claims(const Claims&) = delete;
     Claims& operator=(const Claims&) = delete;
 
     void Publish(std::vector<TileResult>& outcomes) {
         settled = true;
-        cache.Publish(urls, neededLater, entries, &outcomes);
+        cache.Publish(keys, neededLater, entries, &outcomes);
     }
     void Fail() {
         settled = true;
-        cache.Publish(urls, neededLater, entries, nullptr);
+        cache.Publish(keys, neededLater, entries, nullptr);
     }
 
-    std::vector<std::string> urls;
+    std::vector<std::string> keys;
+    std::vector<std::string> urls;  // where each is fetched from
     std::vector<bool> neededLater;
     std::vector<std::shared_ptr<Entry>> entries;
 
@@ -55,22 +56,24 @@ private:
     bool settled = false;
 };
 
-void TileCache::Claim(const std::vector<std::string>& urls, const std::vector<bool>& neededLater, Claims& claims,
+void TileCache::Claim(const std::vector<WantedTile>& tiles, const std::vector<bool>& neededLater, Claims& claims,
                       std::vector<std::shared_ptr<Entry>>& wanted) {
     const auto later = [&](size_t i) { return neededLater.empty() || neededLater[i]; };
-    wanted.resize(urls.size());
-    claims.urls.reserve(urls.size());
-    claims.neededLater.reserve(urls.size());
-    claims.entries.reserve(urls.size());
+    wanted.resize(tiles.size());
+    claims.keys.reserve(tiles.size());
+    claims.urls.reserve(tiles.size());
+    claims.neededLater.reserve(tiles.size());
+    claims.entries.reserve(tiles.size());
     std::lock_guard<std::mutex> lock(mutex);
-    for (size_t i = 0; i < urls.size(); ++i) {
-        auto found = entries.find(urls[i]);
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        auto found = entries.find(tiles[i].key);
         if (found == entries.end()) {
             auto entry = std::make_shared<Entry>();
-            claims.urls.push_back(urls[i]);
+            claims.keys.push_back(tiles[i].key);
+            claims.urls.push_back(tiles[i].url);
             claims.neededLater.push_back(later(i));
             claims.entries.push_back(entry);
-            entries.emplace(urls[i], entry);
+            entries.emplace(tiles[i].key, entry);
             wanted[i] = entry;
             continue;
         }
@@ -85,12 +88,12 @@ void TileCache::Claim(const std::vector<std::string>& urls, const std::vector<bo
     counters.fetched += claims.urls.size();
 }
 
-std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, Clock::time_point deadline) {
+std::vector<TileResult> TileCache::GetAll(const std::vector<WantedTile>& tiles, Clock::time_point deadline) {
     std::vector<std::shared_ptr<Entry>> wanted;
     // Shared with the fetch, which may outlast this call.
     const auto shared = std::make_shared<Claims>(*this);
     Claims& claims = *shared;
-    Claim(urls, {}, claims, wanted);
+    Claim(tiles, {}, claims, wanted);
 
     if (!claims.urls.empty()) {
         bool submitted = false;
@@ -120,8 +123,8 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, 
     } else {
         published.wait_until(lock, deadline, allReady);
     }
-    std::vector<TileResult> result(urls.size());
-    for (size_t i = 0; i < urls.size(); ++i) {
+    std::vector<TileResult> result(tiles.size());
+    for (size_t i = 0; i < tiles.size(); ++i) {
         if (wanted[i]->ready) {
             result[i] = wanted[i]->outcome;
         } else {
@@ -132,11 +135,11 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, 
     return result;
 }
 
-std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch,
+std::vector<TileResult> TileCache::GetAll(const std::vector<WantedTile>& tiles, const TileBatchFetcher& fetch,
                                           const std::vector<bool>& neededLater) {
     std::vector<std::shared_ptr<Entry>> wanted;
     Claims claims(*this);
-    Claim(urls, neededLater, claims, wanted);
+    Claim(tiles, neededLater, claims, wanted);
     // Others may be waiting for these: settle them before waiting ourselves.
     if (!claims.urls.empty()) Fetch(fetch, claims);
 
@@ -147,8 +150,8 @@ std::vector<TileResult> TileCache::GetAll(const std::vector<std::string>& urls, 
         }
         return true;
     });
-    std::vector<TileResult> result(urls.size());
-    for (size_t i = 0; i < urls.size(); ++i) result[i] = wanted[i]->outcome;
+    std::vector<TileResult> result(tiles.size());
+    for (size_t i = 0; i < tiles.size(); ++i) result[i] = wanted[i]->outcome;
     return result;
 }
 
@@ -173,7 +176,7 @@ void TileCache::Fetch(const TileBatchFetcher& fetch, Claims& claims) {
     }
 }
 
-void TileCache::Publish(const std::vector<std::string>& urls, const std::vector<bool>& neededLater,
+void TileCache::Publish(const std::vector<std::string>& keys, const std::vector<bool>& neededLater,
                         std::vector<std::shared_ptr<Entry>>& claimed, std::vector<TileResult>* outcomes) {
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -197,10 +200,10 @@ void TileCache::Publish(const std::vector<std::string>& urls, const std::vector<
                 try {
                     // What no later request needs goes first.
                     if (neededLater[i]) {
-                        ages.push_front(urls[i]);
+                        ages.push_front(keys[i]);
                         entry.age = ages.begin();
                     } else {
-                        ages.push_back(urls[i]);
+                        ages.push_back(keys[i]);
                         entry.age = std::prev(ages.end());
                     }
                     bytes += Footprint(entry.outcome);
@@ -212,7 +215,7 @@ void TileCache::Publish(const std::vector<std::string>& urls, const std::vector<
                 ++counters.failed;
             }
             if (!kept) {
-                auto found = entries.find(urls[i]);
+                auto found = entries.find(keys[i]);
                 if (found != entries.end() && found->second == claimed[i]) entries.erase(found);
             }
         }

@@ -27,6 +27,16 @@ struct TileResult {
     std::string error;                        // why, on failure
     bool skipped = false;                     // not tried: another tile of its batch failed first
     bool late = false;                        // not there by the deadline (the fetch's or the caller's)
+    bool undecodable = false;                 // fetched, but no tile
+};
+
+// One tile a caller wants: held under `key`, where the tile lies, and
+// fetched from `url`. One tile may be listed under several addresses (the
+// plug-in spreads tiles over several servers); it is fetched once, by the
+// address of whoever asks first.
+struct WantedTile {
+    std::string key;
+    std::string url;
 };
 
 // Fetches and decodes a batch of tile addresses: one outcome per address.
@@ -50,10 +60,10 @@ struct FetchPoolLimits {
     size_t queued = 64;  // batches waiting for a thread; more fail at once, as late
 };
 
-// Decoded tiles in memory, least recently used first out once their bytes
-// pass the bound. Requests that need a tile another request is fetching
-// wait for that fetch instead of starting their own. Failures are not kept:
-// the next request for the address tries again.
+// Decoded tiles in memory by their keys, least recently used first out once
+// their bytes pass the bound. Requests that need a tile another request is
+// fetching wait for that fetch instead of starting their own. Failures are
+// not kept: the next request for the tile tries again.
 class TileCache {
 public:
     using Clock = std::chrono::steady_clock;
@@ -65,17 +75,17 @@ public:
     TileCache(const TileCache&) = delete;
     TileCache& operator=(const TileCache&) = delete;
 
-    // One outcome per address, in order. Blocks until every address is
-    // decoded or has failed, or until `deadline`: what is not there by then
-    // is a late failure, and its fetch goes on to fill the cache.
-    std::vector<TileResult> GetAll(const std::vector<std::string>& urls,
+    // One outcome per tile, in order. Blocks until every tile is decoded or
+    // has failed, or until `deadline`: what is not there by then is a late
+    // failure, and its fetch goes on to fill the cache.
+    std::vector<TileResult> GetAll(const std::vector<WantedTile>& tiles,
                                    Clock::time_point deadline = Clock::time_point::max());
-    // As above, without a deadline: the addresses no other request holds or
-    // is fetching are fetched by `fetch` on the calling thread (with its own
+    // As above, without a deadline: the tiles no other request holds or is
+    // fetching are fetched by `fetch` on the calling thread (with its own
     // tile source) instead of the fetch threads. When `neededLater` is given
-    // (one flag per address), the addresses not flagged are the first to go:
-    // the caller knows that no later request needs them.
-    std::vector<TileResult> GetAll(const std::vector<std::string>& urls, const TileBatchFetcher& fetch,
+    // (one flag per tile), the tiles not flagged are the first to go: the
+    // caller knows that no later request needs them.
+    std::vector<TileResult> GetAll(const std::vector<WantedTile>& tiles, const TileBatchFetcher& fetch,
                                    const std::vector<bool>& neededLater = {});
 
     TileCacheStats Stats() const;
@@ -88,12 +98,12 @@ private:
     };
 
     class Claims;
-    // Claims the addresses nobody holds or fetches; `wanted` gets the entry
-    // of every address.
-    void Claim(const std::vector<std::string>& urls, const std::vector<bool>& neededLater, Claims& claims,
+    // Claims the tiles nobody holds or fetches; `wanted` gets the entry of
+    // every tile.
+    void Claim(const std::vector<WantedTile>& tiles, const std::vector<bool>& neededLater, Claims& claims,
                std::vector<std::shared_ptr<Entry>>& wanted);
     // Settles the claimed entries with `outcomes`, or as failed when null.
-    void Publish(const std::vector<std::string>& urls, const std::vector<bool>& neededLater,
+    void Publish(const std::vector<std::string>& keys, const std::vector<bool>& neededLater,
                  std::vector<std::shared_ptr<Entry>>& claimed, std::vector<TileResult>* outcomes);
     // Never throws; the claims are settled however it ends.
     static void Fetch(const TileBatchFetcher& fetch, Claims& claims);

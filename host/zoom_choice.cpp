@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "projection/mercator.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -20,4 +22,11 @@ int32_t ChooseZoom(double dx, double dy, double latitude, int32_t maxZoom) {
         if (tilePixel <= dx && tilePixel * shrink <= dy) return zoom;
     }
     return cap;
+}
+
+int32_t ChooseImageZoom(double dx, double dy, double south, double north, int32_t maxZoom) {
+    const double onTilesNorth = std::min(north, kWorldNorth);
+    const double onTilesSouth = std::max(south, kWorldSouth);
+    const double middle = onTilesNorth > onTilesSouth ? (onTilesNorth + onTilesSouth) / 2 : 0;
+    return ChooseZoom(dx, dy, middle, maxZoom);
 }

@@ -51,8 +51,3 @@ public:
     // Appends TileUrl(key) for each key, in order, after what `urls` holds.
     void TilesToUrls(const std::vector<TileKey>& keys, AddressList& urls) const;
 };
-
-// Bounds the memory one request can claim: a whole-world box at zoom 21
-// would otherwise ask for about 10^12 tiles. A 4K screen at one tile pixel
-// per screen pixel needs about 160.
-constexpr int64_t kMaxTilesPerRequest = 65536;

@@ -139,12 +139,15 @@ std::string ServiceAddress(const TileAddress& address) {
     return address.server + kServicePath + RelativeTilePath(address);
 }
 
-std::string WrapTileColumn(const std::string& url) {
-    TileAddress address;
-    // Beyond zoom 30 the column count does not fit; no service has those.
-    if (!ParseTileAddress(url, address) || address.z > 30) return url;
-    const int64_t columns = int64_t{1} << address.z;
-    if (address.x < columns) return url;
-    address.x %= columns;
-    return ServiceAddress(address);
+bool WorldTileAddress(const WorldTileKey& tile, const std::string& listed, TileAddress& address) {
+    if (!ParseTileAddress(listed, address) || address.z != int64_t{tile.zoom} - 1 || tile.OutsideWorld()) {
+        return false;
+    }
+    // The service counts rows from the south.
+    const int64_t columns = tile.WorldTiles();
+    if (address.y != columns - 1 - tile.row || address.x != tile.column + tile.wrap * columns) {
+        return false;
+    }
+    address.x = tile.column;
+    return true;
 }

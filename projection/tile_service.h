@@ -12,6 +12,7 @@
 #include <string>
 
 #include "projection/address_list.h"
+#include "projection/world_tile.h"
 
 // The service's layers, as the plug-in binds them and the hosts list them.
 constexpr const char* kServiceLayers[] = {"map", "aerial", "hybrid"};
@@ -41,10 +42,9 @@ std::string RelativeTilePath(const TileAddress& address);
 // The address again, as the service spells it.
 std::string ServiceAddress(const TileAddress& address);
 
-// The plug-in lists one tile column past the world's east edge for a box
-// within two pixels of the antimeridian (its cover reaches one pixel east
-// of every sample). No tile server has that column; longitude wraps, so it
-// is column 0 of the same zoom and row. Returns the address with its
-// column wrapped into the world, or unchanged when it already is or is not
-// a tile address.
-std::string WrapTileColumn(const std::string& url);
+// The address to fetch for world tile `tile`, which the plug-in listed as
+// `listed`: the same server, layer and image type, at the tile's column in
+// the world (the plug-in lists a column east of the last one at an address
+// no tile server has). False when `listed` is not the service's address of
+// that tile.
+bool WorldTileAddress(const WorldTileKey& tile, const std::string& listed, TileAddress& address);

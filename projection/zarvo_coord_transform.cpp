@@ -17,11 +17,7 @@ ZarvoCoordTransform::ZarvoCoordTransform(LayerKind kind, const std::u16string& n
     : kind(kind), layerName(name) {}
 
 WorldPoint ZarvoCoordTransform::ToWorldPixel(double lon, double lat, int32_t zoom) const {
-    WorldPoint p = MercatorProject(lon, lat, zoom - 1);
-    // Four world heights keep y positive for every latitude the sine clamp
-    // lets through (down to about -73.75 world pixels at zoom 1).
-    p.y += PowerOfTwo(zoom + 9);
-    return p;
+    return MercatorWorldPixel(lon, lat, zoom);
 }
 
 // The same expressions as ToWorldPixel, one axis each.

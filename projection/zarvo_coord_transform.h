@@ -5,6 +5,7 @@
 
 #include "projection/coord_transform.h"
 #include "projection/geo_types.h"
+#include "projection/world_tile.h"
 
 // The spherical Mercator tiling of the Zarvo tile service: 256-pixel tiles,
 // addressed in the Tile Map Service layout (rows counted from the south).
@@ -29,5 +30,3 @@ private:
     LayerKind kind;
     std::u16string layerName;
 };
-
-constexpr int32_t kZarvoTileSize = 256;

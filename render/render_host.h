@@ -10,12 +10,10 @@
 #include "host/tile_cache.h"
 #include "host/tile_intake.h"
 #include "host/tile_source.h"
-#include "render/progress.h"
 
 struct RenderSettings {
     IntakeOptions intake;
     uint64_t memoryBudgetBytes = uint64_t{2048} << 20;
-    ProgressStyle progress = ProgressStyle::None;
     // Decoded tiles shared with the other requests of the render, so that a
     // tile two neighbouring parts need is fetched once; null: none kept.
     TileCache* sharedTiles = nullptr;

@@ -17,7 +17,6 @@
 #include "host/tile_cache.h"
 #include "host/program_directory.h"
 #include "host/utf16.h"
-#include "host/world_edges.h"
 #include "host/zoom_choice.h"
 #include "projection/tile_service.h"
 #include "render/chunked_render.h"
@@ -45,12 +44,9 @@ void PrintDescriptor(const PluginDescriptor& d) {
                 ToUtf8(d.description).c_str(), ToUtf8(d.vendor).c_str());
 }
 
-// The zoom zarvo-serve would draw this grid at: by the pixel size at the
-// middle latitude of the part that lies on the tiles.
+// The zoom zarvo-serve would draw this grid at.
 int32_t AutoZoom(const PixelGrid& grid) {
-    const double north = std::min(grid.North(), kWorldNorth);
-    const double south = std::max(grid.North() - grid.height * grid.dy, kWorldSouth);
-    return ChooseZoom(grid.dx, grid.dy, north > south ? (north + south) / 2 : 0, 21);
+    return ChooseImageZoom(grid.dx, grid.dy, grid.North() - grid.height * grid.dy, grid.North(), 21);
 }
 
 int Run(const RenderOptions& options) {

@@ -1,7 +1,7 @@
 // zarvo-serve: the plug-in as a web map service. Loads the plug-in once,
 // answers WMS 1.3.0 and 1.1.1 requests at /wms, WMTS 1.0.0 requests at
-// /wmts and the OGC API (Tiles and Maps) at /ogcapi, and serves the map
-// page at /, until SIGINT or SIGTERM.
+// /wmts, XYZ tiles with TileJSON at /tiles and the OGC API (Tiles and
+// Maps) at /ogcapi, and serves the map page at /, until SIGINT or SIGTERM.
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -35,6 +35,7 @@
 #include "serve/serve_options.h"
 #include "serve/wms/wms_service.h"
 #include "serve/wmts/wmts_service.h"
+#include "serve/xyz/xyz_service.h"
 
 #ifndef ZARVO_WEB_DIR
 #define ZARVO_WEB_DIR ""
@@ -188,6 +189,7 @@ int main(int argc, char** argv) {
         MapMaker maps(renderer, maxZoom, options.pluginGrid);
         WmsService wms(maps, description);
         WmtsService wmts(maps, description);
+        XyzService xyz(maps, description);
         OgcApiService ogcapi(maps, description);
 
         HttpLimits limits;
@@ -207,7 +209,7 @@ int main(int argc, char** argv) {
         front.tiles = options.tiles;
         front.webRoot = options.web;
         const HttpServer* running = nullptr;
-        ServiceFront serviceFront(std::move(front), ProtocolDoors{wms, wmts, ogcapi}, accessLog.get(),
+        ServiceFront serviceFront(std::move(front), ProtocolDoors{wms, wmts, xyz, ogcapi}, accessLog.get(),
                                   [&] { return GaugesOf(cache, renderer, running); });
         HttpServer server(limits, serviceFront.Handler());
         running = &server;

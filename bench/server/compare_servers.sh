@@ -11,12 +11,13 @@
 # (mapproxy.yaml.in). The three are warmed; then each round runs, with the
 # order of the servers turned each round:
 #   throughput  wrk at CONNECTIONS connections, 512 x 512 GetMaps over the
-#               boxes of boxes.txt, PNG then JPEG, each server in turn; the
-#               CPU time and memory of each server's processes around it;
-#   latency     wrk at one connection, 256 x 256 and 1024 x 1024, both
-#               formats, each server in turn;
-#   time split  zarvo-serve at one connection, 512 x 512, both formats,
-#               its Server-Timing header summed (getmap.lua).
+#               boxes of boxes.txt, PNG then JPEG, each server in turn, then
+#               WebP from zarvo-serve alone; the CPU time and memory of each
+#               server's processes around it;
+#   latency     wrk at one connection, 256 x 256 and 1024 x 1024, each
+#               format, each server in turn (WebP zarvo-serve's alone);
+#   time split  zarvo-serve at one connection, 512 x 512, each format, its
+#               Server-Timing header summed (getmap.lua).
 # Prints the medians of the rounds with their spread, the ratios, the load
 # average after every run, then how the servers' images agree with each
 # other and with the tiles (faithfulness.py) and the PNG encoder's table
@@ -215,8 +216,14 @@ run_wrk() {
     timeout $(($3 + 60)) wrk -t$threads -c"$4" -d"$3s" --timeout 10s -s "$here/getmap.lua" "$(base_of "$1")" \
         -- "$(path_of "$1")" "$2" "$here/boxes.txt" "$5" | grep -E '^(RESULT|TIMING)' || fail "wrk gave no result for $1 $2"
 }
+# WebP: zarvo-serve's alone, as the peers are set up for PNG and JPEG.
+formats_of() {
+    if [ "$1" = zarvo ]; then echo png jpeg webp; else echo png jpeg; fi
+}
 for server in "${servers[@]}"; do
-    for format in png jpeg; do run_wrk $server $format $((seconds < 6 ? 3 : seconds / 2)) "$connections" 512 >/dev/null; done
+    for format in $(formats_of $server); do
+        run_wrk $server $format $((seconds < 6 ? 3 : seconds / 2)) "$connections" 512 >/dev/null
+    done
 done
 
 # measure KIND SERVER FORMAT SECONDS CONNECTIONS SIDE: one wrk run, written
@@ -250,15 +257,21 @@ for round in $(seq "$rounds"); do
     # The servers' order turns each round, so that none always follows the same one.
     shift_by=$(((round - 1) % ${#servers[@]}))
     order=("${servers[@]:shift_by}" "${servers[@]:0:shift_by}")
-    for format in png jpeg; do
-        for server in "${order[@]}"; do measure load "$server" $format "$seconds" "$connections" 512; done
-    done
-    for side in 256 1024; do
-        for format in png jpeg; do
-            for server in "${order[@]}"; do measure one "$server" $format "$latency_seconds" 1 $side; done
+    for format in png jpeg webp; do
+        for server in "${order[@]}"; do
+            [[ " $(formats_of $server) " == *" $format "* ]] || continue
+            measure load "$server" $format "$seconds" "$connections" 512
         done
     done
-    for format in png jpeg; do
+    for side in 256 1024; do
+        for format in png jpeg webp; do
+            for server in "${order[@]}"; do
+                [[ " $(formats_of $server) " == *" $format "* ]] || continue
+                measure one "$server" $format "$latency_seconds" 1 $side
+            done
+        done
+    done
+    for format in png jpeg webp; do
         SERVER_TIMING=1 measure split zarvo $format "$latency_seconds" 1 512
     done
 done

@@ -1,7 +1,8 @@
 -- wrk script: GetMaps (WMS 1.1.1, EPSG:4326) over the boxes of boxes.txt,
 -- taken in turn. Arguments after "--": the service path (/wms, /mapserv or
--- /service), the format (png or jpeg), the boxes file and the image side in
--- pixels (512 unless given). Prints one RESULT line for compare_servers.sh.
+-- /service), the format (png, jpeg or webp), the boxes file and the image
+-- side in pixels (512 unless given). Prints one RESULT line for
+-- compare_servers.sh.
 --
 -- With SERVER_TIMING=1 in the environment it also reads each answer's
 -- Server-Timing header and prints the mean of each of its metrics (ms) as

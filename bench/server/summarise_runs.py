@@ -16,7 +16,7 @@ import sys
 
 NAMES = {"zarvo": "zarvo-serve", "mapserver": "MapServer 8", "mapproxy": "MapProxy 1.15"}
 SERVERS = ("zarvo", "mapserver", "mapproxy")
-FORMATS = ("png", "jpeg")
+FORMATS = ("png", "jpeg", "webp")
 
 
 def read_runs(path):

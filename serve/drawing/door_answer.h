@@ -8,9 +8,9 @@
 #include "serve/drawing/map_failure.h"
 #include "serve/drawing/map_statistics.h"
 
-// What a protocol's door (the WMS, the WMTS, the OGC API) answers, whatever carries it:
-// a document, a drawn map with its statistics, or an exception report with
-// the failure behind it when drawing failed.
+// What a protocol's door (the WMS, the WMTS, XYZ, the OGC API) answers,
+// whatever carries it: a document, a drawn map with its statistics, or an
+// exception report with the failure behind it when drawing failed.
 struct DoorAnswer {
     int status = 200;  // HTTP's
     std::string contentType;

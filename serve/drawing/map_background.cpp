@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/world_edges.h"
+#include "projection/mercator.h"
 
 namespace {
 

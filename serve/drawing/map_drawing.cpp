@@ -9,9 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "host/world_edges.h"
 #include "projection/tile_range.h"
-#include "projection/zarvo_coord_transform.h"
+#include "projection/world_tile.h"
 
 namespace {
 
@@ -34,14 +33,13 @@ RenderResult Failure(RenderFailure failure, std::string message) {
 // past `allowed`: neighbouring segments (an EPSG:3857 image's pairs of
 // rows) share most of theirs.
 size_t DistinctTiles(const RenderPlan& plan, size_t allowed) {
-    const ZarvoCoordTransform transform(LayerKind::Map, u"map");
     std::unordered_set<uint64_t> seen;
     for (const Segment& segment : plan.segments) {
         if (segment.nodata) continue;
-        const TileRange range = RequestTileRange(transform, segment.request);
+        const TileRange range = RequestTileRange(segment.request);
         for (size_t k = 0; k < range.Count(); ++k) {
-            const WorldTile tile = LocateWorldTile(range.Key(k));
-            if (tile.outsideWorld) continue;
+            const WorldTileKey tile = LocateWorldTile(range.Key(k));
+            if (tile.OutsideWorld()) continue;
             seen.insert(static_cast<uint64_t>(tile.row) << 32 | static_cast<uint64_t>(tile.column));
             if (seen.size() > allowed) return seen.size();
         }

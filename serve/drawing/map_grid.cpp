@@ -9,33 +9,23 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 PixelGrid MercatorGrid(const MapBox& box, uint32_t width, uint32_t height) {
     // The columns as a grid in degrees; the rows at their own latitudes.
     PixelGrid grid =
-        GridFromEdges(MercatorLongitude(box.west), 0, MercatorLongitude(box.east), 0, width, height);
+        GridFromEdges(LongitudeOfEasting(box.west), 0, LongitudeOfEasting(box.east), 0, width, height);
     grid.latticeNorth = 0;
     grid.dy = 0;
     grid.row0 = 0;
     auto latitudes = std::make_shared<std::vector<double>>(height);
     const double step = (box.north - box.south) / height;
     for (uint32_t row = 0; row < height; ++row) {
-        (*latitudes)[row] = MercatorLatitude(box.north - (row + 0.5) * step);
+        (*latitudes)[row] = LatitudeOfNorthing(box.north - (row + 0.5) * step);
     }
     grid.rowLatitudes = std::move(latitudes);
     return grid;
 }
 
 }  // namespace
-
-double MercatorLongitude(double x) {
-    return x / kMercatorHalfWorld * 180.0;
-}
-
-double MercatorLatitude(double y) {
-    return std::atan(std::sinh(y / kMercatorHalfWorld * kPi)) * (180.0 / kPi);
-}
 
 int32_t ChooseMercatorZoom(double dx, double dy, int32_t maxZoom) {
     const int32_t cap = std::max(1, std::min(maxZoom, kMaxZoom));
@@ -58,6 +48,5 @@ PixelGrid MapGrid(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height
 int32_t MapZoom(const MapBox& box, MapCrs crs, uint32_t width, uint32_t height, int32_t maxZoom) {
     const double dx = (box.east - box.west) / width, dy = (box.north - box.south) / height;
     if (crs == MapCrs::WebMercator) return ChooseMercatorZoom(dx, dy, maxZoom);
-    const double middle = (std::max(box.south, kCoverageSouth) + std::min(box.north, kCoverageNorth)) / 2;
-    return ChooseZoom(dx, dy, middle, maxZoom);
+    return ChooseImageZoom(dx, dy, box.south, box.north, maxZoom);
 }

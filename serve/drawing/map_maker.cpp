@@ -5,13 +5,27 @@
 
 #include "host/jpeg_encoder.h"
 #include "host/png_encoder.h"
+#include "host/webp_encoder.h"
+#include "serve/drawing/image_formats.h"
 #include "serve/drawing/map_background.h"
 #include "serve/drawing/map_drawing.h"
 #include "serve/drawing/map_grid.h"
 
 namespace {
 
-constexpr int kJpegQuality = 90;
+bool Encode(const RgbImage& image, const ImageEncoding& encoding, std::vector<uint8_t>& encoded, std::string& error) {
+    switch (encoding.codec) {
+        case ImageCodec::Png: return EncodePng(image, PngCompression::Fast, encoded, error);
+        case ImageCodec::Jpeg: return EncodeJpeg(image, encoding.quality, encoded, error);
+        case ImageCodec::WebpLossy:
+        case ImageCodec::WebpLossless:
+            return EncodeWebp(image, WebpSettings{encoding.codec == ImageCodec::WebpLossless, encoding.quality,
+                                                  encoding.method},
+                              encoded, error);
+    }
+    error = "no such codec";
+    return false;
+}
 
 EncodedMap Failed(RenderFailure kind, std::string message) {
     EncodedMap map;
@@ -73,16 +87,13 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     const std::vector<uint8_t> opacity = PaintBackground(map, grid, rendered.pixels);
     image.pixels = std::move(rendered.pixels);
     const Clock::time_point encoding = Clock::now();
-    bool encodedWell;
-    if (!opacity.empty()) {
-        encodedWell = EncodePng(WithOpacity(image, opacity), PngCompression::Fast, encoded, error);
-    } else {
-        encodedWell = map.format == ImageFormat::Png ? EncodePng(image, PngCompression::Fast, encoded, error)
-                                                     : EncodeJpeg(image, kJpegQuality, encoded, error);
-    }
+    // A map clear in parts is a PNG with a fourth byte a pixel.
+    const bool encodedWell = opacity.empty()
+                                 ? Encode(image, EncodingOf(map.format, map.layer), encoded, error)
+                                 : EncodePng(WithOpacity(image, opacity), PngCompression::Fast, encoded, error);
     made.statistics.encodeTime = Clock::now() - encoding;
     if (!encodedWell) return Failed(RenderFailure::HostFailure, "cannot encode the image: " + error);
-    made.contentType = map.format == ImageFormat::Png ? "image/png" : "image/jpeg";
+    made.contentType = ImageFormatOf(map.format).mediaType;
     made.bytes.assign(encoded.begin(), encoded.end());
     // An image wholly off the tiles was drawn at no zoom.
     made.statistics.zoom = rendered.tiles == 0 ? 0 : drawing.zoom;

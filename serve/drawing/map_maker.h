@@ -17,7 +17,7 @@
 // One map drawn and encoded, or why it could not be.
 struct EncodedMap {
     std::optional<MapFailure> failure;  // set: no image
-    std::string contentType;            // image/png or image/jpeg
+    std::string contentType;            // the format's media type
     std::string bytes;
     MapStatistics statistics;
 };
@@ -27,8 +27,8 @@ struct EncodedMap {
 using FailureReportWriter = std::function<DoorAnswer(const FailureReport& report, const std::string& message)>;
 DoorAnswer MapAnswer(EncodedMap map, const FailureReportWriter& report);
 
-// Draws and encodes maps in either grid: the one path of every WMS GetMap
-// and every WMTS tile.
+// Draws and encodes maps in either grid: the one path of every door's maps
+// and tiles.
 class MapMaker {
 public:
     using Clock = std::chrono::steady_clock;

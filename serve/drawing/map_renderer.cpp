@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "host/tile_intake.h"
-#include "host/world_edges.h"
-#include "projection/tile_service.h"
+#include "host/tile_provision.h"
 #include "serve/drawing/map_request.h"
 
 namespace {
@@ -43,43 +41,17 @@ size_t TilesAllowedFor(uint32_t columns, uint32_t rows) {
 
 ProvidedTiles MapRenderer::ProvideTiles(const DataRequestBlock& request, const std::vector<std::string>& addresses,
                                         size_t allowed, TileCache::Clock::time_point deadline) {
-    std::vector<TileSlot> slots;
-    if (!PlanTileSlots(request, addresses, slots)) {
-        return ProvidedTiles::Failed(RenderFailure::HostFailure, "the plug-in's tile list does not match the request");
-    }
-    const std::vector<std::string> urls = AddressesToFetch(slots);
-    if (urls.size() > allowed) {
-        return ProvidedTiles::Failed(RenderFailure::TooManyTiles,
-                                     "the image needs " + std::to_string(urls.size()) + " tiles, more than the " +
-                                         std::to_string(allowed) + " an image of its size may use");
-    }
-    // The tiles go before their share of the allowance.
-    struct Held {
-        Allowance::Share share;
-        std::vector<TileResult> outcomes;
-        Held(Allowance& allowance, size_t count) : share(allowance, count) {}
+    TileProvision provision(cache);
+    provision.deadline = deadline;
+    provision.fitsBudget = [allowed](size_t tiles, std::string& error) {
+        if (tiles <= allowed) return true;
+        error = "the image needs " + std::to_string(tiles) + " tiles, more than the " + std::to_string(allowed) +
+                " an image of its size may use";
+        return false;
     };
-    auto held = std::make_shared<Held>(tilesHeld, urls.size());
-    held->outcomes = cache.GetAll(urls, deadline);
-    const std::vector<TileResult>& outcomes = held->outcomes;
-    // Name the tile that failed, not one skipped because of it.
-    for (int pass = 0; pass < 2; ++pass) {
-        for (size_t i = 0; i < outcomes.size(); ++i) {
-            if (!outcomes[i].tile && (pass == 1 || !outcomes[i].skipped)) {
-                return ProvidedTiles::Failed(outcomes[i].late ? RenderFailure::TileLate : RenderFailure::TileMissing,
-                                             "cannot have tile " + urls[i] + ": " + outcomes[i].error);
-            }
-        }
-    }
-    ProvidedTiles tiles;
-    tiles.tiles.reserve(slots.size());
-    size_t fetched = 0;
-    for (const TileSlot& slot : slots) {
-        const DecodedTile& tile = slot.outsideWorld ? *SharedBlankTile() : *outcomes[fetched++].tile;
-        tiles.tiles.push_back(TileView{tile.pixels.data(), tile.pixels.size(), tile.width, tile.height, 3});
-    }
-    tiles.keep = std::move(held);
-    return tiles;
+    provision.hold = [this](size_t tiles) { return std::make_shared<Allowance::Share>(tilesHeld, tiles); };
+    provision.failureVerb = "cannot have";
+    return ProvideJobTiles(request, addresses, provision);
 }
 
 RenderResult MapRenderer::Render(const std::string& layer, const DataRequestBlock& request, size_t allowedTiles,

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "projection/tile_service.h"
+#include "serve/drawing/image_formats.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ std::string MapIdentity(const MapRequest& map) {
     std::snprintf(text, sizeof text, " %s %016llx %016llx %016llx %016llx %ux%u %s %06x",
                   map.crs == MapCrs::WebMercator ? "EPSG:3857" : "lonlat", Bits(map.box.west), Bits(map.box.south),
                   Bits(map.box.east), Bits(map.box.north), map.width, map.height,
-                  map.format == ImageFormat::Png ? "png" : "jpeg", map.background);
+                  ImageFormatOf(map.format).extension, map.background);
     std::string identity = map.layer + text;
     // Only what departs from an opaque background, so that the maps of
     // every other door keep the identity they had.
@@ -37,4 +38,11 @@ std::string MapIdentity(const MapRequest& map) {
 const std::vector<std::string>& ServedLayers() {
     static const std::vector<std::string> layers(std::begin(kServiceLayers), std::end(kServiceLayers));
     return layers;
+}
+
+bool IsServedLayer(const std::string& name) {
+    for (const std::string& served : ServedLayers()) {
+        if (name == served) return true;
+    }
+    return false;
 }

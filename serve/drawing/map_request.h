@@ -8,7 +8,7 @@
 // The grids a map may be drawn on: longitude/latitude (EPSG:4326, CRS:84)
 // or spherical Mercator in metres (EPSG:3857).
 enum class MapCrs { LonLat, WebMercator };
-enum class ImageFormat { Png, Jpeg };
+enum class ImageFormat { Png, Jpeg, Webp };
 
 // Limits on what one map may ask for, whichever door asks; the documents
 // advertise them.
@@ -49,3 +49,4 @@ std::string MapIdentity(const MapRequest& map);
 
 // The names of the layers served, in the order the capabilities list them.
 const std::vector<std::string>& ServedLayers();
+bool IsServedLayer(const std::string& name);

@@ -8,27 +8,35 @@
 
 namespace {
 
-const TileMatrixSet kSets[] = {
-    {TileMatrixSetId::WorldCrs84Quad, "WorldCRS84Quad", "urn:ogc:def:crs:OGC:1.3:CRS84", nullptr, MapCrs::LonLat,
-     -180.0, 90.0, 180.0, 2, 1, 279541132.0143588675},
+constexpr double kCrs84Level0Scale = 279541132.0143588675;
+constexpr double kMercatorLevel0Scale = 559082264.0287178;
+
+const std::array<TileMatrixSet, kTileMatrixSetCount> kSets = {{
     {TileMatrixSetId::WebMercatorQuad, "WebMercatorQuad", "urn:ogc:def:crs:EPSG::3857",
      "urn:ogc:def:wkss:OGC:1.0:GoogleMapsCompatible", MapCrs::WebMercator, -kMercatorHalfWorld, kMercatorHalfWorld,
-     2 * kMercatorHalfWorld, 1, 1, 559082264.0287178},
-};
+     2 * kMercatorHalfWorld, 1, 1, kMercatorLevel0Scale, 256},
+    {TileMatrixSetId::WorldCrs84Quad, "WorldCRS84Quad", "urn:ogc:def:crs:OGC:1.3:CRS84", nullptr, MapCrs::LonLat,
+     -180.0, 90.0, 180.0, 2, 1, kCrs84Level0Scale, 256},
+    // The twins: pixels half as wide on the ground; WMTS 1.0.0's
+    // well-known scale sets are all of 256 px tiles.
+    {TileMatrixSetId::WebMercatorQuad512, "WebMercatorQuad512", "urn:ogc:def:crs:EPSG::3857", nullptr,
+     MapCrs::WebMercator, -kMercatorHalfWorld, kMercatorHalfWorld, 2 * kMercatorHalfWorld, 1, 1,
+     kMercatorLevel0Scale / 2, 512},
+    {TileMatrixSetId::WorldCrs84Quad512, "WorldCRS84Quad512", "urn:ogc:def:crs:OGC:1.3:CRS84", nullptr,
+     MapCrs::LonLat, -180.0, 90.0, 180.0, 2, 1, kCrs84Level0Scale / 2, 512},
+}};
 
 }  // namespace
 
-const TileMatrixSet& TileMatrixSetOf(TileMatrixSetId id) {
-    return id == TileMatrixSetId::WorldCrs84Quad ? kSets[0] : kSets[1];
+const std::array<TileMatrixSet, kTileMatrixSetCount>& TileMatrixSets() {
+    return kSets;
 }
 
-const std::vector<const TileMatrixSet*>& AllTileMatrixSets() {
-    static const std::vector<const TileMatrixSet*> sets = [] {
-        std::vector<const TileMatrixSet*> all;
-        for (const TileMatrixSet& set : kSets) all.push_back(&set);
-        return all;
-    }();
-    return sets;
+const TileMatrixSet& TileMatrixSetOf(TileMatrixSetId id) {
+    for (const TileMatrixSet& set : kSets) {
+        if (set.id == id) return set;
+    }
+    return kSets[0];
 }
 
 const TileMatrixSet* FindTileMatrixSet(const std::string& identifier) {
@@ -36,6 +44,23 @@ const TileMatrixSet* FindTileMatrixSet(const std::string& identifier) {
         if (identifier == set.identifier) return &set;
     }
     return nullptr;
+}
+
+const TileMatrixSet* HiDpiTwin(const TileMatrixSet& set) {
+    switch (set.id) {
+        case TileMatrixSetId::WebMercatorQuad: return &TileMatrixSetOf(TileMatrixSetId::WebMercatorQuad512);
+        case TileMatrixSetId::WorldCrs84Quad: return &TileMatrixSetOf(TileMatrixSetId::WorldCrs84Quad512);
+        default: return nullptr;
+    }
+}
+
+std::string TileMatrixSetsInWords() {
+    std::string words;
+    for (size_t i = 0; i < kSets.size(); ++i) {
+        if (i > 0) words += i + 1 == kSets.size() ? " and " : ", ";
+        words += kSets[i].identifier;
+    }
+    return words;
 }
 
 int32_t HighestTileMatrix(int32_t maxPluginZoom) {
@@ -58,4 +83,15 @@ MapBox TileBox(const TileMatrixSet& set, int32_t level, uint32_t row, uint32_t c
     const double west = set.left + column * span, east = set.left + (column + 1.0) * span;
     const double north = set.top - row * span, south = set.top - (row + 1.0) * span;
     return MapBox{west, south, east, north};
+}
+
+MapRequest TileMap(const std::string& layer, const TileMatrixSet& set, int32_t level, uint32_t row, uint32_t column,
+                   ImageFormat format) {
+    MapRequest map;
+    map.layer = layer;
+    map.crs = set.mapCrs;
+    map.box = TileBox(set, level, row, column);
+    map.width = map.height = set.tileSize;
+    map.format = format;
+    return map;
 }

@@ -9,6 +9,9 @@ namespace {
 // its own.
 std::string CapabilitiesDocumentOf(const ServiceRequest& request) {
     if (request.door == Door::OgcApi) return "OGC API " + request.ogcapi.request.DocumentIdentity();
+    if (request.door == Door::Xyz) {
+        return "TileJSON " + request.xyz.request.layer + " " + request.xyz.request.set->identifier;
+    }
     if (request.door != Door::Wms) return "WMTS 1.0.0";
     return request.wms.query.version == WmsVersion::V111 ? "WMS 1.1.1" : "WMS 1.3.0";
 }

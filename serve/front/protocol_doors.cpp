@@ -16,6 +16,7 @@ DoorAnswer ProtocolDoors::operator()(const ServiceRequest& request,
     if (request.door == Door::Wms) {
         return wms.Answer(request.wms, AddressOf(request.publicBase, Door::Wms) + "?", deadline);
     }
+    if (request.door == Door::Xyz) return xyz.Answer(request.xyz, AddressOf(request.publicBase, Door::Xyz), deadline);
     if (request.door == Door::OgcApi) {
         return ogcapi.Answer(request.ogcapi, AddressOf(request.publicBase, Door::OgcApi), deadline);
     }

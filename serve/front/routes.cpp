@@ -17,6 +17,7 @@ constexpr Route kRoutes[] = {
     {"/wms", false, Door::Wms},
     {"/wmts", false, Door::WmtsQuery},
     {"/wmts/1.0.0/", true, Door::WmtsPath},
+    {"/tiles/", true, Door::Xyz},
     {"/ogcapi", false, Door::OgcApi},
     {"/ogcapi/", true, Door::OgcApi},
     {"/stats", false, Door::Counters},

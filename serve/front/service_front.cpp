@@ -208,14 +208,13 @@ HttpAnswer ServiceFront::Answer(const Work& work) {
         }
         if (!work.tag.empty() && (answer.status == 200 || answer.status == 304)) {
             Add(answer, CacheableHeaders(settings.cache, work.tag, settings.stamp.lastModified));
-            std::string vary;
             if (request.Capabilities() && settings.address.publicUrl.empty()) {
-                vary = settings.address.trustProxy
-                           ? "Host, Forwarded, X-Forwarded-Proto, X-Forwarded-Host, X-Forwarded-Prefix"
-                           : "Host";
+                answer.headers.emplace_back("Vary", settings.address.trustProxy
+                                                        ? "Host, Forwarded, X-Forwarded-Proto, X-Forwarded-Host, "
+                                                          "X-Forwarded-Prefix"
+                                                        : "Host");
             }
-            if (request.FormatFromAccept()) vary += vary.empty() ? "Accept" : ", Accept";
-            if (!vary.empty()) answer.headers.emplace_back("Vary", vary);
+            if (request.VariesByAccept()) answer.headers.emplace_back("Vary", "Accept");
         } else if (answer.status >= 400) {
             Add(answer, UncacheableHeaders());
         }

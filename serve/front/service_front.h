@@ -19,7 +19,7 @@
 // The front door of zarvo-serve, free of any transport: each request is
 // read once into a ServiceRequest, which decides its work (drawing a map
 // takes a worker; a known entity tag gets 304 at once, without drawing)
-// and its answer: the WMS and the WMTS behind `doors`, probes (/healthz,
+// and its answer: the WMS, the WMTS and the XYZ door behind `doors`, probes (/healthz,
 // /readyz, /metrics), the counters at /stats, the map page's files;
 // validators and caching headers on maps and capabilities, CORS, the
 // access log and the request metrics around them.
@@ -31,7 +31,8 @@ struct ServiceFrontSettings {
     std::string webRoot;  // the map page's files; empty: none
 };
 
-// Answers a read WMS or WMTS request; a map not drawn by `deadline` fails.
+// Answers a read WMS, WMTS or XYZ request; a map not drawn by `deadline`
+// fails.
 using ProtocolHandler =
     std::function<DoorAnswer(const ServiceRequest& request, std::chrono::steady_clock::time_point deadline)>;
 

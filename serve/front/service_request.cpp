@@ -27,18 +27,15 @@ Operation OperationOf(const ParsedWmts& wmts) {
     return *named == WmtsOperation::GetTile ? Operation::GetTile : Operation::GetCapabilities;
 }
 
+Operation OperationOf(const ParsedXyz& xyz) {
+    if (xyz.valid) return xyz.request.resource == XyzResource::Tile ? Operation::GetTile : Operation::GetCapabilities;
+    return xyz.error.namedTile ? Operation::GetTile : Operation::Other;
+}
+
 Operation OperationOf(const ParsedOgcApi& ogcapi) {
     if (!ogcapi.named) return Operation::Other;
     if (*ogcapi.named == OgcResource::Map) return Operation::GetMap;
     return *ogcapi.named == OgcResource::Tile ? Operation::GetTile : Operation::GetCapabilities;
-}
-
-// `rest` is what follows /ogcapi, still percent-encoded; a broken escape
-// is read as it came.
-ParsedOgcApi ReadOgcApi(std::string_view rest, const HttpRequest& request, int32_t highestLevel) {
-    std::string decoded;
-    if (!PercentDecode(rest, false, decoded)) decoded = std::string(rest);
-    return ParseOgcApi(decoded, ParseQueryString(request.Query()), request.Header("Accept"), highestLevel);
 }
 
 ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, int32_t highestLevel) {
@@ -47,13 +44,17 @@ ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, int32_t highestLevel
     return parsed;
 }
 
-// `rest` is what follows the RESTful prefix, still percent-encoded; a
-// broken escape is read as it came.
-ParsedWmts ReadWmtsPath(std::string_view rest, int32_t highestLevel) {
+// `rest` is what follows a door's prefix, still percent-encoded; a broken
+// escape is read as it came.
+std::string DecodedPath(std::string_view rest) {
     std::string decoded;
     if (!PercentDecode(rest, false, decoded)) decoded = std::string(rest);
+    return decoded;
+}
+
+ParsedWmts ReadWmtsPath(std::string_view rest, int32_t highestLevel) {
     ParsedWmts parsed;
-    parsed.valid = ParseWmtsPath(decoded, highestLevel, parsed.request, parsed.error);
+    parsed.valid = ParseWmtsPath(DecodedPath(rest), highestLevel, parsed.request, parsed.error);
     return parsed;
 }
 
@@ -66,6 +67,7 @@ const MapRequest* ServiceRequest::Map() const {
     if (door == Door::WmtsQuery || door == Door::WmtsPath) {
         return wmts.valid && wmts.request.operation == WmtsOperation::GetTile ? &wmts.request.map : nullptr;
     }
+    if (door == Door::Xyz) return xyz.valid && xyz.request.resource == XyzResource::Tile ? &xyz.request.map : nullptr;
     if (door == Door::OgcApi) return ogcapi.valid && ogcapi.request.Image() ? &ogcapi.request.map : nullptr;
     return nullptr;
 }
@@ -75,11 +77,13 @@ bool ServiceRequest::Capabilities() const {
     if (door == Door::WmtsQuery || door == Door::WmtsPath) {
         return wmts.valid && wmts.request.operation == WmtsOperation::GetCapabilities;
     }
+    if (door == Door::Xyz) return xyz.valid && xyz.request.resource == XyzResource::TileJson;
     return door == Door::OgcApi && ogcapi.valid && !ogcapi.request.Image();
 }
 
-bool ServiceRequest::FormatFromAccept() const {
-    return door == Door::OgcApi && ogcapi.valid && ogcapi.request.formatFromAccept;
+bool ServiceRequest::VariesByAccept() const {
+    if (door == Door::OgcApi) return ogcapi.valid && ogcapi.request.formatFromAccept;
+    return door == Door::Xyz && xyz.valid && xyz.request.negotiated;
 }
 
 ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, int32_t maxZoom) {
@@ -103,8 +107,17 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
             read.wmts = ReadWmtsPath(path.substr(PathOf(Door::WmtsPath).size()), HighestTileMatrix(maxZoom));
             read.operation = OperationOf(read.wmts);
             break;
+        case Door::Xyz: {
+            const std::string* accept = request.Header("Accept");
+            read.xyz = ParseXyzPath(DecodedPath(path.substr(PathOf(Door::Xyz).size())), accept ? *accept : "",
+                                    HighestTileMatrix(maxZoom));
+            read.operation = OperationOf(read.xyz);
+            break;
+        }
         case Door::OgcApi:
-            read.ogcapi = ReadOgcApi(path.substr(PathOf(Door::OgcApi).size()), request, HighestTileMatrix(maxZoom));
+            read.ogcapi = ParseOgcApi(DecodedPath(path.substr(PathOf(Door::OgcApi).size())),
+                                      ParseQueryString(request.Query()), request.Header("Accept"),
+                                      HighestTileMatrix(maxZoom));
             read.operation = OperationOf(read.ogcapi);
             break;
         case Door::Counters: read.operation = Operation::Page; break;

@@ -11,6 +11,7 @@
 #include "serve/operations/service_metrics.h"
 #include "serve/wms/wms_query.h"
 #include "serve/wmts/wmts_request.h"
+#include "serve/xyz/xyz_request.h"
 
 // One request as the service reads it, once, on the event loop: where it
 // goes, what it asks for and what answering it takes. Admission, the entity
@@ -22,21 +23,23 @@ struct ServiceRequest {
     bool preflight = false;                  // OPTIONS: answered with what CORS allows
     ParsedWms wms;                           // Door::Wms
     ParsedWmts wmts;                         // Door::WmtsQuery and Door::WmtsPath
+    ParsedXyz xyz;                           // Door::Xyz
     ParsedOgcApi ogcapi;                     // Door::OgcApi
-    // For valid capabilities, the address the client reached the service
-    // at, ending in '/'; the addresses they advertise hang off it.
+    // For valid capabilities, TileJSON and the OGC API's documents, the
+    // address the client reached the service at, ending in '/'; the
+    // addresses they advertise hang off it.
     std::string publicBase;
     std::string path;  // Door::Page: the file's, still percent-encoded
 
-    // The map to draw, or null: a valid GetMap or GetTile.
+    // The map to draw, or null: a valid GetMap or tile.
     const MapRequest* Map() const;
-    // Whether it asks for capabilities (or the OGC API's documents, which
-    // also advertise addresses), and validly.
+    // Whether it asks for a document that advertises addresses
+    // (capabilities, TileJSON, the OGC API's documents), and validly.
     bool Capabilities() const;
     // Whether its answer's format was chosen by its Accept header.
-    bool FormatFromAccept() const;
+    bool VariesByAccept() const;
 };
 
 // Reads `request`. `address` says where the service is; `maxZoom`, the
-// deepest zoom drawn, which WMTS tiles exist.
+// deepest zoom drawn, which tiles exist.
 ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, int32_t maxZoom);

@@ -59,7 +59,7 @@ bool ReadNumbers(const std::string& text, size_t count, double limit, std::vecto
     return true;
 }
 
-double MercatorY(double latitude) {
+double NorthingOf(double latitude) {
     const double clamped = std::max(kCoverageSouth, std::min(kCoverageNorth, latitude));
     const double y = std::log(std::tan(kPi / 4 + clamped * kPi / 360)) * kMercatorHalfWorld / kPi;
     return std::max(-kMercatorHalfWorld, std::min(kMercatorHalfWorld, y));
@@ -69,8 +69,8 @@ double MercatorY(double latitude) {
 // is (EPSG:4326 and CRS84 differ only in order, which the reading undid).
 Point Convert(Point p, OgcCrs from, OgcCrs to) {
     if (GridOf(from) == GridOf(to)) return p;
-    if (to == OgcCrs::Epsg3857) return Point{p.x / 180.0 * kMercatorHalfWorld, MercatorY(p.y)};
-    return Point{MercatorLongitude(p.x), MercatorLatitude(p.y)};
+    if (to == OgcCrs::Epsg3857) return Point{p.x / 180.0 * kMercatorHalfWorld, NorthingOf(p.y)};
+    return Point{LongitudeOfEasting(p.x), LatitudeOfNorthing(p.y)};
 }
 
 MapBox Convert(const MapBox& box, OgcCrs from, OgcCrs to) {
@@ -242,7 +242,7 @@ private:
 
     double MiddleLatitude() const {
         const double middle = (map.box.south + map.box.north) / 2;
-        return crs == OgcCrs::Epsg3857 ? MercatorLatitude(middle) : middle;
+        return crs == OgcCrs::Epsg3857 ? LatitudeOfNorthing(middle) : middle;
     }
 
     bool SetSides(double columns, double rows, const char* why) {
@@ -293,7 +293,7 @@ private:
         if (width == 0) width = height > 0 ? height : kDefaultSide;
         if (height == 0) height = width;
         double dx = 0, dy = 0;
-        UnitsPerPixel(crs == OgcCrs::Epsg3857 ? MercatorLatitude(middle.y) : middle.y, dx, dy);
+        UnitsPerPixel(crs == OgcCrs::Epsg3857 ? LatitudeOfNorthing(middle.y) : middle.y, dx, dy);
         map.box = MapBox{middle.x - width * dx / 2, middle.y - height * dy / 2, middle.x + width * dx / 2,
                          middle.y + height * dy / 2};
         return SetSides(width, height, "");

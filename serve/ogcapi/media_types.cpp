@@ -23,6 +23,7 @@ constexpr Names kNames[] = {
     {OgcFormat::OpenApi, "application/vnd.oai.openapi+json;version=3.0", "json"},
     {OgcFormat::Png, "image/png", "png"},
     {OgcFormat::Jpeg, "image/jpeg", "jpeg"},
+    {OgcFormat::Webp, "image/webp", "webp"},
 };
 
 const Names& NamesOf(OgcFormat format) {
@@ -101,6 +102,11 @@ const char* ContentTypeOf(OgcFormat format) {
 
 const char* FormatName(OgcFormat format) {
     return NamesOf(format).name;
+}
+
+ImageFormat ImageFormatFor(OgcFormat format) {
+    if (format == OgcFormat::Jpeg) return ImageFormat::Jpeg;
+    return format == OgcFormat::Webp ? ImageFormat::Webp : ImageFormat::Png;
 }
 
 bool FormatNamed(const std::string& name, OgcFormat& format) {

@@ -35,7 +35,7 @@ Json Conformance(const DocumentLinks& links) {
 Json CollectionOf(const LayerDescription& layer, const ServiceDescription& d, const DocumentLinks& links) {
     const std::string path = "/collections/" + layer.name;
     Json list = links.SelfAndAlternate(path, layer.title);
-    for (OgcFormat format : {OgcFormat::Png, OgcFormat::Jpeg}) {
+    for (OgcFormat format : {OgcFormat::Png, OgcFormat::Jpeg, OgcFormat::Webp}) {
         list.push_back(
             links.Image(path + "/map", OgcRelation("map"), format, layer.title + ", drawn as " + MediaTypeOf(format)));
     }

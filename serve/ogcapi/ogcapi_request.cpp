@@ -78,8 +78,7 @@ private:
     }
 
     bool Collection(const std::string& name) {
-        const auto& layers = ServedLayers();
-        if (std::find(layers.begin(), layers.end(), name) == layers.end()) {
+        if (!IsServedLayer(name)) {
             return NotFound("no collection '" + name.substr(0, 64) + "': the collections are map, aerial and hybrid");
         }
         request.collection = name;
@@ -89,10 +88,7 @@ private:
     bool Set(const std::string& name) {
         request.matrixSet = FindTileMatrixSet(name);
         if (request.matrixSet == nullptr) {
-            std::string sets;
-            for (const TileMatrixSet* set : AllTileMatrixSets())
-                sets += (sets.empty() ? "" : ", ") + std::string(set->identifier);
-            return NotFound("no tile matrix set '" + name.substr(0, 64) + "': the sets are " + sets);
+            return NotFound("no tile matrix set '" + name.substr(0, 64) + "': the sets are " + TileMatrixSetsInWords());
         }
         return true;
     }
@@ -138,7 +134,7 @@ private:
     }
 
     std::vector<OgcFormat> Offers() const {
-        if (request.Image()) return {OgcFormat::Png, OgcFormat::Jpeg};
+        if (request.Image()) return {OgcFormat::Png, OgcFormat::Jpeg, OgcFormat::Webp};
         if (request.resource == OgcResource::ApiDefinition)
             return {OgcFormat::OpenApi, OgcFormat::Json, OgcFormat::Html};
         return {OgcFormat::Json, OgcFormat::Html};
@@ -153,7 +149,9 @@ private:
             return NotAcceptable(offers, "the Accept header takes none of ");
         }
         OgcFormat named = OgcFormat::Json;
-        if (!FormatNamed(*f, named)) return Fail(400, "InvalidParameterValue", "f must be json, html, png or jpeg");
+        if (!FormatNamed(*f, named)) {
+            return Fail(400, "InvalidParameterValue", "f must be json, html, png, jpeg or webp");
+        }
         // The definition's own media type, when asked for by its short name.
         if (named == OgcFormat::Json && request.resource == OgcResource::ApiDefinition) named = OgcFormat::OpenApi;
         if (std::find(offers.begin(), offers.end(), named) == offers.end()) {
@@ -172,15 +170,15 @@ private:
     bool ReadImage() {
         if (!request.Image()) return true;
         MapRequest& map = request.map;
-        map.layer = request.collection;
-        map.format = request.format == OgcFormat::Jpeg ? ImageFormat::Jpeg : ImageFormat::Png;
+        const ImageFormat format = ImageFormatFor(request.format);
         MapParameterError error;
         if (request.resource == OgcResource::Tile) {
-            const TileMatrixSet& set = *request.matrixSet;
-            map.crs = set.mapCrs;
-            map.box = TileBox(set, request.level, request.row, request.column);
-            map.width = map.height = TileSide(set);
-        } else if (!ReadMapView(query, map, request.crs, error)) {
+            map = TileMap(request.collection, *request.matrixSet, request.level, request.row, request.column, format);
+        } else {
+            map.layer = request.collection;
+            map.format = format;
+        }
+        if (request.resource == OgcResource::Map && !ReadMapView(query, map, request.crs, error)) {
             return Fail(error.status, "InvalidParameterValue", error.message);
         }
         if (!ReadBackground(query, map, error)) return Fail(error.status, "InvalidParameterValue", error.message);
@@ -212,10 +210,6 @@ const char* ResourceName(OgcResource resource) {
 }
 
 }  // namespace
-
-uint32_t TileSide(const TileMatrixSet&) {
-    return kWmtsTileSize;
-}
 
 std::string OgcApiRequest::DocumentIdentity() const {
     std::string identity = std::string(ResourceName(resource)) + " " + collection + " ";

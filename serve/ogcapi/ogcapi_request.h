@@ -63,10 +63,6 @@ struct ParsedOgcApi {
     OgcApiError error;
 };
 
-// The side of a set's tiles in pixels: what every tile of the set is drawn
-// at and what its definition says.
-uint32_t TileSide(const TileMatrixSet& set);
-
 // Reads a request: `path` is what follows /ogcapi, percent-decoded (""
 // or "/" for the landing page); `accept` the Accept header, or null.
 // `highestLevel` is the deepest tile matrix offered. Pure, and bounded by

@@ -25,7 +25,7 @@ Json Parameter(const char* name, const char* in, const char* description, Json s
 Json Parameters() {
     Json layers = Json::array(), sets = Json::array(), crses = Json::array();
     for (const std::string& layer : ServedLayers()) layers.push_back(layer);
-    for (const TileMatrixSet* set : AllTileMatrixSets()) sets.push_back(set->identifier);
+    for (const TileMatrixSet& set : TileMatrixSets()) sets.push_back(set.identifier);
     for (OgcCrs crs : kOgcCrses) crses.push_back(CrsUri(crs));
     const Json crs{{"type", "string"}, {"enum", crses}, {"default", CrsUri(OgcCrs::Crs84)}};
     const Json colour{{"type", "string"}, {"default", "0xFFFFFF"}};
@@ -39,8 +39,8 @@ Json Parameters() {
                                  "else json).",
                                  {{"type", "string"}, {"enum", {"json", "html"}}})},
         {"f-map",
-         Parameter("f", "query", "The format of the image: png or jpeg (default: by the Accept header, else png).",
-                   {{"type", "string"}, {"enum", {"png", "jpeg"}}})},
+         Parameter("f", "query", "The format of the image: png, jpeg or webp (default: by the Accept header, else png).",
+                   {{"type", "string"}, {"enum", {"png", "jpeg", "webp"}}})},
         {"collectionId", Parameter("collectionId", "path", "A layer.", {{"type", "string"}, {"enum", layers}})},
         {"tileMatrixSetId",
          Parameter("tileMatrixSetId", "path", "A tile matrix set.", {{"type", "string"}, {"enum", sets}})},
@@ -107,7 +107,7 @@ Json Operation(const char* id, const char* summary, std::vector<const char*> par
 
 Json OpenApiDefinition(const ServiceDescription& d, const std::string& root) {
     const Json document = Answers({{"application/json", "object"}, {"text/html", "string"}});
-    const Json image = Answers({{"image/png", "binary"}, {"image/jpeg", "binary"}});
+    const Json image = Answers({{"image/png", "binary"}, {"image/jpeg", "binary"}, {"image/webp", "binary"}});
     const char* const map = "/collections/{collectionId}/map";
     Json paths{
         {"/", Operation("getLandingPage", "The landing page.", {"f-metadata"}, document)},

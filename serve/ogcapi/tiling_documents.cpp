@@ -6,7 +6,6 @@
 #include "serve/drawing/map_grid.h"
 #include "serve/ogcapi/ogc_crs.h"
 #include "serve/ogcapi/ogcapi_documents.h"
-#include "serve/ogcapi/ogcapi_request.h"
 
 namespace {
 
@@ -79,8 +78,7 @@ Json TilesetsDocument(const std::string& layer, const std::string& layerTitle, c
     Json list = links.SelfAndAlternate(path + "/map/tiles", layerTitle + ": tilesets");
     list.push_back(links.To(path, OgcRelation("geodata"), layerTitle));
     Json tilesets = Json::array();
-    for (const TileMatrixSet* set : AllTileMatrixSets())
-        tilesets.push_back(TilesetSummary(layer, layerTitle, *set, links));
+    for (const TileMatrixSet& set : TileMatrixSets()) tilesets.push_back(TilesetSummary(layer, layerTitle, set, links));
     return Json{{"links", list}, {"tilesets", tilesets}};
 }
 
@@ -90,7 +88,7 @@ Json TilesetDocument(const std::string& layer, const std::string& layerTitle, co
     const std::string path = "/collections/" + layer + "/map/tiles/" + set.identifier;
     Json list = links.SelfAndAlternate(path, tileset["title"].get<std::string>());
     list.push_back(tileset["links"][1]);
-    for (OgcFormat format : {OgcFormat::Png, OgcFormat::Jpeg}) {
+    for (OgcFormat format : {OgcFormat::Png, OgcFormat::Jpeg, OgcFormat::Webp}) {
         Json item =
             DocumentLinks::Link(links.Root() + path + "/{tileMatrix}/{tileRow}/{tileCol}?f=" + FormatName(format),
                                 "item", MediaTypeOf(format), std::string("A tile, as ") + MediaTypeOf(format));
@@ -99,7 +97,7 @@ Json TilesetDocument(const std::string& layer, const std::string& layerTitle, co
     }
     list.push_back(links.To("/collections/" + layer, OgcRelation("geodata"), layerTitle));
     tileset["links"] = list;
-    tileset["mediaTypes"] = {MediaTypeOf(OgcFormat::Png), MediaTypeOf(OgcFormat::Jpeg)};
+    tileset["mediaTypes"] = {MediaTypeOf(OgcFormat::Png), MediaTypeOf(OgcFormat::Jpeg), MediaTypeOf(OgcFormat::Webp)};
     tileset["boundingBox"] = DataBoundingBox(set);
     Json limits = Json::array();
     for (int32_t level = 0; level <= HighestTileMatrix(maxZoom); ++level) {
@@ -115,9 +113,9 @@ Json TilesetDocument(const std::string& layer, const std::string& layerTitle, co
 
 Json TileMatrixSetsDocument(const DocumentLinks& links) {
     Json sets = Json::array();
-    for (const TileMatrixSet* set : AllTileMatrixSets()) {
-        Json entry = Identification(*set);
-        entry["links"] = Json::array({links.To(SetPath(*set), "self", Title(*set))});
+    for (const TileMatrixSet& set : TileMatrixSets()) {
+        Json entry = Identification(set);
+        entry["links"] = Json::array({links.To(SetPath(set), "self", Title(set))});
         sets.push_back(entry);
     }
     return Json{{"links", links.SelfAndAlternate("/tileMatrixSets", "This document")}, {"tileMatrixSets", sets}};
@@ -132,7 +130,7 @@ Json TileMatrixSetDocument(const TileMatrixSet& set, const DocumentLinks& links)
         const std::string urn = set.wellKnownScaleSet;
         definition["wellKnownScaleSet"] = "http://www.opengis.net/def/wkss/OGC/1.0/" + urn.substr(urn.rfind(':') + 1);
     }
-    const uint32_t size = TileSide(set);
+    const uint32_t size = set.tileSize;
     const double width = set.level0TileSpan * set.level0Columns, height = set.level0TileSpan * set.level0Rows;
     definition["boundingBox"] = Json{{"lowerLeft", {set.left, set.top - height}},
                                      {"upperRight", {set.left + width, set.top}},

@@ -31,10 +31,12 @@ bool SafePath(std::string_view path) {
 const char* MediaTypeOf(std::string_view name) {
     static const std::pair<const char*, const char*> kTypes[] = {
         {".html", "text/html; charset=utf-8"},  {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},  // modules, which browsers take only as JavaScript
         {".css", "text/css; charset=utf-8"},    {".json", "application/json"},
         {".map", "application/json"},           {".png", "image/png"},
-        {".jpg", "image/jpeg"},                 {".svg", "image/svg+xml"},
-        {".ico", "image/vnd.microsoft.icon"},   {".txt", "text/plain; charset=utf-8"},
+        {".jpg", "image/jpeg"},                 {".webp", "image/webp"},
+        {".svg", "image/svg+xml"},              {".ico", "image/vnd.microsoft.icon"},
+        {".txt", "text/plain; charset=utf-8"},
     };
     for (const auto& [extension, type] : kTypes) {
         if (EndsWith(name, extension)) return type;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "serve/description/xml_text.h"
+#include "serve/drawing/image_formats.h"
 #include "serve/drawing/map_grid.h"
 
 namespace {
@@ -106,7 +107,8 @@ std::string CapabilitiesDocument(WmsVersion version, const std::string& serviceU
     const std::string url = EscapeXml(serviceUrl);
     const std::string capabilitiesFormat =
         v130 ? "<Format>text/xml</Format>" : "<Format>application/vnd.ogc.wms_xml</Format>";
-    const std::string mapFormats = "<Format>image/png</Format><Format>image/jpeg</Format>";
+    std::string mapFormats;
+    for (const ImageFormatEntry& format : ImageFormats()) mapFormats += Element("Format", format.mediaType);
     const std::string exceptionFormat = v130 ? "XML" : "application/vnd.ogc.se_xml";
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     if (v130) {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "serve/drawing/image_formats.h"
+
 namespace {
 
 char LowerAscii(char c) {
@@ -267,13 +269,9 @@ private:
     bool ParseFormat() {
         const std::string* format = Required("FORMAT");
         if (format == nullptr) return false;
-        if (EqualsIgnoringCase(*format, "image/png")) {
-            query.map.format = ImageFormat::Png;
-        } else if (EqualsIgnoringCase(*format, "image/jpeg")) {
-            query.map.format = ImageFormat::Jpeg;
-        } else {
-            return Fail(WmsErrorCode::InvalidFormat, "FORMAT must be image/png or image/jpeg");
-        }
+        const ImageFormatEntry* entry = FindMediaType(*format);
+        if (entry == nullptr) return Fail(WmsErrorCode::InvalidFormat, "FORMAT must be " + MediaTypesInWords());
+        query.map.format = entry->format;
         return true;
     }
 

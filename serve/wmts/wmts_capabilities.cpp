@@ -3,12 +3,11 @@
 #include <cmath>
 
 #include "serve/description/xml_text.h"
+#include "serve/drawing/image_formats.h"
 #include "serve/drawing/map_grid.h"
 #include "serve/drawing/tile_matrix_sets.h"
 
 namespace {
-
-const char* const kFormats[][2] = {{"image/png", "png"}, {"image/jpeg", "jpeg"}};
 
 std::string Element(const char* name, const std::string& text) {
     return "<" + std::string(name) + ">" + EscapeXml(text) + "</" + name + ">";
@@ -61,15 +60,14 @@ std::string Layer(const LayerDescription& layer, const std::string& restBase) {
                        Element("ows:Identifier", layer.name) +
                        "\n<Style isDefault=\"true\"><ows:Title>Default</ows:Title>"
                        "<ows:Identifier>default</ows:Identifier></Style>\n";
-    for (const auto& format : kFormats) text += Element("Format", format[0]) + "\n";
-    for (TileMatrixSetId id : {TileMatrixSetId::WebMercatorQuad, TileMatrixSetId::WorldCrs84Quad}) {
-        text += "<TileMatrixSetLink>" + Element("TileMatrixSet", TileMatrixSetOf(id).identifier) +
-                "</TileMatrixSetLink>\n";
+    for (const ImageFormatEntry& format : ImageFormats()) text += Element("Format", format.mediaType) + "\n";
+    for (const TileMatrixSet& set : TileMatrixSets()) {
+        text += "<TileMatrixSetLink>" + Element("TileMatrixSet", set.identifier) + "</TileMatrixSetLink>\n";
     }
-    for (const auto& format : kFormats) {
-        text += "<ResourceURL format=\"" + std::string(format[0]) + "\" resourceType=\"tile\" template=\"" + restBase +
-                "/" + layer.name + "/{Style}/{TileMatrixSet}/{TileMatrix}/{TileRow}/{TileCol}." + format[1] +
-                "\"/>\n";
+    for (const ImageFormatEntry& format : ImageFormats()) {
+        text += "<ResourceURL format=\"" + std::string(format.mediaType) + "\" resourceType=\"tile\" template=\"" +
+                restBase + "/" + layer.name + "/{Style}/{TileMatrixSet}/{TileMatrix}/{TileRow}/{TileCol}." +
+                format.extension + "\"/>\n";
     }
     return text + "</Layer>\n";
 }
@@ -82,8 +80,8 @@ std::string MatrixSet(const TileMatrixSet& set, int32_t highestLevel) {
     for (int32_t level = 0; level <= highestLevel; ++level) {
         text += "<TileMatrix>" + Element("ows:Identifier", std::to_string(level)) +
                 Element("ScaleDenominator", ShortestNumber(std::ldexp(set.level0Scale, -level))) +
-                Element("TopLeftCorner", corner) + Element("TileWidth", std::to_string(kWmtsTileSize)) +
-                Element("TileHeight", std::to_string(kWmtsTileSize)) +
+                Element("TopLeftCorner", corner) + Element("TileWidth", std::to_string(set.tileSize)) +
+                Element("TileHeight", std::to_string(set.tileSize)) +
                 Element("MatrixWidth", std::to_string(MatrixWidth(set, level))) +
                 Element("MatrixHeight", std::to_string(MatrixHeight(set, level))) + "</TileMatrix>\n";
     }
@@ -106,9 +104,7 @@ std::string WmtsCapabilitiesDocument(const ServiceDescription& d, const std::str
             Operation("GetTile", kvpUrl, restBase) + "</ows:OperationsMetadata>\n<Contents>\n";
     for (const LayerDescription& layer : d.layers) text += Layer(layer, restBase);
     const int32_t highest = HighestTileMatrix(d.maxZoom);
-    for (TileMatrixSetId id : {TileMatrixSetId::WebMercatorQuad, TileMatrixSetId::WorldCrs84Quad}) {
-        text += MatrixSet(TileMatrixSetOf(id), highest);
-    }
+    for (const TileMatrixSet& set : TileMatrixSets()) text += MatrixSet(set, highest);
     text += "</Contents>\n<ServiceMetadataURL xlink:href=\"" + restBase + "/WMTSCapabilities.xml\"/>\n</Capabilities>\n";
     return text;
 }

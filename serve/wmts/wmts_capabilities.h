@@ -4,8 +4,8 @@
 
 #include "serve/description/service_description.h"
 
-// The WMTS 1.0.0 capabilities document: the layers in both tile matrix
-// sets and both formats, for key-value requests at `kvpUrl` (e.g.
+// The WMTS 1.0.0 capabilities document: the layers in every tile matrix
+// set and format, for key-value requests at `kvpUrl` (e.g.
 // http://HOST/wmts?) and RESTful ones under `restBase` (e.g.
 // http://HOST/wmts/1.0.0). Both are escaped for XML here.
 std::string WmtsCapabilitiesDocument(const ServiceDescription& description, const std::string& kvpUrl,

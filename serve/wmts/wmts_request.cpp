@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "serve/drawing/image_formats.h"
+
 namespace {
 
 const std::string* Find(const QueryParameters& parameters, const char* name) {
@@ -20,13 +22,6 @@ bool ParseIndex(const std::string& text, uint32_t& value) {
     return ParseWholeNumber(text, 0, 999999999, value);
 }
 
-bool KnownLayer(const std::string& name) {
-    for (const std::string& served : ServedLayers()) {
-        if (name == served) return true;
-    }
-    return false;
-}
-
 // The parts of a GetTile, as text, whichever form they came in.
 struct TileText {
     const std::string* layer;
@@ -38,7 +33,7 @@ struct TileText {
 };
 
 bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, WmtsTile& tile, WmtsError& error) {
-    if (!KnownLayer(*text.layer)) {
+    if (!IsServedLayer(*text.layer)) {
         return Fail(error, "InvalidParameterValue", "LAYER",
                     "no layer '" + text.layer->substr(0, 64) + "': the layers are map, aerial and hybrid");
     }
@@ -50,8 +45,8 @@ bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, Wm
     const TileMatrixSet* set = FindTileMatrixSet(*text.matrixSet);
     if (set == nullptr) {
         return Fail(error, "InvalidParameterValue", "TILEMATRIXSET",
-                    "no tile matrix set '" + text.matrixSet->substr(0, 64) +
-                        "': the sets are WorldCRS84Quad and WebMercatorQuad");
+                    "no tile matrix set '" + text.matrixSet->substr(0, 64) + "': the sets are " +
+                        TileMatrixSetsInWords());
     }
     tile.matrixSet = set->id;
     uint32_t level = 0;
@@ -73,22 +68,12 @@ bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, Wm
     return true;
 }
 
-MapRequest TileMap(const WmtsTile& tile) {
-    const TileMatrixSet& set = TileMatrixSetOf(tile.matrixSet);
-    MapRequest map;
-    map.layer = tile.layer;
-    map.crs = set.mapCrs;
-    map.box = TileBox(set, tile.level, tile.row, tile.column);
-    map.width = map.height = kWmtsTileSize;
-    map.format = tile.format;
-    return map;
-}
-
 // The tile as text read: its map when it is a tile.
 bool ReadTileMap(const TileText& text, ImageFormat format, int32_t highestLevel, WmtsRequest& request,
                  WmtsError& error) {
     if (!ReadTile(text, format, highestLevel, request.tile, error)) return false;
-    request.map = TileMap(request.tile);
+    const WmtsTile& tile = request.tile;
+    request.map = TileMap(tile.layer, TileMatrixSetOf(tile.matrixSet), tile.level, tile.row, tile.column, tile.format);
     return true;
 }
 
@@ -131,13 +116,11 @@ bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, Wmt
             return Fail(error, "MissingParameterValue", names[i], std::string(names[i]) + " is missing");
         }
     }
-    ImageFormat format = ImageFormat::Png;
-    if (EqualsIgnoringCase(*values[2], "image/jpeg")) {
-        format = ImageFormat::Jpeg;
-    } else if (!EqualsIgnoringCase(*values[2], "image/png")) {
-        return Fail(error, "InvalidParameterValue", "FORMAT", "FORMAT must be image/png or image/jpeg");
+    const ImageFormatEntry* format = FindMediaType(*values[2]);
+    if (format == nullptr) {
+        return Fail(error, "InvalidParameterValue", "FORMAT", "FORMAT must be " + MediaTypesInWords());
     }
-    return ReadTileMap(TileText{values[0], values[1], values[3], values[4], values[5], values[6]}, format,
+    return ReadTileMap(TileText{values[0], values[1], values[3], values[4], values[5], values[6]}, format->format,
                        highestLevel, request, error);
 }
 
@@ -153,20 +136,19 @@ bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& r
     std::vector<std::string> parts = SplitAt(path, '/');
     if (path.size() > 512 || parts.size() != 6) {
         return Fail(error, "InvalidParameterValue", "path",
-                    "a tile's address is /wmts/1.0.0/{layer}/default/{TileMatrixSet}/{z}/{y}/{x}.png or .jpeg", 404);
+                    "a tile's address is /wmts/1.0.0/{layer}/default/{TileMatrixSet}/{z}/{y}/{x}, then " +
+                        ExtensionsInWords(),
+                    404);
     }
     std::string& last = parts[5];
-    ImageFormat format = ImageFormat::Png;
     const size_t dot = last.rfind('.');
-    const std::string extension = dot == std::string::npos ? "" : last.substr(dot + 1);
-    if (extension == "jpeg" || extension == "jpg") {
-        format = ImageFormat::Jpeg;
-    } else if (extension != "png") {
-        return Fail(error, "InvalidParameterValue", "FORMAT", "a tile's address ends in .png or .jpeg", 404);
+    const ImageFormatEntry* format = dot == std::string::npos ? nullptr : FindExtension(last.substr(dot + 1));
+    if (format == nullptr) {
+        return Fail(error, "InvalidParameterValue", "FORMAT", "a tile's address ends in " + ExtensionsInWords(), 404);
     }
     last.resize(dot);
     request.operation = WmtsOperation::GetTile;
-    if (!ReadTileMap(TileText{&parts[0], &parts[1], &parts[2], &parts[3], &parts[4], &parts[5]}, format,
+    if (!ReadTileMap(TileText{&parts[0], &parts[1], &parts[2], &parts[3], &parts[4], &parts[5]}, format->format,
                      highestLevel, request, error)) {
         // A RESTful address that names no tile is a resource that is not there.
         error.status = 404;

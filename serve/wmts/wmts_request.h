@@ -41,7 +41,7 @@ struct WmtsError {
 bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, WmtsRequest& request, WmtsError& error);
 
 // The RESTful form: `path` is what follows "/wmts/1.0.0/", either
-// "WMTSCapabilities.xml" or "{layer}/{style}/{TileMatrixSet}/{z}/{y}/{x}.{png|jpeg}".
+// "WMTSCapabilities.xml" or "{layer}/{style}/{TileMatrixSet}/{z}/{y}/{x}.{png|jpeg|webp}".
 bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& request, WmtsError& error);
 
 // A request as read, in either form: when `valid` the request, else why it

@@ -85,15 +85,26 @@ std::vector<uint8_t> Truncated(const std::vector<uint8_t>& file, double fraction
 namespace {
 
 // Deflates `input` and flushes fully, so that the output stands alone and
-// can be repeated or appended to the stream it came from.
-std::vector<uint8_t> DeflateFlushed(z_stream& stream, const std::vector<uint8_t>& input) {
+// can be repeated or appended to the stream it came from (or, with
+// Z_FINISH, ends the stream).
+std::vector<uint8_t> DeflateFlushed(z_stream& stream, const std::vector<uint8_t>& input, int flush = Z_FULL_FLUSH) {
     std::vector<uint8_t> out(deflateBound(&stream, static_cast<uLong>(input.size())) + 64);
     stream.next_in = const_cast<Bytef*>(input.data());
     stream.avail_in = static_cast<uInt>(input.size());
     stream.next_out = out.data();
     stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FULL_FLUSH);
+    deflate(&stream, flush);
     out.resize(out.size() - stream.avail_out);
+    return out;
+}
+
+// `count` zeros as raw deflate blocks without a header, which continue any
+// deflate stream they are appended to.
+std::vector<uint8_t> DeflatedZeros(size_t count, int flush = Z_FULL_FLUSH) {
+    z_stream zeros{};
+    deflateInit2(&zeros, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> out = DeflateFlushed(zeros, std::vector<uint8_t>(count, 0), flush);
+    deflateEnd(&zeros);
     return out;
 }
 
@@ -105,6 +116,19 @@ void AppendChunk(std::vector<uint8_t>& file, const char* type, const std::vector
     file.insert(file.end(), data.begin(), data.end());
     file.resize(file.size() + 4);
     PutBigEndian32(&file[file.size() - 4], static_cast<uint32_t>(crc32(0, &file[start + 4], static_cast<uInt>(data.size() + 4))));
+}
+
+// The start of a PNG of side x side RGB pixels, 8 bits a sample, up to its
+// image data.
+std::vector<uint8_t> RgbPngSignatureAndHeader(uint32_t side) {
+    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header(13, 0);
+    PutBigEndian32(&header[0], side);
+    PutBigEndian32(&header[4], side);
+    header[8] = 8;  // bits per sample
+    header[9] = 2;  // RGB
+    AppendChunk(file, "IHDR", header);
+    return file;
 }
 
 }  // namespace
@@ -120,26 +144,36 @@ std::vector<uint8_t> NoisePngWithZerosAfter(uint32_t mebibytesOfZeros) {
     deflateInit(&image, 1);
     std::vector<uint8_t> data = DeflateFlushed(image, rows);
     deflateEnd(&image);
-    // A mebibyte of zeros as raw deflate blocks without a header: repeated,
-    // it continues the image's stream.
-    z_stream zeros{};
-    deflateInit2(&zeros, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    const std::vector<uint8_t> mebibyte = DeflateFlushed(zeros, std::vector<uint8_t>(1 << 20, 0));
-    deflateEnd(&zeros);
+    // A mebibyte of zeros, repeated, continues the image's stream.
+    const std::vector<uint8_t> mebibyte = DeflatedZeros(1 << 20);
     for (uint32_t i = 0; i < mebibytesOfZeros; ++i) data.insert(data.end(), mebibyte.begin(), mebibyte.end());
     // Then a block of a type that does not exist, and a chunk whose CRC is
     // wrong: a decoder that reads on past the image meets both.
     data.insert(data.end(), 16, 0xFF);
-    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> header(13, 0);
-    PutBigEndian32(&header[0], 256);
-    PutBigEndian32(&header[4], 256);
-    header[8] = 8;  // bits per sample
-    header[9] = 2;  // RGB
-    AppendChunk(file, "IHDR", header);
+    std::vector<uint8_t> file = RgbPngSignatureAndHeader(256);
     AppendChunk(file, "IDAT", data);
     AppendChunk(file, "tEXt", {'a', 0, 'b'});
     file[file.size() - 1] ^= 0xFF;
+    AppendChunk(file, "IEND", {});
+    return file;
+}
+
+std::vector<uint8_t> PngBomb(uint32_t side) {
+    // Every byte of the image data is zero: each row's filter byte and its
+    // pixels. A zlib stream of mebibytes of zeros, then the rest as the
+    // final block.
+    const uint64_t total = uint64_t{side} * (uint64_t{side} * 3 + 1);
+    const std::vector<uint8_t> mebibyte = DeflatedZeros(1 << 20);
+    std::vector<uint8_t> data = {0x78, 0xDA};
+    for (uint64_t i = 0; i < total >> 20; ++i) data.insert(data.end(), mebibyte.begin(), mebibyte.end());
+    const std::vector<uint8_t> rest = DeflatedZeros(static_cast<size_t>(total & ((1 << 20) - 1)), Z_FINISH);
+    data.insert(data.end(), rest.begin(), rest.end());
+    // The Adler-32 of `total` zeros: a stays 1, b adds it once per byte.
+    const uint32_t adler = static_cast<uint32_t>(total % 65521) << 16 | 1;
+    data.resize(data.size() + 4);
+    PutBigEndian32(&data[data.size() - 4], adler);
+    std::vector<uint8_t> file = RgbPngSignatureAndHeader(side);
+    AppendChunk(file, "IDAT", data);
     AppendChunk(file, "IEND", {});
     return file;
 }

@@ -24,5 +24,8 @@ std::vector<uint8_t> Truncated(const std::vector<uint8_t>& file, double fraction
 // to one, so a gigabyte takes about a megabyte), then corrupt data and a
 // chunk with a wrong CRC.
 std::vector<uint8_t> NoisePngWithZerosAfter(uint32_t mebibytesOfZeros);
+// A decompression bomb: a valid PNG of side x side black pixels whose
+// image data, a few hundred kB for a side of 8192, inflates to all of them.
+std::vector<uint8_t> PngBomb(uint32_t side);
 // The pixels of the good tiles' noise, row by row, RGB.
 std::vector<uint8_t> NoiseTilePixels();

@@ -1,17 +1,21 @@
 // The encoders answer every failure with false and its reason: libjpeg's
 // default error handler ends the process, which a server must never do.
 // The PNG encoder gives back every pixel through an independent decoder
-// (libpng), whatever the filter, level and shape.
+// (libpng), whatever the filter, level and shape; lossless WebP too
+// (libwebp's decoder), lossy WebP pixels close to the image's.
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <webp/decode.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 
 #include "host/image_decoding.h"
 #include "host/jpeg_encoder.h"
 #include "host/png_encoder.h"
+#include "host/webp_encoder.h"
 
 namespace {
 
@@ -23,12 +27,21 @@ RgbImage Grey(int32_t width, int32_t height) {
     return image;
 }
 
-enum class Pattern { Noise, Smooth };
+enum class Pattern { Noise, Smooth, Gradient };
 
 // Noise exercises every byte value through the filters' arithmetic;
-// smooth rows with noisy ones between make the per-row choice change.
+// smooth rows with noisy ones between make the per-row choice change; a
+// gradient is what a lossy encoder keeps close.
 RgbImage Patterned(Pattern pattern, int32_t width, int32_t height) {
     RgbImage image = Grey(width, height);
+    if (pattern == Pattern::Gradient) {
+        for (size_t i = 0; i < image.pixels.size(); ++i) {
+            const size_t pixel = i / 3, columns = static_cast<uint32_t>(width);
+            const size_t x = pixel % columns, y = pixel / columns;
+            image.pixels[i] = static_cast<uint8_t>(i % 3 == 0 ? x * 255 / width : i % 3 == 1 ? y * 255 / height : 96);
+        }
+        return image;
+    }
     std::mt19937 random(11);
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
@@ -106,29 +119,68 @@ TEST(ImageEncodingTest, PngWithOpacityDecodesToTheSamePixels) {
     }
 }
 
+TEST(ImageEncodingTest, WebpKeepsThePixelsOrComesCloseToThem) {
+    struct Case {
+        const char* name;
+        Pattern pattern;
+        int32_t width, height;
+        WebpSettings settings;
+        double meanDifference;  // at most, over the bands
+    } cases[] = {
+        {"lossless, the drawn map's setting", Pattern::Noise, 37, 23, {true, 50, 1}, 0},
+        {"lossless, the least effort", Pattern::Smooth, 256, 256, {true, 0, 0}, 0},
+        {"lossless, one column", Pattern::Noise, 1, 300, {true, 50, 1}, 0},
+        {"lossy, the photographs' setting", Pattern::Gradient, 512, 512, {false, 85, 0}, 1.5},
+        {"lossy, odd sides", Pattern::Gradient, 37, 23, {false, 85, 0}, 3},
+    };
+    for (const Case& c : cases) {
+        const RgbImage image = Patterned(c.pattern, c.width, c.height);
+        std::vector<uint8_t> file;
+        std::string error;
+        ASSERT_TRUE(EncodeWebp(image, c.settings, file, error)) << c.name << ": " << error;
+        int width = 0, height = 0;
+        uint8_t* decoded = WebPDecodeRGB(file.data(), file.size(), &width, &height);
+        ASSERT_NE(decoded, nullptr) << c.name;
+        const std::vector<uint8_t> pixels(decoded, decoded + size_t{static_cast<uint32_t>(width)} * height * 3);
+        WebPFree(decoded);
+        ASSERT_EQ(width, c.width) << c.name;
+        ASSERT_EQ(height, c.height) << c.name;
+        double difference = 0;
+        for (size_t i = 0; i < pixels.size(); ++i) difference += std::abs(int{pixels[i]} - int{image.pixels[i]});
+        EXPECT_LE(difference / static_cast<double>(pixels.size()), c.meanDifference) << c.name;
+    }
+}
+
 TEST(ImageEncodingTest, FailuresAreReportedNotFatal) {
     RgbImage mismatched = Grey(4, 4);
     mismatched.pixels.pop_back();
+    enum class Codec { Png, Jpeg, Webp };
     struct Case {
         const char* name;
-        bool png;
+        Codec codec;
         RgbImage image;
         const char* reason;
         PngSettings settings = SettingsOf(PngCompression::Fast);
+        WebpSettings webp = WebpSettings{};
     } cases[] = {
         // libjpeg refuses both itself, through its error handler.
-        {"JPEG without rows", false, Grey(16, 0), "JPEG encoder: "},
-        {"JPEG beyond libjpeg's size", false, Grey(70000, 1), "JPEG encoder: "},
-        {"JPEG pixels short", false, mismatched, "does not match its size"},
-        {"PNG pixels short", true, mismatched, "does not match its size"},
-        {"PNG without columns", true, Grey(0, 4), "does not match its size"},
-        {"PNG level beyond libdeflate's", true, Grey(4, 4), "no PNG compression level 13", {13, PngFilter::Up}},
+        {"JPEG without rows", Codec::Jpeg, Grey(16, 0), "JPEG encoder: "},
+        {"JPEG beyond libjpeg's size", Codec::Jpeg, Grey(70000, 1), "JPEG encoder: "},
+        {"JPEG pixels short", Codec::Jpeg, mismatched, "does not match its size"},
+        {"PNG pixels short", Codec::Png, mismatched, "does not match its size"},
+        {"PNG without columns", Codec::Png, Grey(0, 4), "does not match its size"},
+        {"PNG level beyond libdeflate's", Codec::Png, Grey(4, 4), "no PNG compression level 13", {13, PngFilter::Up}},
+        {"WebP pixels short", Codec::Webp, mismatched, "does not match its size"},
+        {"WebP beyond its size", Codec::Webp, Grey(16384, 1), "larger than 16383"},
+        {"WebP quality beyond 100", Codec::Webp, Grey(4, 4), "no quality 101", {}, {false, 101, 4}},
+        {"WebP method beyond 6", Codec::Webp, Grey(4, 4), "method 7", {}, {true, 50, 7}},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> encoded;
         std::string error;
-        const bool ok = c.png ? EncodePng(c.image, c.settings, encoded, error)
-                              : EncodeJpeg(c.image, 90, encoded, error);
+        const bool ok = c.codec == Codec::Png    ? EncodePng(c.image, c.settings, encoded, error)
+                        : c.codec == Codec::Jpeg ? EncodeJpeg(c.image, 90, encoded, error)
+                                                 : EncodeWebp(c.image, c.webp, encoded, error);
         EXPECT_FALSE(ok) << c.name;
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
     }

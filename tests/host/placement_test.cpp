@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "host/placement.h"
-#include "host/world_edges.h"
+#include "host/zoom_choice.h"
 #include "projection/mercator.h"
 #include "projection/power_of_two.h"
-#include "projection/zarvo_coord_transform.h"
+#include "projection/tile_range.h"
 #include "projection/zoom.h"
 
 namespace {
@@ -60,8 +60,7 @@ TEST(PlacementTest, EveryPixelIsAskedForHalfATilePixelWestAndNorthOfItsCentre) {
             }
             if (s.nodata) continue;
             EXPECT_GE(r.west, -180) << c.name;
-            const ZarvoCoordTransform transform(LayerKind::Map, u"map");
-            EXPECT_LE(RequestTileRange(transform, r).Count(), limits.maxTiles) << c.name;
+            EXPECT_LE(RequestTileRange(r).Count(), limits.maxTiles) << c.name;
             for (uint32_t j = 0; j < s.columns; ++j) {
                 const double lon = r.west + j * ((r.east - r.west) / (r.width - 1));
                 const double centre = c.grid.CentreLon(c.grid.column0 + s.column0 + j);
@@ -73,31 +72,24 @@ TEST(PlacementTest, EveryPixelIsAskedForHalfATilePixelWestAndNorthOfItsCentre) {
     }
 }
 
-TEST(PlacementTest, OutOfWorldRowsAreNotFetchedAndColumnsPastTheLastWrap) {
-    // Zoom 2 (2 x 2 tiles), touching the north edge and longitude 180.
-    DataRequestBlock request{};
-    request.zoom = 2;
-    request.width = request.height = 10;
-    request.west = 100;
-    request.east = 180;
-    request.north = 85.05;
-    request.south = 60;
-    const ZarvoCoordTransform transform(LayerKind::Map, u"map");
-    std::vector<std::string> urls;
-    for (size_t k = 0; k < RequestTileRange(transform, request).Count(); ++k) {
-        const TileKey key = RequestTileRange(transform, request).Key(k);
-        std::string url;
-        for (char16_t c : transform.TileUrl(key)) url += static_cast<char>(c);
-        urls.push_back(url);
+// Both programs draw an image at the zoom of its pixel size at the middle
+// latitude of the part of it on the tiles.
+TEST(PlacementTest, AnImageIsDrawnAtTheZoomOfTheMiddleOfItsPartOnTheTiles) {
+    struct Case {
+        const char* name;
+        double south, north, middle;
+    } cases[] = {
+        {"reaching past the north edge", 0, 170, kWorldNorth / 2},
+        {"across both edges", -90, 80, (kWorldSouth + 80) / 2},
+        {"wholly north of the world", 86, 90, 0},
+        {"wholly south of the world", -90, -86, 0},
+    };
+    for (const Case& c : cases) {
+        for (double dy : {0.01, 0.17, 1.3}) {
+            EXPECT_EQ(ChooseImageZoom(0.1, dy, c.south, c.north, 21), ChooseZoom(0.1, dy, c.middle, 21))
+                << c.name << ", " << dy << " degrees a pixel";
+        }
     }
-    std::vector<TileSlot> slots;
-    ASSERT_TRUE(PlanTileSlots(request, urls, slots));
-    ASSERT_EQ(slots.size(), 4u);  // the row above the world and the first row; columns 1 and 2
-    EXPECT_TRUE(slots[0].outsideWorld && slots[1].outsideWorld);
-    EXPECT_EQ(slots[2].url, urls[2]);
-    EXPECT_EQ(slots[3].url.substr(slots[3].url.find("tms1.0.0/")), "tms1.0.0/map/1/0/1.png");
-    urls.pop_back();
-    EXPECT_FALSE(PlanTileSlots(request, urls, slots));
 }
 
 }  // namespace

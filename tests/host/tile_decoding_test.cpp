@@ -92,9 +92,40 @@ TEST(TileDecodingTest, HostileFilesAreRefusedWithTheirReason) {
     }
 }
 
-// The bomb is a few dozen bytes: the refusal comes from its header alone.
-TEST(TileDecodingTest, ABombIsSmall) {
-    EXPECT_LT(PngClaiming(1000000, 1000000).size(), 100u);
+// A decompression bomb, a file of a few hundred kB that inflates to
+// hundreds of MB of pixels, is refused by its header before any of it is
+// inflated; the same picture within the limits decodes and inflates no more
+// than its pixels.
+TEST(TileDecodingTest, ABombIsRefusedBeforeItInflates) {
+    struct Case {
+        const char* name;
+        uint32_t side;
+        ImageLimits limits;
+        const char* reason;  // null: decoded
+    } cases[] = {
+        {"a bomb for a tile", 8192, {256, 256}, "PNG declares 8192 x 8192 pixels, more than the 256 x 256"},
+        {"a bomb for larger limits", 8192, {4096, 4096}, "PNG declares 8192 x 8192 pixels"},
+        {"a picture the limits take", 1024, {1024, 1024}, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> file = PngBomb(c.side);
+        const uint64_t pixelBytes = uint64_t{c.side} * c.side * 3;
+        ASSERT_LT(file.size() * 500, pixelBytes) << c.name << ": no bomb";
+        RgbImage image;
+        std::string error;
+        inflatedBytes = 0;
+        const bool decoded = DecodeImage(file, c.limits, image, error);
+        if (c.reason != nullptr) {
+            EXPECT_FALSE(decoded) << c.name;
+            EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+            EXPECT_LT(inflatedBytes, 65536u) << c.name;
+            EXPECT_TRUE(image.pixels.empty()) << c.name;
+        } else {
+            ASSERT_TRUE(decoded) << c.name << ": " << error;
+            EXPECT_EQ(image.pixels, std::vector<uint8_t>(pixelBytes, 0)) << c.name;
+            EXPECT_LT(inflatedBytes, 4 * pixelBytes) << c.name;
+        }
+    }
 }
 
 TEST(TileDecodingTest, LargerLimitsTakeLargerPictures) {

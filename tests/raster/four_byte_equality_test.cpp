@@ -52,13 +52,8 @@ enum class Depths { Three, Four, Mixed };
 // A raster of width x height whose samples lie `scale` source pixels
 // apart, starting at the given world pixel (y in offset form).
 DataRequestBlock ScaledRequest(int32_t zoom, double x0, double y0, double scale, uint32_t width, uint32_t height) {
-    const double worldScale = std::ldexp(1.0, zoom - 1);
-    const double offset = std::ldexp(1.0, zoom + 9);
-    const auto longitude = [&](double x) { return (x / worldScale - 128.0) / 0.7111111111111111; };
-    const auto latitude = [&](double y) {
-        const double m = (128.0 - (y - offset) / worldScale) / 40.743665431525;
-        return std::atan(std::sinh(m)) * 57.29577951308232;
-    };
+    const auto longitude = [&](double x) { return LongitudeOfWorldX(x, zoom); };
+    const auto latitude = [&](double y) { return LatitudeOfWorldY(y, zoom); };
     const double x1 = x0 + scale * (width > 1 ? width - 1 : 0);
     const double y1 = y0 + scale * (height > 1 ? height - 1 : 0);
     return MakeRequest(zoom, longitude(x0), latitude(y1), longitude(x1), latitude(y0), width, height);

@@ -1,44 +1,18 @@
 // The map page in a real browser: Debian's chromium, driven by
 // playwright-core, loads the page from zarvo-serve, switches layers, pans
-// and zooms, and each time waits for the GetMaps it causes and checks that
-// the map is drawn, with no console error. Then: the data's credits are
-// shown, zooming stops one level past the tiles, a drag across longitude
-// 180 shows map, a reload restores the view from the address, the position
-// panel hides when the cursor leaves, and the Web Mercator view draws the
-// WMTS's tiles.
+// and zooms, and each time waits for the XYZ tiles it causes (WebP, which
+// chromium takes) and checks that the map is drawn, with no console error.
+// Then: the data's credits are shown, the "use this map" panel gives
+// addresses that work and copies them, zooming stops one level past the
+// tiles, a drag across longitude 180 shows map, a reload restores the view
+// from the address, the position panel hides when the cursor leaves, the
+// Web Mercator view draws its tiles, and a screen of two pixels per CSS
+// pixel gets the 512 px tiles (@2x).
 //
-// The profile is a fresh directory of its own (playwright passes it as
-// --user-data-dir).
-//
-// Usage: node map_page_test.mjs SERVER TILES NODE_MODULES_PARENT [SCREENSHOT [SCREENSHOT_3857]]
-import {spawn} from 'node:child_process';
-import {mkdtempSync, rmSync} from 'node:fs';
-import {createRequire} from 'node:module';
-import {tmpdir} from 'node:os';
-import {join, resolve} from 'node:path';
+// Usage: node map_page_test.mjs SERVER TILES NODE_MODULES_PARENT [SCREENSHOT [SCREENSHOT_3857 [SCREENSHOT_PANEL]]]
+import {runInChromium, watchPage} from './browser_harness.mjs';
 
-const [server, tiles, webDir, screenshot, mercatorScreenshot] = process.argv.slice(2);
-const require = createRequire(join(resolve(webDir), 'package.json'));
-const {chromium} = require('playwright-core');
-
-const failures = [];
-function check(condition, what) {
-  if (!condition) failures.push(what);
-  console.log(`${condition ? 'ok  ' : 'FAIL'} ${what}`);
-}
-
-function startServer() {
-  const child = spawn(server, ['--tiles', tiles, '--port', '0'], {stdio: ['ignore', 'pipe', 'inherit']});
-  return new Promise((resolve, reject) => {
-    let text = '';
-    child.stdout.on('data', (chunk) => {
-      text += chunk;
-      const found = /listening on (http:\/\/[0-9.]+:\d+)\//.exec(text);
-      if (found) resolve({child, base: found[1]});
-    });
-    child.on('exit', (code) => reject(new Error(`zarvo-serve exited with ${code}`)));
-  });
-}
+const [server, tiles, webDir, screenshot, mercatorScreenshot, panelScreenshot] = process.argv.slice(2);
 
 // Resolves once the map has drawn everything it asked for.
 function rendered(page) {
@@ -97,56 +71,39 @@ function tileResponse(page, pattern) {
   return page.waitForResponse((r) => pattern.test(r.url()), {timeout: 20000});
 }
 
-function getMapResponse(page, layer) {
-  return page.waitForResponse(
-    (r) => /[?&]REQUEST=GetMap/i.test(r.url()) && new RegExp(`[?&]LAYERS=${layer}(&|$)`).test(r.url()),
-    {timeout: 20000},
-  );
+// A tile of `layer` in the longitude/latitude grid (or `set`), with no
+// extension: the browser's Accept chooses.
+function layerTile(page, layer, set = 'WorldCRS84Quad', density = '') {
+  return tileResponse(page, new RegExp(`/tiles/${layer}/${set}/\\d+/\\d+/\\d+${density}$`));
 }
 
-const {child, base} = await startServer();
-const profile = mkdtempSync(join(tmpdir(), 'zarvo-chromium-'));
-let context;
-try {
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: [
-      '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-    ],
-    viewport: {width: 1024, height: 700},
-    timeout: 30000,
-  });
+const options = {name: 'map page', server, serverArgs: ['--tiles', tiles], webDir, chromiumArgs: ['--disable-gpu']};
+await runInChromium(options, async ({context, base, check}) => {
   const page = await context.newPage();
-  const consoleErrors = [];
-  page.on('console', (m) => m.type() === 'error' && consoleErrors.push(m.text()));
-  page.on('pageerror', (e) => consoleErrors.push(String(e)));
-  const badResponses = [];
-  page.on('response', (r) => r.status() >= 400 && badResponses.push(`${r.status()} ${r.url()}`));
-  const outside = [];
-  page.on('request', (r) => !r.url().startsWith(base) && !r.url().startsWith('data:') && outside.push(r.url()));
+  const watched = watchPage(page, base);
 
-  const firstMap = getMapResponse(page, 'map');
+  const firstMap = layerTile(page, 'map');
   await page.goto(`${base}/`, {waitUntil: 'load', timeout: 20000});
   const response = await firstMap;
-  check(response.status() === 200 && response.headers()['content-type'] === 'image/png', 'the map layer is fetched as PNG GetMaps');
+  check(response.status() === 200 && response.headers()['content-type'] === 'image/webp' &&
+        response.headers()['vary'] === 'Accept',
+        'the map layer is fetched as XYZ tiles, in WebP, which chromium takes');
   await rendered(page);
   const mapDrawing = await canvasSummary(page);
   check(mapDrawing.colours > 20, `the map layer is drawn (${mapDrawing.colours} colours in the sample)`);
 
   for (const layer of ['aerial', 'hybrid']) {
-    const getMap = getMapResponse(page, layer);
+    const tile = layerTile(page, layer);
     await page.check(`input[name=layer][value=${layer}]`);
-    const r = await getMap;
-    check(r.status() === 200, `switching to ${layer} fetches its GetMaps`);
+    const r = await tile;
+    check(r.status() === 200, `switching to ${layer} fetches its tiles`);
     await rendered(page);
     const drawing = await canvasSummary(page);
     check(drawing.colours > 20 && drawing.fingerprint !== mapDrawing.fingerprint, `the ${layer} layer is drawn, unlike the map layer`);
   }
 
   const view = await page.evaluate(() => window.zarvoMap.getView().getCenter());
-  const panned = getMapResponse(page, 'hybrid');
+  const panned = layerTile(page, 'hybrid');
   await page.mouse.move(500, 350);
   await page.mouse.down();
   await page.mouse.move(300, 250, {steps: 10});
@@ -157,7 +114,7 @@ try {
   check(after[0] > view[0] && after[1] < view[1], `dragging pans the map east and south (${view} to ${after})`);
 
   const zoomBefore = await page.evaluate(() => window.zarvoMap.getView().getZoom());
-  const zoomed = getMapResponse(page, 'hybrid');
+  const zoomed = layerTile(page, 'hybrid');
   await page.click('.ol-zoom-in');
   await zoomed;
   await page.waitForFunction((z) => window.zarvoMap.getView().getZoom() >= z + 1, zoomBefore, {timeout: 10000});
@@ -172,6 +129,30 @@ try {
 
   const credits = await page.textContent('.ol-attribution');
   check(/GSHHG/.test(credits) && /NASA/.test(credits), `the hybrid layer's credits are shown (${credits.trim()})`);
+
+  // The "use this map" panel: the visible layer's addresses, each of which
+  // answers, and a button that copies each.
+  await context.grantPermissions(['clipboard-read', 'clipboard-write'], {origin: base});
+  await page.click('#use-toggle');
+  const offered = await page.evaluate(() =>
+    Object.fromEntries(['xyz', 'tilejson', 'wmts', 'wms'].map((n) => [n, document.getElementById(`use-${n}`).value])));
+  check(offered.xyz === `${base}/tiles/hybrid/WebMercatorQuad/{z}/{x}/{y}` &&
+        offered.tilejson === `${base}/tiles/hybrid/WebMercatorQuad/tilejson.json` &&
+        offered.wmts === `${base}/wmts/1.0.0/WMTSCapabilities.xml` && offered.wms === `${base}/wms`,
+        `the panel offers the hybrid layer's addresses (${JSON.stringify(offered)})`);
+  const answers = await Promise.all([
+    fetch(offered.xyz.replace('{z}/{x}/{y}', '3/4/2')), fetch(offered.tilejson), fetch(offered.wmts),
+    fetch(`${offered.wms}?SERVICE=WMS&REQUEST=GetCapabilities`),
+  ]);
+  const tileJson = await answers[1].json();
+  check(answers.every((a) => a.status === 200) && answers[0].headers.get('content-type').startsWith('image/') &&
+        tileJson.tiles[0] === offered.xyz && /xml/.test(answers[2].headers.get('content-type')) &&
+        /xml/.test(answers[3].headers.get('content-type')),
+        'every address in the panel answers, the TileJSON with the same template');
+  await page.click('button[data-copy="use-tilejson"]');
+  const copied = await page.evaluate(() => navigator.clipboard.readText());
+  check(copied === offered.tilejson, `its button copies an address (${copied})`);
+  await page.click('#use-toggle');
 
   // Zooming in stops one level past the tiles' finest: their pixels (360 /
   // (256 * 2^5) degrees at plug-in zoom 6) enlarged twice.
@@ -203,8 +184,12 @@ try {
   const hidden = !(await page.isVisible('#position'));
   check(shown && hidden, `the position panel shows over the map and hides off it (${shown}, ${hidden})`);
 
-  // A reload shows the same view from the address.
+  // A reload shows the same view from the address. The view is set well
+  // after the drags above have stopped gliding, so that no animation's end
+  // tells the page of the change: it must see the change itself.
   await page.check('input[name=layer][value=aerial]');
+  await page.waitForFunction(() => !window.zarvoMap.getView().getAnimating(), null, {timeout: 10000});
+  await page.waitForTimeout(500);
   await page.evaluate(() => {
     window.zarvoMap.getView().setZoom(3.5);
     window.zarvoMap.getView().setCenter([-60.5, -12.25]);
@@ -214,7 +199,7 @@ try {
     .waitForFunction(() => /layer=aerial&.*lon=-60\.50000&lat=-12\.25000/.test(window.location.hash), null, {timeout: 20000})
     .then(() => true, () => false);
   check(kept, `the address keeps the view (${await page.evaluate(() => window.location.hash)})`);
-  const reloaded = getMapResponse(page, 'aerial');
+  const reloaded = layerTile(page, 'aerial');
   await page.reload({waitUntil: 'load', timeout: 20000});
   await reloaded;
   await page.waitForFunction(() => window.zarvoMap !== undefined, null, {timeout: 10000});
@@ -227,11 +212,12 @@ try {
         Math.abs(restored.zoom - 3.5) < 0.01 && restored.visible === 'aerial',
         `a reload restores the view and layer (${JSON.stringify(restored)})`);
 
-  // Web Mercator: the WMTS's tiles, at the same place.
-  const mercatorTile = tileResponse(page, /\/wmts\/1\.0\.0\/aerial\/default\/WebMercatorQuad\/\d+\/\d+\/\d+\.jpeg$/);
+  // Web Mercator: its tiles, at the same place.
+  const mercatorTile = layerTile(page, 'aerial', 'WebMercatorQuad');
   await page.check('input[name=grid][value="3857"]');
   const tile = await mercatorTile;
-  check(tile.status() === 200 && tile.headers()['content-type'] === 'image/jpeg', 'the Web Mercator view fetches WMTS tiles');
+  check(tile.status() === 200 && tile.headers()['content-type'] === 'image/webp',
+        'the Web Mercator view fetches its tiles');
   await rendered(page);
   const mercator = await page.evaluate(() => ({
     projection: window.zarvoMap.getView().getProjection().getCode(),
@@ -240,6 +226,22 @@ try {
   const mercatorDrawing = await canvasSummary(page);
   check(mercator.projection === 'EPSG:3857' && mercatorDrawing.colours > 20 && (await whiteShare(page, 0, 1024)) < 0.02,
         `the Web Mercator view is drawn without empty bands (${mercatorDrawing.colours} colours)`);
+
+  // A screen of two pixels per CSS pixel: the 512 px twins, drawn.
+  const sharp = await context.newPage();
+  const session = await context.newCDPSession(sharp);
+  await session.send('Emulation.setDeviceMetricsOverride',
+                     {width: 1024, height: 700, deviceScaleFactor: 2, mobile: false});
+  const twin = layerTile(sharp, 'map', 'WorldCRS84Quad', '@2x');
+  await sharp.goto(`${base}/#grid=4326&layer=map&zoom=3&lon=10&lat=50`, {waitUntil: 'load', timeout: 20000});
+  const twinTile = await twin;
+  const twinWidth = await sharp.evaluate(
+    async (url) => (await createImageBitmap(await (await fetch(url)).blob())).width, twinTile.url());
+  await rendered(sharp);
+  const sharpDrawing = await canvasSummary(sharp);
+  check(twinTile.status() === 200 && twinWidth === 512 && sharpDrawing.colours > 20,
+        `a screen of two pixels per CSS pixel gets 512 px tiles, drawn (${twinTile.url()}, ${twinWidth} px)`);
+  await sharp.close();
 
   if (screenshot) {
     for (const [grid, path] of [['4326', screenshot], ['3857', mercatorScreenshot]]) {
@@ -258,16 +260,10 @@ try {
       await page.screenshot({path});
     }
   }
-  check(consoleErrors.length === 0, `no console errors ${consoleErrors.join('; ')}`);
-  check(badResponses.length === 0, `no failed responses ${badResponses.join('; ')}`);
-  check(outside.length === 0, `nothing is fetched from elsewhere ${outside.join('; ')}`);
-} catch (e) {
-  failures.push(String(e));
-  console.log(`FAIL ${e}`);
-} finally {
-  if (context) await context.close();
-  child.kill('SIGTERM');
-  rmSync(profile, {recursive: true, force: true});
-}
-console.log(failures.length === 0 ? 'map page: all checks passed' : `map page: ${failures.length} failed`);
-process.exit(failures.length === 0 ? 0 : 1);
+  if (panelScreenshot) {
+    await page.click('#use-toggle');
+    await page.mouse.move(300, 150);
+    await page.screenshot({path: panelScreenshot});
+  }
+  watched(check);
+});

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """zarvo-serve in QGIS (Debian's python3-qgis, offscreen): the WMS layer in
-an EPSG:4326 and in an EPSG:3857 project and the WMTS layer each draw a map
-whose land and water lie where they are, at named places.
+an EPSG:4326 and in an EPSG:3857 project, the WMTS layer and the XYZ layer
+(QGIS's own provider of tile templates) each draw a map whose land and
+water lie where they are, at named places.
 
 Skips, saying so, where QGIS cannot be imported.
 Environment: ZARVO_SERVE, ZARVO_WORLD_TILES; argument: a path to save the
@@ -79,6 +80,8 @@ class QgisClient(unittest.TestCase):
              europe_mercator),
             ("WMTS in EPSG:3857", "crs=EPSG:3857&format=image/png&layers=map&styles=default"
              f"&tileMatrixSet=WebMercatorQuad&url={base}/wmts/1.0.0/WMTSCapabilities.xml", "EPSG:3857",
+             europe_mercator),
+            ("XYZ", f"type=xyz&url={base}/tiles/map/WebMercatorQuad/{{z}}/{{x}}/{{y}}.png&zmin=0&zmax=5", "EPSG:3857",
              europe_mercator),
         ]
         for name, uri, crs, extent in cases:

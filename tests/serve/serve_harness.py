@@ -11,6 +11,7 @@ import struct
 import subprocess
 import threading
 import time
+import unittest
 import urllib.error
 import urllib.request
 
@@ -81,6 +82,23 @@ class ZarvoServe:
     def stats(self):
         import json
         return json.loads(self.get("/stats")[3])
+
+
+class ServedTestCase(unittest.TestCase):
+    """Tests against one zarvo-serve over TILES for the whole class, which
+    must exit cleanly when they are done."""
+
+    SERVE = TILES = None
+    ARGUMENTS = ()
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = ZarvoServe(cls.SERVE, cls.TILES, *cls.ARGUMENTS).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        code, errors = cls.server.stop()
+        assert code == 0, errors
 
 
 class TileUpstream:

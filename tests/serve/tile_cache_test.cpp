@@ -1,5 +1,5 @@
-// The tile cache: one fetch per tile however many ask at once, a bound on
-// what it keeps, and no memory of failures.
+// The tile cache: one fetch per tile however many ask at once and under
+// whatever address, a bound on what it keeps, and no memory of failures.
 
 #include <gtest/gtest.h>
 
@@ -60,19 +60,30 @@ struct CountingFetcher {
     }
 };
 
+// Tiles held under their addresses.
+std::vector<WantedTile> Tiles(const std::vector<std::string>& urls) {
+    std::vector<WantedTile> tiles;
+    for (const std::string& url : urls) tiles.push_back(WantedTile{url, url});
+    return tiles;
+}
+
 TEST(TileCache, FetchesEachTileOnceForManyConcurrentRequests) {
     CountingFetcher fetcher;
     TileCache cache(64 * kTileBytes, fetcher.Make());
-    std::vector<std::string> urls;
-    for (int i = 0; i < 12; ++i) urls.push_back("tile/" + std::to_string(i));
+    const auto address = [](int server, int tile) {
+        return "http://tile" + std::to_string(server) + "/" + std::to_string(tile);
+    };
     std::vector<std::thread> threads;
     std::atomic<int> complete{0};
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
-            // Each thread asks in its own order, with a repeat.
-            std::vector<std::string> mine(urls.begin() + t % 4, urls.end());
-            mine.insert(mine.end(), urls.begin(), urls.begin() + t % 4);
-            mine.push_back(mine.front());
+            // Each thread asks in its own order, with a repeat, and for each
+            // tile under a server of its own: a tile has several addresses.
+            std::vector<WantedTile> mine;
+            for (int i = 0; i < 13; ++i) {
+                const int tile = (i + t % 4) % 12;
+                mine.push_back(WantedTile{"tile/" + std::to_string(tile), address(t % 3, tile)});
+            }
             const std::vector<TileResult> outcomes = cache.GetAll(mine);
             bool all = outcomes.size() == mine.size();
             for (const TileResult& outcome : outcomes) all = all && outcome.tile != nullptr;
@@ -81,7 +92,11 @@ TEST(TileCache, FetchesEachTileOnceForManyConcurrentRequests) {
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(complete.load(), 8);
-    for (const std::string& url : urls) EXPECT_EQ(fetcher.Calls(url), 1) << url;
+    for (int tile = 0; tile < 12; ++tile) {
+        int calls = 0;
+        for (int server = 0; server < 3; ++server) calls += fetcher.Calls(address(server, tile));
+        EXPECT_EQ(calls, 1) << tile;
+    }
     const TileCacheStats stats = cache.Stats();
     EXPECT_EQ(stats.fetched, 12u);
     EXPECT_EQ(stats.tiles, 12u);
@@ -90,12 +105,12 @@ TEST(TileCache, FetchesEachTileOnceForManyConcurrentRequests) {
 TEST(TileCache, KeepsWithinItsBoundLeastRecentlyUsedFirstOut) {
     CountingFetcher fetcher;
     TileCache cache(3 * (kTileBytes + sizeof(DecodedTile)), fetcher.Make());
-    cache.GetAll({"a", "bb", "ccc"});
-    cache.GetAll({"a"});      // now bb is the oldest
-    cache.GetAll({"dddd"});   // pushes bb out
+    cache.GetAll(Tiles({"a", "bb", "ccc"}));
+    cache.GetAll(Tiles({"a"}));     // now bb is the oldest
+    cache.GetAll(Tiles({"dddd"}));  // pushes bb out
     EXPECT_LE(cache.Stats().bytes, 3 * (kTileBytes + sizeof(DecodedTile)));
     EXPECT_EQ(cache.Stats().tiles, 3u);
-    const std::vector<TileResult> again = cache.GetAll({"a", "ccc", "dddd", "bb"});
+    const std::vector<TileResult> again = cache.GetAll(Tiles({"a", "ccc", "dddd", "bb"}));
     EXPECT_EQ(fetcher.Calls("a"), 1);
     EXPECT_EQ(fetcher.Calls("ccc"), 1);
     EXPECT_EQ(fetcher.Calls("dddd"), 1);
@@ -108,7 +123,7 @@ TEST(TileCache, TriesFailedTilesAgain) {
     CountingFetcher fetcher;
     TileCache cache(16 * kTileBytes, fetcher.Make());
     for (int round = 1; round <= 2; ++round) {
-        const std::vector<TileResult> outcomes = cache.GetAll({"good", "bad"});
+        const std::vector<TileResult> outcomes = cache.GetAll(Tiles({"good", "bad"}));
         EXPECT_TRUE(outcomes[0].tile);
         EXPECT_FALSE(outcomes[1].tile);
         EXPECT_EQ(outcomes[1].error, "HTTP status 500");
@@ -123,11 +138,11 @@ TEST(TileCache, TriesFailedTilesAgain) {
 TEST(TileCache, ASharedTileCostsItsAddressesOnlyTheirRecords) {
     CountingFetcher fetcher;
     TileCache cache(2 * (kTileBytes + sizeof(DecodedTile)) + 64 * sizeof(DecodedTile), fetcher.Make());
-    cache.GetAll({"real/1", "real/2"});
+    cache.GetAll(Tiles({"real/1", "real/2"}));
     std::vector<std::string> missing;
     for (int i = 0; i < 50; ++i) missing.push_back("blank/" + std::to_string(i));
-    cache.GetAll(missing);
-    cache.GetAll({"real/1", "real/2"});
+    cache.GetAll(Tiles(missing));
+    cache.GetAll(Tiles({"real/1", "real/2"}));
     EXPECT_EQ(fetcher.Calls("real/1"), 1);
     EXPECT_EQ(fetcher.Calls("real/2"), 1);
     EXPECT_EQ(cache.Stats().tiles, 52u);
@@ -152,9 +167,9 @@ TEST(TileCache, TurnsABrokenFetcherIntoFailures) {
         TileCache cache(16 * kTileBytes, c.fetcher);
         std::vector<TileResult> outcomes;
         try {
-            outcomes = cache.GetAll({"x", "y"});
+            outcomes = cache.GetAll(Tiles({"x", "y"}));
         } catch (int) {
-            outcomes = cache.GetAll({"x", "y"});
+            outcomes = cache.GetAll(Tiles({"x", "y"}));
         }
         ASSERT_EQ(outcomes.size(), 2u) << c.what;
         EXPECT_FALSE(outcomes[0].tile) << c.what;
@@ -172,9 +187,9 @@ TEST(TileCache, WaitersShareTheFetchAndItsFailure) {
         released.wait();
         outcomes.assign(urls.size(), TileResult{nullptr, "upstream reset"});
     });
-    auto first = std::async(std::launch::async, [&] { return cache.GetAll({"t"}); });
+    auto first = std::async(std::launch::async, [&] { return cache.GetAll(Tiles({"t"})); });
     while (cache.Stats().fetched == 0) std::this_thread::yield();
-    auto second = std::async(std::launch::async, [&] { return cache.GetAll({"t"}); });
+    auto second = std::async(std::launch::async, [&] { return cache.GetAll(Tiles({"t"})); });
     while (cache.Stats().sharedWaits == 0) std::this_thread::yield();
     release.set_value();
     EXPECT_EQ(first.get()[0].error, "upstream reset");

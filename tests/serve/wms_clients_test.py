@@ -4,9 +4,10 @@
 GDAL's WMS driver reads GetMaps and must get the pixels zarvo-render
 writes for the same grid, BGCOLOR where it writes nodata; EPSG:3857 GetMaps
 are as faithful to the tiles as EPSG:4326 ones; OWSLib reads the capabilities of both versions and
-the WMTS's; GDAL's WMTS driver reads tiles that are the GetMaps of their
-boxes; the capabilities validate against the OGC schemas; bad requests get
-exception reports with the standard codes.
+the WMTS's with its 512 px tile matrix sets; GDAL's WMTS driver reads tiles,
+in both densities, that are the GetMaps of their boxes; the capabilities
+validate against the OGC schemas; bad requests get exception reports with
+the standard codes.
 
 Environment: ZARVO_SERVE, ZARVO_RENDER, ZARVO_PLUGIN, ZARVO_DEMO_TILES,
 ZARVO_WORLD_TILES.
@@ -221,19 +222,32 @@ class WmsClients(unittest.TestCase):
     def test_wmts_tiles_are_the_getmaps_of_their_boxes(self):
         wmts = WebMapTileService(self.server.base + "/wmts/1.0.0/WMTSCapabilities.xml", timeout=30)
         self.assertEqual(sorted(wmts.contents), ["aerial", "hybrid", "map"])
-        self.assertEqual(sorted(wmts.contents["map"].tilematrixsetlinks), ["WebMercatorQuad", "WorldCRS84Quad"])
-        mercator = wmts.tilematrixsets["WebMercatorQuad"]
-        self.assertEqual(sorted(mercator.tilematrix, key=int), [str(z) for z in range(DEMO_MAX_ZOOM)])
-        self.assertEqual(mercator.tilematrix["3"].matrixwidth, 8)
+        self.assertEqual(sorted(wmts.contents["map"].tilematrixsetlinks),
+                         ["WebMercatorQuad", "WebMercatorQuad512", "WorldCRS84Quad", "WorldCRS84Quad512"])
+        self.assertEqual(sorted(wmts.contents["map"].formats), ["image/jpeg", "image/png", "image/webp"])
+        # The 512 px twins: the same levels and tiles, twice the pixels, half the scale.
+        for name in ("WebMercatorQuad", "WorldCRS84Quad"):
+            single, twin = wmts.tilematrixsets[name].tilematrix, wmts.tilematrixsets[name + "512"].tilematrix
+            self.assertEqual(sorted(single, key=int), [str(z) for z in range(DEMO_MAX_ZOOM)])
+            self.assertEqual(sorted(twin), sorted(single))
+            for level in single:
+                self.assertEqual((twin[level].matrixwidth, twin[level].matrixheight, twin[level].topleftcorner),
+                                 (single[level].matrixwidth, single[level].matrixheight, single[level].topleftcorner))
+                self.assertEqual((single[level].tilewidth, twin[level].tilewidth, twin[level].tileheight),
+                                 (256, 512, 512))
+                self.assertEqual(twin[level].scaledenominator, single[level].scaledenominator / 2)
+        self.assertEqual(wmts.tilematrixsets["WebMercatorQuad"].tilematrix["3"].matrixwidth, 8)
         self.assertEqual(wmts.tilematrixsets["WorldCRS84Quad"].tilematrix["0"].matrixwidth, 2)
         # A tile's box as the tile matrix set standard gives it: edges from
         # the top-left corner by whole tile spans.
         sets = {"WebMercatorQuad": ("EPSG:3857", -HALF_WORLD, HALF_WORLD, 2 * HALF_WORLD),
                 "WorldCRS84Quad": ("CRS:84", -180.0, 90.0, 180.0)}
         cases = [("WebMercatorQuad", 3, 3, 4), ("WebMercatorQuad", 0, 0, 0), ("WorldCRS84Quad", 2, 1, 5),
-                 ("WorldCRS84Quad", 0, 0, 1), ("WorldCRS84Quad", 5, 7, 40)]
+                 ("WorldCRS84Quad", 0, 0, 1), ("WorldCRS84Quad", 5, 7, 40), ("WebMercatorQuad512", 3, 3, 4),
+                 ("WorldCRS84Quad512", 2, 1, 5)]
         for matrix_set, level, row, column in cases:
-            crs, left, top, span = sets[matrix_set]
+            crs, left, top, span = sets[matrix_set.replace("512", "")]
+            size = 512 if matrix_set.endswith("512") else 256
             span /= 2 ** level
             box = (left + column * span, top - (row + 1) * span, left + (column + 1) * span, top - row * span)
             with self.subTest(matrix_set=matrix_set, level=level, row=row, column=column):
@@ -242,17 +256,20 @@ class WmsClients(unittest.TestCase):
                 _, _, _, rest = self.server.get(f"/wmts/1.0.0/hybrid/default/{matrix_set}/{level}/{row}/{column}.png")
                 _, _, _, getmap = self.server.get(
                     "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=hybrid&STYLES=&FORMAT=image/png"
-                    f"&CRS={crs}&BBOX={box[0]!r},{box[1]!r},{box[2]!r},{box[3]!r}&WIDTH=256&HEIGHT=256")
+                    f"&CRS={crs}&BBOX={box[0]!r},{box[1]!r},{box[2]!r},{box[3]!r}&WIDTH={size}&HEIGHT={size}")
                 self.assertEqual(tile, rest)
                 self.assertEqual(tile, getmap)
-        # GDAL's WMTS driver: a window of the deepest level is its tiles.
-        dataset = gdal.Open(f"WMTS:{self.server.base}/wmts/1.0.0/WMTSCapabilities.xml,layer=map,"
-                            "tilematrixset=WebMercatorQuad")
-        self.assertEqual(dataset.RasterXSize, 256 * 2 ** (DEMO_MAX_ZOOM - 1))
-        window = dataset.ReadAsArray(256 * 17, 256 * 9, 512, 256)
-        for column in (17, 18):
-            _, _, _, tile = self.server.get(f"/wmts/1.0.0/map/default/WebMercatorQuad/5/9/{column}.png")
-            self.assertTrue((window[:3, :, 256 * (column - 17):256 * (column - 16)] == decoded(tile)).all())
+        # GDAL's WMTS driver, in both densities: a window of the deepest
+        # level is its tiles.
+        for matrix_set, size in (("WebMercatorQuad", 256), ("WebMercatorQuad512", 512)):
+            with self.subTest(gdal=matrix_set):
+                dataset = gdal.Open(f"WMTS:{self.server.base}/wmts/1.0.0/WMTSCapabilities.xml,layer=map,"
+                                    f"tilematrixset={matrix_set}")
+                self.assertEqual(dataset.RasterXSize, size * 2 ** (DEMO_MAX_ZOOM - 1))
+                window = dataset.ReadAsArray(size * 17, size * 9, 2 * size, size)
+                for column in (17, 18):
+                    _, _, _, tile = self.server.get(f"/wmts/1.0.0/map/default/{matrix_set}/5/9/{column}.png")
+                    self.assertTrue((window[:3, :, size * (column - 17):size * (column - 16)] == decoded(tile)).all())
 
     def test_bad_wmts_requests_get_ows_exception_reports(self):
         get_tile = "/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&STYLE=default&FORMAT=image/png"
@@ -332,7 +349,8 @@ class WmsClients(unittest.TestCase):
                 self.assertEqual((west, east), (-180.0, 180.0))
                 self.assertAlmostEqual(north, COVERAGE_NORTH, places=9)
                 self.assertAlmostEqual(south, -COVERAGE_NORTH, places=9)
-                self.assertEqual(sorted(wms.getOperationByName("GetMap").formatOptions), ["image/jpeg", "image/png"])
+                self.assertEqual(sorted(wms.getOperationByName("GetMap").formatOptions),
+                                 ["image/jpeg", "image/png", "image/webp"])
                 image = wms.getmap(layers=["hybrid"], styles=[""], srs="EPSG:4326",
                                    bbox=(-10.0, 40.0, 20.0, 60.0), size=(300, 200), format="image/jpeg")
                 self.assertEqual(image.read()[:3], b"\xff\xd8\xff")

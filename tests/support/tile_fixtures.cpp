@@ -74,25 +74,6 @@ std::u16string PerPixelTransform::TileUrl(const TileKey& key) const {
     return inner.TileUrl(key);
 }
 
-namespace {
-
-// The tiling's own constants: 256 / 360 and 256 / (2 pi), the latter cut to
-// twelve decimals as the projection uses it.
-constexpr double kPixelsPerDegree = 0.7111111111111111;
-constexpr double kPixelsPerRadian = 40.743665431525;
-constexpr double kDegreesPerRadian = 57.29577951308232;
-
-}  // namespace
-
-double LongitudeOfWorldX(double x, int32_t zoom) {
-    return (x / std::ldexp(1.0, zoom - 1) - 128.0) / kPixelsPerDegree;
-}
-
-double LatitudeOfWorldY(double y, int32_t zoom) {
-    const double mercatorY = (y - std::ldexp(1.0, zoom + 9)) / std::ldexp(1.0, zoom - 1);
-    return std::atan(std::sinh((128.0 - mercatorY) / kPixelsPerRadian)) * kDegreesPerRadian;
-}
-
 std::string Narrow(const std::u16string& s) {
     return std::string(s.begin(), s.end());
 }

@@ -10,6 +10,7 @@
 #include "host/plugin_host.h"
 #include "host/plugin_job.h"
 #include "projection/coord_transform.h"
+#include "projection/mercator.h"
 
 // Writes the bytes of pixel (a, b) of tile k.
 using PixelFill = std::function<void(size_t k, int a, int b, uint8_t* pixel)>;
@@ -56,12 +57,6 @@ public:
 private:
     const CoordTransform& inner;
 };
-
-// The inverse of the Zarvo projection at `zoom`: the longitude of world x,
-// the latitude of world y (offset form). For boxes whose edges fall on
-// chosen world pixels.
-double LongitudeOfWorldX(double x, int32_t zoom);
-double LatitudeOfWorldY(double y, int32_t zoom);
 
 std::string Narrow(const std::u16string& s);
 

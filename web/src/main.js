@@ -1,18 +1,19 @@
 // The map page: the service's three layers in longitude/latitude
-// (EPSG:4326, over its WMS) or in Web Mercator (EPSG:3857, over its WMTS),
-// with a layer and view switcher, the data's credits, a scale and the
-// cursor's position. The view, layer and grid are kept in the address, so
-// a link or a reload shows the same map. Every request is relative to the
+// (EPSG:4326) or in Web Mercator (EPSG:3857), as tiles of the XYZ door:
+// 512 px tiles (@2x) on screens of more than one pixel per CSS pixel, in
+// the format the browser's Accept header takes most (WebP where it takes
+// it). A layer and view switcher, the data's credits, a scale, the
+// cursor's position, and a "use this map" panel with the addresses other
+// programs take. The view, layer and grid are kept in the address, so a
+// link or a reload shows the same map. Every request is relative to the
 // page, so the page works under any path prefix.
 import 'ol/ol.css';
 import './style.css';
 import Map from 'ol/Map.js';
 import View from 'ol/View.js';
 import TileLayer from 'ol/layer/Tile.js';
-import TileWMS from 'ol/source/TileWMS.js';
-import WMTS, {optionsFromCapabilities} from 'ol/source/WMTS.js';
+import XYZ from 'ol/source/XYZ.js';
 import WMSCapabilities from 'ol/format/WMSCapabilities.js';
-import WMTSCapabilities from 'ol/format/WMTSCapabilities.js';
 import MousePosition from 'ol/control/MousePosition.js';
 import ScaleLine from 'ol/control/ScaleLine.js';
 import {defaults as defaultControls} from 'ol/control/defaults.js';
@@ -21,7 +22,6 @@ import {format} from 'ol/coordinate.js';
 import {fromLonLat, toLonLat} from 'ol/proj.js';
 
 const LAYERS = ['map', 'aerial', 'hybrid'];
-const FORMATS = {map: 'png', aerial: 'jpeg', hybrid: 'png'};
 // The tiled world's edges: latitude 85.05 degrees, the Mercator square.
 const COVERAGE_NORTH = 85.0511287798066;
 const HALF_WORLD = 20037508.342789244;
@@ -30,13 +30,17 @@ const HALF_WORLD = 20037508.342789244;
 const METRES_PER_DEGREE = (2 * Math.PI * 6378137) / 360;
 const METRES_PER_PIXEL_AT_SCALE_1 = 0.00028;
 
+// Each grid's tile matrix set: 256-pixel tiles, one (Web Mercator) or two
+// (longitude/latitude) across the world at the first level, each level
+// halving them.
 const GRIDS = {
-  4326: {projection: 'EPSG:4326', north: COVERAGE_NORTH, metresPerUnit: METRES_PER_DEGREE},
-  3857: {projection: 'EPSG:3857', north: HALF_WORLD, metresPerUnit: 1},
+  4326: {projection: 'EPSG:4326', north: COVERAGE_NORTH, metresPerUnit: METRES_PER_DEGREE, set: 'WorldCRS84Quad',
+    tiles: (maxZoom) => createXYZ({extent: [-180, -90, 180, 90], maxResolution: 180 / 256, maxZoom})},
+  3857: {projection: 'EPSG:3857', north: HALF_WORLD, metresPerUnit: 1, set: 'WebMercatorQuad',
+    tiles: (maxZoom) => createXYZ({extent: [-HALF_WORLD, -HALF_WORLD, HALF_WORLD, HALF_WORLD], maxZoom})},
 };
-
-// Two 256-pixel tiles span the world at the first level; each level halves.
-const geographicGrid = createXYZ({extent: [-180, -90, 180, 90], maxResolution: 180 / 256, maxZoom: 20});
+// Screens of more pixels than CSS pixels get each tile's 512 px twin.
+const HIDPI = window.devicePixelRatio > 1;
 
 // The address holds grid, layer, zoom and centre: #grid=3857&layer=map&zoom=4&lon=10&lat=50.
 function readAddress() {
@@ -68,6 +72,45 @@ async function fetchText(address) {
   return answer.text();
 }
 
+// The addresses another program takes for `layer`, absolute from the page's
+// own: what the "use this map" panel offers for copying.
+function serviceAddresses(layer) {
+  const at = (path) => new URL(path, window.location.href).href;
+  return {
+    xyz: `${at(`tiles/${layer}/WebMercatorQuad/`)}{z}/{x}/{y}`,
+    tilejson: at(`tiles/${layer}/WebMercatorQuad/tilejson.json`),
+    wmts: at('wmts/1.0.0/WMTSCapabilities.xml'),
+    wms: at('wms'),
+  };
+}
+
+// The "use this map" panel: its button shows and hides it; each address
+// has a button that copies it.
+function setUpUsePanel(visibleLayer) {
+  const panel = document.getElementById('use');
+  document.getElementById('use-toggle').addEventListener('click', () => panel.classList.toggle('hidden'));
+  for (const button of panel.querySelectorAll('button[data-copy]')) {
+    button.addEventListener('click', async () => {
+      const field = document.getElementById(button.dataset.copy);
+      field.select();
+      try {
+        await navigator.clipboard.writeText(field.value);
+      } catch {
+        document.execCommand('copy');  // pages not served over https have no clipboard API
+      }
+      button.textContent = 'Copied';
+      window.setTimeout(() => (button.textContent = 'Copy'), 1500);
+    });
+  }
+  const show = (layer) => {
+    for (const [name, address] of Object.entries(serviceAddresses(layer))) {
+      document.getElementById(`use-${name}`).value = address;
+    }
+  };
+  show(visibleLayer);
+  return show;
+}
+
 // What the capabilities say: each layer's credits and the finest scale the
 // layers suit.
 function readCapabilities(wmsText) {
@@ -86,31 +129,20 @@ function readCapabilities(wmsText) {
   return {credits, minScale};
 }
 
-function geographicSource(name, credits) {
-  return new TileWMS({
-    url: 'wms',  // relative: the page works under any path prefix
-    params: {LAYERS: name, STYLES: '', FORMAT: `image/${FORMATS[name]}`, VERSION: '1.3.0'},
-    projection: 'EPSG:4326',
-    tileGrid: geographicGrid,
+// One layer's tiles in one grid, levels 0 to `maxZoom`; past it the
+// deepest are enlarged. No extension: the server answers in the format the
+// browser takes most.
+function tileSource(name, grid, credits, maxZoom) {
+  const {projection, set, tiles} = GRIDS[grid];
+  return new XYZ({
+    url: `tiles/${name}/${set}/{z}/{x}/{y}${HIDPI ? '@2x' : ''}`,  // relative: any path prefix works
+    projection,
+    tileGrid: tiles(maxZoom),
+    tilePixelRatio: HIDPI ? 2 : 1,
     attributions: credits[name],
     wrapX: true,
     transition: 0,
   });
-}
-
-function mercatorSource(name, credits, wmtsCapabilities) {
-  const options = optionsFromCapabilities(wmtsCapabilities, {
-    layer: name,
-    matrixSet: 'WebMercatorQuad',
-    format: `image/${FORMATS[name]}`,
-  });
-  // The capabilities name absolute addresses; the page keeps to its own.
-  options.urls = [`wmts/1.0.0/${name}/default/WebMercatorQuad/{TileMatrix}/{TileRow}/{TileCol}.${FORMATS[name]}`];
-  options.requestEncoding = 'REST';
-  options.wrapX = true;
-  options.attributions = credits[name];
-  options.transition = 0;
-  return new WMTS(options);
 }
 
 function makeView(grid, minScale, center, zoom) {
@@ -131,12 +163,12 @@ function makeView(grid, minScale, center, zoom) {
 }
 
 async function start() {
-  const [wmsText, wmtsText] = await Promise.all([
+  const [wmsText, tileJsonText] = await Promise.all([
     fetchText('wms?SERVICE=WMS&REQUEST=GetCapabilities&VERSION=1.3.0'),
-    fetchText('wmts/1.0.0/WMTSCapabilities.xml'),
+    fetchText('tiles/map/WebMercatorQuad/tilejson.json'),
   ]);
   const {credits, minScale} = readCapabilities(wmsText);
-  const wmtsCapabilities = new WMTSCapabilities().read(wmtsText);
+  const maxZoom = JSON.parse(tileJsonText).maxzoom;
   const address = readAddress();
   let grid = address.grid;
   let visible = address.layer;
@@ -160,7 +192,7 @@ async function start() {
         new TileLayer({
           visible: layerName === name,
           properties: {name: layerName},
-          source: grid === '3857' ? mercatorSource(layerName, credits, wmtsCapabilities) : geographicSource(layerName, credits),
+          source: tileSource(layerName, grid, credits, maxZoom),
         }),
     );
   }
@@ -174,7 +206,6 @@ async function start() {
     view.setResolution(view.getConstrainedResolution(metresPerPixel / GRIDS[grid].metresPerUnit));
     map.setView(view);
     map.setLayers(layersFor(visible));
-    view.on('change', remember);
   }
 
   function currentLonLat() {
@@ -205,14 +236,18 @@ async function start() {
   const startView = makeView(grid, minScale, grid === '3857' ? fromLonLat(lonLat) : lonLat, address.zoom ?? 4);
   map.setView(startView);
   map.setLayers(layersFor(visible));
-  startView.on('change', remember);
+  // After every change of the view, whatever made it: a view's own change
+  // event tells only of animations and interactions starting and ending.
+  map.on('moveend', remember);
   remember();
 
+  const showAddresses = setUpUsePanel(visible);
   const layerForm = document.getElementById('layers');
   layerForm.querySelector(`input[value=${visible}]`).checked = true;
   layerForm.addEventListener('change', (event) => {
     visible = event.target.value;
     for (const layer of map.getLayers().getArray()) layer.setVisible(layer.get('name') === visible);
+    showAddresses(visible);
     remember();
   });
   const gridForm = document.getElementById('grids');

@@ -149,24 +149,28 @@ TEST_F(MapDrawingTest, NeighbouringTilesAreTheImageOfTheirUnion) {
         {TileMatrixSetId::WorldCrs84Quad, 4, 2, 7, true},   // across 67.5 N, near the world's north edge
         {TileMatrixSetId::WorldCrs84Quad, 2, 0, 1, true},   // the north edge itself
         {TileMatrixSetId::WebMercatorQuad, 4, 5, 6, false},
+        {TileMatrixSetId::WorldCrs84Quad512, 3, 2, 9, true},
+        {TileMatrixSetId::WebMercatorQuad512, 3, 2, 4, false},
     };
     for (const Case& c : cases) {
         const TileMatrixSet& set = TileMatrixSetOf(c.set);
+        const uint32_t side = set.tileSize;
         const MapBox first = TileBox(set, c.level, c.row, c.column);
         const MapBox second = TileBox(set, c.level, c.row + c.below, c.column + !c.below);
         const MapBox both{first.west, second.south, second.east, first.north};
-        const uint32_t width = c.below ? 256 : 512, height = c.below ? 512 : 256;
-        const int32_t zoom = MapZoom(first, set.mapCrs, 256, 256, 21);
-        const std::vector<uint8_t> a = Draw(first, set.mapCrs, 256, 256, zoom);
-        const std::vector<uint8_t> b = Draw(second, set.mapCrs, 256, 256, zoom);
+        const uint32_t width = c.below ? side : 2 * side, height = c.below ? 2 * side : side;
+        const int32_t zoom = MapZoom(first, set.mapCrs, side, side, 21);
+        const std::vector<uint8_t> a = Draw(first, set.mapCrs, side, side, zoom);
+        const std::vector<uint8_t> b = Draw(second, set.mapCrs, side, side, zoom);
         const std::vector<uint8_t> whole = Draw(both, set.mapCrs, width, height, zoom);
         ASSERT_EQ(whole.size(), size_t{width} * height * 3);
         size_t differing = 0;
         for (uint32_t row = 0; row < height; ++row) {
             for (uint32_t column = 0; column < width; ++column) {
-                const bool inFirst = c.below ? row < 256 : column < 256;
+                const bool inFirst = c.below ? row < side : column < side;
                 const std::vector<uint8_t>& part = inFirst ? a : b;
-                const size_t at = (size_t{c.below ? row % 256 : row} * 256 + (c.below ? column : column % 256)) * 3;
+                const size_t at =
+                    (size_t{c.below ? row % side : row} * side + (c.below ? column : column % side)) * 3;
                 differing += std::memcmp(&part[at], &whole[(size_t{row} * width + column) * 3], 3) != 0;
             }
         }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "serve/drawing/map_grid.h"
 #include "serve/drawing/tile_matrix_sets.h"
 
@@ -83,14 +85,19 @@ TEST(MapGrid, DrawsAtTheZoomWorkedOutByHand) {
 
 TEST(MercatorGrid, DrawsEachWmtsTileAtTheTilesOwnZoom) {
     // A WebMercatorQuad tile's pixels are a tile pixel of the service's zoom
-    // of the same number; rounding of the tile's edges must not push it a
-    // zoom deeper (that would skip every other tile row).
-    const TileMatrixSet& set = TileMatrixSetOf(TileMatrixSetId::WebMercatorQuad);
-    for (int32_t level = 0; level <= 20; ++level) {
-        const uint32_t last = MatrixWidth(set, level) - 1;
-        for (uint32_t index : {0u, last / 3, last}) {
-            EXPECT_EQ(MapZoom(TileBox(set, level, index, last - index), MapCrs::WebMercator, 256, 256, 21), level + 1)
-                << "level " << level << " tile " << index;
+    // of the same number, its 512 px twin's of the zoom after; rounding of
+    // the tile's edges must not push it a zoom deeper (that would skip every
+    // other tile row).
+    for (TileMatrixSetId id : {TileMatrixSetId::WebMercatorQuad, TileMatrixSetId::WebMercatorQuad512}) {
+        const TileMatrixSet& set = TileMatrixSetOf(id);
+        const int32_t deeper = set.tileSize == 512 ? 1 : 0;
+        for (int32_t level = 0; level <= 20; ++level) {
+            const uint32_t last = MatrixWidth(set, level) - 1;
+            for (uint32_t index : {0u, last / 3, last}) {
+                EXPECT_EQ(MapZoom(TileBox(set, level, index, last - index), set.mapCrs, set.tileSize, set.tileSize, 21),
+                          std::min(level + 1 + deeper, 21))
+                    << set.identifier << " level " << level << " tile " << index;
+            }
         }
     }
 }
@@ -101,8 +108,8 @@ TEST(MercatorGrid, SamplesEachRowAtItsOwnLatitudeAndTheColumnsEvenly) {
     const PixelGrid grid = MapGrid(MapBox{0, 0, 1000, 4000}, MapCrs::WebMercator, 10, 4);
     ASSERT_TRUE(grid.rowLatitudes);
     ASSERT_EQ(grid.rowLatitudes->size(), 4u);
-    EXPECT_EQ(grid.CentreLat(grid.row0), MercatorLatitude(3500));
-    EXPECT_EQ(grid.CentreLat(grid.row0 + 3), MercatorLatitude(500));
-    EXPECT_NEAR(grid.CentreLon(grid.column0), MercatorLongitude(50), 1e-15);
-    EXPECT_NEAR(grid.CentreLon(grid.column0 + 9), MercatorLongitude(950), 1e-15);
+    EXPECT_EQ(grid.CentreLat(grid.row0), LatitudeOfNorthing(3500));
+    EXPECT_EQ(grid.CentreLat(grid.row0 + 3), LatitudeOfNorthing(500));
+    EXPECT_NEAR(grid.CentreLon(grid.column0), LongitudeOfEasting(50), 1e-15);
+    EXPECT_NEAR(grid.CentreLon(grid.column0 + 9), LongitudeOfEasting(950), 1e-15);
 }

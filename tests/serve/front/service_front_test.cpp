@@ -121,6 +121,16 @@ TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
         {"any tag", plain, "GET", kMap, Sent::AnyTag, 304, false, false, cached, "", ""},
         {"another tag", plain, "GET", kMap, Sent::OtherTag, 200, true, true, cached, "", ""},
         {"a WMTS tile the client has", plain, "GET", tile, Sent::OwnTag, 304, false, false, cached, "", ""},
+        {"an XYZ tile in the format Accept takes", plain, "GET", "/tiles/map/WorldCRS84Quad/1/2/0", Sent::Nothing, 200,
+         true, true, cached, "Accept", ""},
+        {"one the client has", plain, "GET", "/tiles/map/WorldCRS84Quad/1/2/0", Sent::OwnTag, 304, false, false,
+         cached, "Accept", ""},
+        {"an XYZ tile by its extension", plain, "GET", "/tiles/map/WorldCRS84Quad/1/2/0@2x.webp", Sent::Nothing, 200,
+         true, true, cached, "", ""},
+        {"a TileJSON", plain, "GET", "/tiles/map/WorldCRS84Quad/tilejson.json", Sent::Nothing, 200, false, false,
+         cached, "Host", ""},
+        {"a tile of no level", plain, "GET", "/tiles/map/WorldCRS84Quad/9/0/0", Sent::AnyTag, 400, false, false,
+         "no-store", "", ""},
         {"a map of no layer", plain, "GET", "/wms?LAYERS=roads&" + kMap.substr(5), Sent::AnyTag, 400, false, false,
          "no-store", "", ""},
         {"capabilities", plain, "GET", kCapabilities, Sent::Nothing, 200, false, false, cached, "Host", ""},
@@ -147,7 +157,7 @@ TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
         {"an OGC API tile the client has", plain, "GET", "/ogcapi/collections/map/map/tiles/WorldCRS84Quad/1/0/2?f=png",
          Sent::OwnTag, 304, false, false, cached, "", ""},
         {"an OGC API document by its Accept header", plain, "GET", "/ogcapi/", Sent::Nothing, 200, false, false, cached,
-         "Host, Accept", ""},
+         "Host; Accept", ""},
         {"an OGC API document by f, behind a trusted proxy", trusting, "GET", "/ogcapi/collections?f=json",
          Sent::Nothing, 200, false, false, cached, kTrustedVary, ""},
     };
@@ -182,6 +192,7 @@ TEST(ServiceFront, TagsTwoRequestsAlikeOnlyWhenTheyAreDrawnAlike) {
         std::string first, second;
         std::function<void(ContentStamp&)> secondStamp;
         bool alike;
+        const char* secondAccept = nullptr;
     } cases[] = {
         {"the same map asked in another order and case", map + "&WIDTH=100",
          "/wms?width=100&" + map.substr(5), same, true},
@@ -189,6 +200,16 @@ TEST(ServiceFront, TagsTwoRequestsAlikeOnlyWhenTheyAreDrawnAlike) {
          "/wms?SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&SRS=EPSG:4326"
          "&BBOX=0,0,45,45&HEIGHT=64&WIDTH=100",
          same, true},
+        {"an XYZ tile and the WMTS tile of its row and column", "/tiles/map/WorldCRS84Quad/1/2/0.png",
+         "/wmts/1.0.0/map/default/WorldCRS84Quad/1/0/2.png", same, true},
+        {"a tile by its extension and by Accept", "/tiles/map/WorldCRS84Quad/1/2/0.webp",
+         "/tiles/map/WorldCRS84Quad/1/2/0", same, true, "image/webp"},
+        {"a tile Accept asks in another format", "/tiles/map/WorldCRS84Quad/1/2/0", "/tiles/map/WorldCRS84Quad/1/2/0",
+         same, false, "image/webp"},
+        {"@2x and the twin's tile", "/tiles/map/WorldCRS84Quad/1/2/0@2x.png",
+         "/wmts/1.0.0/map/default/WorldCRS84Quad512/1/0/2.png", same, true},
+        {"a tile and its twin", "/tiles/map/WorldCRS84Quad/1/2/0.png", "/tiles/map/WorldCRS84Quad/1/2/0@2x.png", same,
+         false},
         {"a WMTS tile and the GetMap of its box", "/wmts/1.0.0/map/default/WorldCRS84Quad/1/0/2.png",
          "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&CRS=CRS:84"
          "&BBOX=0,0,90,90&WIDTH=256&HEIGHT=256",
@@ -228,7 +249,9 @@ TEST(ServiceFront, TagsTwoRequestsAlikeOnlyWhenTheyAreDrawnAlike) {
         ServiceFront second(settings, doors.Handler(), nullptr, [] { return MetricsGauges{}; });
         const std::string tag = Values(Work(first, Request(c.first)).answer, "ETag");
         ASSERT_FALSE(tag.empty());
-        const Ran ran = Work(second, Request(c.second, "GET", {{"If-None-Match", tag}}));
+        std::vector<std::pair<std::string, std::string>> headers = {{"If-None-Match", tag}};
+        if (c.secondAccept != nullptr) headers.emplace_back("Accept", c.secondAccept);
+        const Ran ran = Work(second, Request(c.second, "GET", headers));
         // Only a request drawn alike is told it has the answer already.
         EXPECT_EQ(ran.answer.status, c.alike ? 304 : 200);
         EXPECT_EQ(Values(ran.answer, "ETag") == tag, c.alike);
