@@ -24,7 +24,7 @@ ImageFormat ImageFormatFor(OgcFormat format);
 bool FormatNamed(const std::string& name, OgcFormat& format);
 
 // Chooses among `offers`, the server's preference first, by the Accept
-// header (RFC 9110: each offer weighs as the most specific range that
-// covers it; the heaviest wins, ties go to the earlier offer). Without a
-// header, the first offer. False when the header takes none of them.
+// header (each offer taken as much as AcceptanceOf says; the most taken
+// wins, ties go to the earlier offer). Without a header, the first offer.
+// False when the header takes none of them.
 bool Negotiate(const std::vector<OgcFormat>& offers, const std::string* accept, OgcFormat& chosen);
