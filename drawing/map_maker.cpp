@@ -9,6 +9,7 @@
 #include "host/jpeg_encoder.h"
 #include "host/png_encoder.h"
 #include "host/webp_encoder.h"
+#include "drawing/map_background.h"
 
 namespace {
 
@@ -32,6 +33,26 @@ EncodedMap Failed(RenderFailure kind, std::string message) {
     return map;
 }
 
+// The image with each row's opacity as every pixel's fourth byte.
+RgbaImage WithOpacity(const RgbImage& image, const std::vector<uint8_t>& opacity) {
+    RgbaImage clear;
+    clear.width = image.width;
+    clear.height = image.height;
+    clear.pixels.resize(image.pixels.size() / 3 * 4);
+    const size_t columns = static_cast<size_t>(image.width);
+    for (size_t row = 0; row < opacity.size(); ++row) {
+        const uint8_t* from = &image.pixels[row * columns * 3];
+        uint8_t* to = &clear.pixels[row * columns * 4];
+        for (size_t column = 0; column < columns; ++column, from += 3, to += 4) {
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+            to[3] = opacity[row];
+        }
+    }
+    return clear;
+}
+
 }  // namespace
 
 EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
@@ -44,7 +65,9 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     drawing.zoom = MapZoom(map.box, map.crs, map.width, map.height, maxZoom);
     drawing.background = map.background;
     drawing.pluginGrid = pluginGrid;
-    const Allowance::Share held(imageBytes, size_t{map.width} * map.height * 3 * 3);
+    // A map that may have clear parts holds a fourth byte a pixel.
+    const bool mayClear = map.format == ImageFormat::Png && (map.transparent || map.voidTransparent.value_or(false));
+    const Allowance::Share held(imageBytes, size_t{map.width} * map.height * (mayClear ? 4 : 3) * 3);
     const Clock::time_point asked = Clock::now();
     RenderResult rendered = DrawMap(renderer, map.layer, grid, drawing, deadline);
     EncodedMap made;
@@ -61,9 +84,13 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     RgbImage image;
     image.width = static_cast<int32_t>(map.width);
     image.height = static_cast<int32_t>(map.height);
+    const std::vector<uint8_t> opacity = PaintBackground(map, grid, rendered.pixels);
     image.pixels = std::move(rendered.pixels);
     const Clock::time_point encoding = Clock::now();
-    const bool encodedWell = Encode(image, EncodingOf(map.format, map.layer), encoded, error);
+    // A map clear in parts is a PNG with a fourth byte a pixel.
+    const bool encodedWell = opacity.empty()
+                                 ? Encode(image, EncodingOf(map.format, map.layer), encoded, error)
+                                 : EncodePng(WithOpacity(image, opacity), PngCompression::Fast, encoded, error);
     made.statistics.encodeTime = Clock::now() - encoding;
     if (!encodedWell) return Failed(RenderFailure::HostFailure, "cannot encode the image: " + error);
     made.contentType = ImageFormatOf(map.format).mediaType;

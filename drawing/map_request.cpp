@@ -23,7 +23,16 @@ std::string MapIdentity(const MapRequest& map) {
                   map.crs == MapCrs::WebMercator ? "EPSG:3857" : "lonlat", Bits(map.box.west), Bits(map.box.south),
                   Bits(map.box.east), Bits(map.box.north), map.width, map.height,
                   ImageFormatOf(map.format).extension, map.background);
-    return map.layer + text;
+    std::string identity = map.layer + text;
+    // Only what departs from an opaque background, so that the maps of
+    // every other door keep the identity they had.
+    if (map.transparent) identity += " clear";
+    if (map.voidColour) {
+        std::snprintf(text, sizeof text, " void %06x", *map.voidColour);
+        identity += text;
+    }
+    if (map.voidTransparent) identity += *map.voidTransparent ? " void-clear" : " void-opaque";
+    return identity;
 }
 
 const std::vector<std::string>& ServedLayers() {

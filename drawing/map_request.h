@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,15 @@
 // or spherical Mercator in metres (EPSG:3857).
 enum class MapCrs { LonLat, WebMercator };
 enum class ImageFormat { Png, Jpeg, Webp };
+
+// Limits on what one map may ask for, whichever door asks; the documents
+// advertise them.
+constexpr uint32_t kMaxImageWidth = 2048;
+constexpr uint32_t kMaxImageHeight = 2048;
+// Coordinates past this many degrees (or, in EPSG:3857, this many
+// kilometres) are nonsense in either axis; refusing them keeps every span
+// and step finite.
+constexpr double kMaxCoordinateMagnitude = 1.0e6;
 
 // A map's outer edges in the units of its grid: degrees, longitude first
 // whatever the axis order it was asked in, or metres in EPSG:3857 (west =
@@ -24,6 +34,13 @@ struct MapRequest {
     uint32_t width = 0, height = 0;
     ImageFormat format = ImageFormat::Png;
     uint32_t background = 0xFFFFFF;  // 0xRRGGBB: fills what lies outside the tiles
+    // PNG only: what lies outside the tiles is clear (opacity 0) instead.
+    bool transparent = false;
+    // Rows beyond the grid's own edges (latitudes past 90 degrees; in
+    // EPSG:3857 north or south of its square, which are the world's edges):
+    // by default as the rest outside the tiles.
+    std::optional<uint32_t> voidColour;
+    std::optional<bool> voidTransparent;
 };
 
 // Everything of `map` that shapes its image, the box to the bit, as text:

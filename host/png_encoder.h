@@ -37,6 +37,8 @@ PngSettings SettingsOf(PngCompression compression);
 // settings out of range, or when memory fails.
 bool EncodePng(const RgbImage& image, PngCompression compression, std::vector<uint8_t>& encoded, std::string& error);
 bool EncodePng(const RgbImage& image, PngSettings settings, std::vector<uint8_t>& encoded, std::string& error);
+// The same as an 8-bit RGBA PNG, its filters taking each pixel's four bytes.
+bool EncodePng(const RgbaImage& image, PngCompression compression, std::vector<uint8_t>& encoded, std::string& error);
 
 // The rows as PNG stores them before compression, at `out`: each row its
 // filter's type byte and the filtered bytes, height x (3 x width + 1) bytes.

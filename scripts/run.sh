@@ -117,7 +117,7 @@ run_tests() {
     stage "thread sanitizer" build_and_test tsan
     stage "32-bit Windows DLL under wine" windows_suite
     stage "valgrind memcheck, end to end" valgrind_suite
-    stage "fuzzing the C interface for ${ZARVO_FUZZ_SECONDS:-60} s, the WMS query parser for ${ZARVO_WMS_FUZZ_SECONDS:-30} s and HTTP heads for ${ZARVO_HTTP_FUZZ_SECONDS:-20} s" \
+    stage "fuzzing the C interface for ${ZARVO_FUZZ_SECONDS:-60} s, the WMS and OGC API map parsers for ${ZARVO_WMS_FUZZ_SECONDS:-30} s and HTTP heads for ${ZARVO_HTTP_FUZZ_SECONDS:-20} s" \
         fuzz_suite "${ZARVO_FUZZ_SECONDS:-60}"
     echo
     echo "stages passed: ${#passed[@]}, failed: ${#failed[@]} ${failed[*]:-}"
@@ -170,7 +170,7 @@ fuzz_suite() {
     wms_fuzz "${ZARVO_WMS_FUZZ_SECONDS:-30}"
 }
 
-# libFuzzer over zarvo-serve's WMS query parser for SECONDS.
+# libFuzzer over zarvo-serve's WMS and OGC API map parsers for SECONDS.
 wms_fuzz() {
     local seconds=$1 seeds=build-fuzz/wms-seeds
     mkdir -p build-fuzz/wms-corpus "$seeds"
@@ -178,6 +178,8 @@ wms_fuzz() {
     printf '%s' 'SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&LAYERS=aerial&STYLES=default&FORMAT=image/jpeg&SRS=EPSG:4326&BBOX=-190,80,-170,90&WIDTH=2048&HEIGHT=1' >"$seeds/getmap-111"
     printf '%s' 'SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&CRS=EPSG:3857&BBOX=-2e7,-2.2e7,2.1e7,2.2e7&WIDTH=2048&HEIGHT=2047' >"$seeds/getmap-3857"
     printf '%s' 'SERVICE=WMS&REQUEST=GetCapabilities&VERSION=1.2.0' >"$seeds/capabilities"
+    printf '%s' 'subset=Lat(40:*),Lon(-10:20)&crs=[EPSG:3857]&height=700&bgcolor=navy&void-transparent=true' \
+        >"$seeds/ogcapi-map"
     (cd build-fuzz && ./zarvo_wms_query_fuzzer -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
         -print_final_stats=1 wms-corpus wms-seeds >wms-fuzz.log 2>&1) ||
         { tail -60 build-fuzz/wms-fuzz.log; return 1; }

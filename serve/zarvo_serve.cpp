@@ -1,7 +1,7 @@
 // zarvo-serve: the plug-in as a web map service. Loads the plug-in once,
 // answers WMS 1.3.0 and 1.1.1 requests at /wms, WMTS 1.0.0 requests at
-// /wmts and XYZ tiles with TileJSON at /tiles, and serves the map page at
-// /, until SIGINT or SIGTERM.
+// /wmts, XYZ tiles with TileJSON at /tiles and the OGC API (Tiles and
+// Maps) at /ogcapi, and serves the map page at /, until SIGINT or SIGTERM.
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -31,6 +31,7 @@
 #include "serve/front/routes.h"
 #include "serve/front/service_front.h"
 #include "serve/http/http_server.h"
+#include "serve/ogcapi/ogcapi_service.h"
 #include "serve/serve_options.h"
 #include "serve/wms/wms_service.h"
 #include "serve/wmts/wmts_service.h"
@@ -189,6 +190,7 @@ int main(int argc, char** argv) {
         WmsService wms(maps, description);
         WmtsService wmts(maps, description);
         XyzService xyz(maps, description);
+        OgcApiService ogcapi(maps, description);
 
         HttpLimits limits;
         limits.workers = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
@@ -207,7 +209,7 @@ int main(int argc, char** argv) {
         front.tiles = options.tiles;
         front.webRoot = options.web;
         const HttpServer* running = nullptr;
-        ServiceFront serviceFront(std::move(front), ProtocolDoors{wms, wmts, xyz}, accessLog.get(),
+        ServiceFront serviceFront(std::move(front), ProtocolDoors{wms, wmts, xyz, ogcapi}, accessLog.get(),
                                   [&] { return GaugesOf(cache, renderer, running); });
         HttpServer server(limits, serviceFront.Handler());
         running = &server;

@@ -14,9 +14,9 @@ ServiceDescription DefaultServiceDescription(int32_t maxZoom) {
     d.title = "Zarvo tile service";
     d.abstract =
         "The map, aerial and hybrid layers of the Zarvo tile service, every pixel sampled by the Zarvo data plug-in "
-        "from the tiles, in longitude/latitude (EPSG:4326, CRS:84) and in Web Mercator (EPSG:3857), as WMS maps and "
-        "WMTS tiles.";
-    d.keywords = {"map", "aerial imagery", "coastlines", "borders", "world", "WMS", "WMTS"};
+        "from the tiles, in longitude/latitude (EPSG:4326, CRS:84) and in Web Mercator (EPSG:3857), as WMS maps, "
+        "WMTS tiles, and OGC API maps and tiles.";
+    d.keywords = {"map", "aerial imagery", "coastlines", "borders", "world", "WMS", "WMTS", "OGC API"};
     d.fees = "none";
     d.accessConstraints = "none";
     d.layers = {

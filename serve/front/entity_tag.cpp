@@ -5,8 +5,10 @@
 namespace {
 
 // Which document a valid capabilities request gets: the key-value and the
-// RESTful WMTS forms get the same.
+// RESTful WMTS forms get the same; each OGC API document in each format
+// its own.
 std::string CapabilitiesDocumentOf(const ServiceRequest& request) {
+    if (request.door == Door::OgcApi) return "OGC API " + request.ogcapi.request.DocumentIdentity();
     if (request.door == Door::Xyz) {
         return "TileJSON " + request.xyz.request.layer + " " + request.xyz.request.set->identifier;
     }

@@ -17,6 +17,9 @@ DoorAnswer ProtocolDoors::operator()(const ServiceRequest& request,
         return wms.Answer(request.wms, AddressOf(request.publicBase, Door::Wms) + "?", deadline);
     }
     if (request.door == Door::Xyz) return xyz.Answer(request.xyz, AddressOf(request.publicBase, Door::Xyz), deadline);
+    if (request.door == Door::OgcApi) {
+        return ogcapi.Answer(request.ogcapi, AddressOf(request.publicBase, Door::OgcApi), deadline);
+    }
     // The RESTful addresses are the prefix's children: its base has no '/'.
     std::string restful = AddressOf(request.publicBase, Door::WmtsPath);
     restful.pop_back();

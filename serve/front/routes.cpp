@@ -18,6 +18,8 @@ constexpr Route kRoutes[] = {
     {"/wmts", false, Door::WmtsQuery},
     {"/wmts/1.0.0/", true, Door::WmtsPath},
     {"/tiles/", true, Door::Xyz},
+    {"/ogcapi", false, Door::OgcApi},
+    {"/ogcapi/", true, Door::OgcApi},
     {"/stats", false, Door::Counters},
     {"/", true, Door::Page},
 };

@@ -11,6 +11,7 @@ enum class Door {
     WmtsQuery,  // /wmts, the key-value form
     WmtsPath,   // /wmts/1.0.0/..., the RESTful form
     Xyz,        // /tiles/...: XYZ tiles and TileJSON
+    OgcApi,     // /ogcapi and everything below it
     Counters,   // /stats
     Page,       // the map page's files: every other path
 };
@@ -19,5 +20,6 @@ enum class Door {
 Door DoorOf(std::string_view path);
 
 // The path of a door, e.g. "/wms", or the prefix every path of a door of
-// many starts with, "/wmts/1.0.0/" or "/tiles/"; "/" for the page.
+// many starts with, "/wmts/1.0.0/" or "/tiles/"; "/ogcapi" for the OGC
+// API's root; "/" for the page.
 std::string_view PathOf(Door door);

@@ -53,6 +53,7 @@ HttpAnswer HttpAnswerOf(DoorAnswer door) {
     HttpAnswer answer;
     answer.status = door.status;
     answer.headers.emplace_back("Content-Type", std::move(door.contentType));
+    for (auto& header : door.headers) answer.headers.push_back(std::move(header));
     if (door.drawn) {
         if (door.drawn->zoom > 0) answer.headers.emplace_back("X-Zarvo-Zoom", std::to_string(door.drawn->zoom));
         answer.headers.emplace_back("Server-Timing", ServerTiming(*door.drawn));

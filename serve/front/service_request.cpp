@@ -32,6 +32,12 @@ Operation OperationOf(const ParsedXyz& xyz) {
     return xyz.error.namedTile ? Operation::GetTile : Operation::Other;
 }
 
+Operation OperationOf(const ParsedOgcApi& ogcapi) {
+    if (!ogcapi.named) return Operation::Other;
+    if (*ogcapi.named == OgcResource::Map) return Operation::GetMap;
+    return *ogcapi.named == OgcResource::Tile ? Operation::GetTile : Operation::GetCapabilities;
+}
+
 ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, int32_t highestLevel) {
     ParsedWmts parsed;
     parsed.valid = ParseWmtsQuery(parameters, highestLevel, parsed.request, parsed.error);
@@ -62,6 +68,7 @@ const MapRequest* ServiceRequest::Map() const {
         return wmts.valid && wmts.request.operation == WmtsOperation::GetTile ? &wmts.request.map : nullptr;
     }
     if (door == Door::Xyz) return xyz.valid && xyz.request.resource == XyzResource::Tile ? &xyz.request.map : nullptr;
+    if (door == Door::OgcApi) return ogcapi.valid && ogcapi.request.Image() ? &ogcapi.request.map : nullptr;
     return nullptr;
 }
 
@@ -71,10 +78,11 @@ bool ServiceRequest::Capabilities() const {
         return wmts.valid && wmts.request.operation == WmtsOperation::GetCapabilities;
     }
     if (door == Door::Xyz) return xyz.valid && xyz.request.resource == XyzResource::TileJson;
-    return false;
+    return door == Door::OgcApi && ogcapi.valid && !ogcapi.request.Image();
 }
 
 bool ServiceRequest::VariesByAccept() const {
+    if (door == Door::OgcApi) return ogcapi.valid && ogcapi.request.formatFromAccept;
     return door == Door::Xyz && xyz.valid && xyz.request.negotiated;
 }
 
@@ -106,6 +114,12 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
             read.operation = OperationOf(read.xyz);
             break;
         }
+        case Door::OgcApi:
+            read.ogcapi = ParseOgcApi(DecodedPath(path.substr(PathOf(Door::OgcApi).size())),
+                                      ParseQueryString(request.Query()), request.Header("Accept"),
+                                      HighestTileMatrix(maxZoom));
+            read.operation = OperationOf(read.ogcapi);
+            break;
         case Door::Counters: read.operation = Operation::Page; break;
         case Door::Page:
             read.operation = Operation::Page;

@@ -6,6 +6,7 @@
 #include "drawing/map_request.h"
 #include "serve/front/routes.h"
 #include "serve/http/http_exchange.h"
+#include "serve/ogcapi/ogcapi_request.h"
 #include "serve/operations/public_url.h"
 #include "serve/operations/service_metrics.h"
 #include "serve/wms/wms_query.h"
@@ -23,16 +24,17 @@ struct ServiceRequest {
     ParsedWms wms;                           // Door::Wms
     ParsedWmts wmts;                         // Door::WmtsQuery and Door::WmtsPath
     ParsedXyz xyz;                           // Door::Xyz
-    // For valid capabilities and TileJSON, the address the client reached
-    // the service at, ending in '/'; the addresses they advertise hang off
-    // it.
+    ParsedOgcApi ogcapi;                     // Door::OgcApi
+    // For valid capabilities, TileJSON and the OGC API's documents, the
+    // address the client reached the service at, ending in '/'; the
+    // addresses they advertise hang off it.
     std::string publicBase;
     std::string path;  // Door::Page: the file's, still percent-encoded
 
     // The map to draw, or null: a valid GetMap or tile.
     const MapRequest* Map() const;
     // Whether it asks for a document that advertises addresses
-    // (capabilities, TileJSON), and validly.
+    // (capabilities, TileJSON, the OGC API's documents), and validly.
     bool Capabilities() const;
     // Whether its answer's format was chosen by its Accept header.
     bool VariesByAccept() const;

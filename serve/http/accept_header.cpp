@@ -2,13 +2,9 @@
 
 #include <algorithm>
 
-namespace {
+#include "serve/http/http_exchange.h"
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
+namespace {
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -54,14 +50,14 @@ int Specificity(std::string_view range, std::string_view mediaType) {
 }  // namespace
 
 Acceptance AcceptanceOf(std::string_view accept, std::string_view mediaType) {
-    if (Trim(accept).empty()) return Acceptance{1000, 1};
+    if (TrimBlanks(accept).empty()) return Acceptance{1000, 1};
     Acceptance decided;
     while (!accept.empty()) {
         const size_t comma = std::min(accept.find(','), accept.size());
         std::string_view element = accept.substr(0, comma);
         accept.remove_prefix(std::min(comma + 1, accept.size()));
         const size_t semicolon = std::min(element.find(';'), element.size());
-        const int specificity = Specificity(Trim(element.substr(0, semicolon)), mediaType);
+        const int specificity = Specificity(TrimBlanks(element.substr(0, semicolon)), mediaType);
         if (specificity <= decided.specificity) continue;
         int quality = 1000;
         bool wellFormed = true;
@@ -69,7 +65,7 @@ Acceptance AcceptanceOf(std::string_view accept, std::string_view mediaType) {
         while (!parameters.empty()) {
             parameters.remove_prefix(1);  // the ';'
             const size_t next = std::min(parameters.find(';'), parameters.size());
-            const std::string_view parameter = Trim(parameters.substr(0, next));
+            const std::string_view parameter = TrimBlanks(parameters.substr(0, next));
             parameters.remove_prefix(next);
             if (parameter.size() >= 2 && (parameter[0] == 'q' || parameter[0] == 'Q') && parameter[1] == '=') {
                 wellFormed = ParseQuality(parameter.substr(2), quality);

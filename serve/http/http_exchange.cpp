@@ -20,6 +20,12 @@ std::string_view HttpRequest::Query() const {
     return mark == std::string::npos ? std::string_view() : std::string_view(target).substr(mark + 1);
 }
 
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
 HttpAnswer HttpAnswer::Text(int status, std::string text) {
     HttpAnswer answer;
     answer.status = status;

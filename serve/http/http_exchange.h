@@ -46,6 +46,10 @@ struct HttpWork {
     std::function<void(int status)> refused;
 };
 
+// A header value, or a part of one, without the spaces and tabs HTTP allows
+// around it.
+std::string_view TrimBlanks(std::string_view text);
+
 // What the service does with requests: each one turned into its work, once,
 // on the event loop.
 using HttpHandler = std::function<HttpWork(const HttpRequest&)>;

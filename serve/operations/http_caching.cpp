@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "serve/http/http_exchange.h"
+
 namespace {
 
 constexpr size_t kMaxEchoedHeaderNames = 512;
@@ -16,12 +18,6 @@ uint64_t Fnv1a(uint64_t hash, std::string_view bytes) {
         hash *= 0x100000001b3ull;
     }
     return hash;
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
 }
 
 }  // namespace
@@ -44,7 +40,7 @@ std::string StrongEtag(const std::vector<std::string_view>& parts) {
 bool IfNoneMatchHits(std::string_view header, std::string_view etag) {
     while (!header.empty()) {
         const size_t comma = header.find(',');
-        std::string_view candidate = Trim(header.substr(0, comma));
+        std::string_view candidate = TrimBlanks(header.substr(0, comma));
         header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
         if (candidate == "*") return true;
         if (candidate.size() > 2 && candidate.substr(0, 2) == "W/") candidate.remove_prefix(2);
@@ -90,8 +86,8 @@ HeaderList PreflightHeaders(const CachePolicy& policy, std::string_view requeste
                                return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
                                       c == ',' || c == ' ';
                            });
-    if (plainList && !Trim(requestedHeaders).empty()) {
-        headers.emplace_back("Access-Control-Allow-Headers", std::string(Trim(requestedHeaders)));
+    if (plainList && !TrimBlanks(requestedHeaders).empty()) {
+        headers.emplace_back("Access-Control-Allow-Headers", std::string(TrimBlanks(requestedHeaders)));
     }
     headers.emplace_back("Access-Control-Max-Age", "86400");
     return headers;

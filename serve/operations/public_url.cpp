@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "serve/http/http_exchange.h"
+
 namespace {
 
 constexpr size_t kMaxHostLength = 255;
@@ -15,15 +17,9 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 // The first of a comma-separated list, as proxies append theirs.
 std::string_view FirstOfList(std::string_view text) {
-    return Trim(text.substr(0, text.find(',')));
+    return TrimBlanks(text.substr(0, text.find(',')));
 }
 
 bool IsScheme(std::string_view text) {
@@ -105,11 +101,11 @@ std::string ForwardedParameter(std::string_view header, std::string_view name) {
     std::string_view element = header.substr(0, std::min(end, header.size()));
     while (!element.empty()) {
         const size_t semicolon = element.find(';');
-        const std::string_view pair = Trim(element.substr(0, semicolon));
+        const std::string_view pair = TrimBlanks(element.substr(0, semicolon));
         element = semicolon == std::string_view::npos ? std::string_view() : element.substr(semicolon + 1);
         const size_t equals = pair.find('=');
-        if (equals == std::string_view::npos || Lower(Trim(pair.substr(0, equals))) != name) continue;
-        std::string_view value = Trim(pair.substr(equals + 1));
+        if (equals == std::string_view::npos || Lower(TrimBlanks(pair.substr(0, equals))) != name) continue;
+        std::string_view value = TrimBlanks(pair.substr(equals + 1));
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
         // A backslash escape belongs to no scheme or host; such a value is refused later.
         return std::string(value);

@@ -12,14 +12,9 @@
 enum class WmsVersion { V111, V130 };
 enum class WmsOperation { GetCapabilities, GetMap };
 
-// Limits on what one GetMap may ask for; the capabilities advertise them.
-constexpr uint32_t kMaxImageWidth = 2048;
-constexpr uint32_t kMaxImageHeight = 2048;
+// Layers one GetMap may name; the capabilities advertise it beside the
+// image limits of map_request.h.
 constexpr size_t kMaxLayersPerRequest = 16;
-// Coordinates past this many degrees (or, in EPSG:3857, this many
-// kilometres) are nonsense in either axis; refusing them keeps every span
-// and step finite.
-constexpr double kMaxCoordinateMagnitude = 1.0e6;
 
 struct WmsQuery {
     WmsOperation operation = WmsOperation::GetCapabilities;

@@ -5,6 +5,7 @@
 // (libwebp's decoder), lossy WebP pixels close to the image's.
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <webp/decode.h>
 
 #include <cstdlib>
@@ -85,6 +86,36 @@ TEST(ImageEncodingTest, PngDecodesToTheSamePixels) {
         EXPECT_EQ(decoded.width, c.width) << c.name;
         EXPECT_EQ(decoded.height, c.height) << c.name;
         EXPECT_TRUE(decoded.pixels == image.pixels) << c.name;
+    }
+}
+
+TEST(ImageEncodingTest, PngWithOpacityDecodesToTheSamePixels) {
+    // Every fourth byte noise too: the filters take it as part of the pixel.
+    const RgbaImage source = [] {
+        const RgbImage rgb = Patterned(Pattern::Noise, 37, 23);
+        RgbaImage rgba;
+        rgba.width = rgb.width;
+        rgba.height = rgb.height;
+        std::mt19937 random(5);
+        for (size_t i = 0; i < rgb.pixels.size(); i += 3) {
+            rgba.pixels.insert(rgba.pixels.end(), {rgb.pixels[i], rgb.pixels[i + 1], rgb.pixels[i + 2],
+                                                   static_cast<uint8_t>(random())});
+        }
+        return rgba;
+    }();
+    for (PngCompression compression : {PngCompression::Fast, PngCompression::Small}) {
+        std::vector<uint8_t> file;
+        std::string error;
+        ASSERT_TRUE(EncodePng(source, compression, file, error)) << error;
+        png_image png{};
+        png.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_memory(&png, file.data(), file.size()));
+        EXPECT_EQ(png.format & PNG_FORMAT_FLAG_ALPHA, PNG_FORMAT_FLAG_ALPHA);
+        png.format = PNG_FORMAT_RGBA;
+        std::vector<uint8_t> decoded(PNG_IMAGE_SIZE(png));
+        ASSERT_TRUE(png_image_finish_read(&png, nullptr, decoded.data(), 0, nullptr));
+        EXPECT_EQ(static_cast<int32_t>(png.width), source.width);
+        EXPECT_TRUE(decoded == source.pixels);
     }
 }
 

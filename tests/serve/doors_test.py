@@ -2,9 +2,10 @@
 """Every door draws the same tile alike: one table of addresses whose
 answers must be the same bytes, whichever door they come through (WMS
 GetMap of the tile's box, WMTS key-value and RESTful, XYZ with its
-extension, with @2x for the 512 px twin, or with the format from Accept),
-in every format. Then the XYZ door's TileJSON, whose template filled in is
-the tile, at the address the client reached the service at.
+extension, with @2x for the 512 px twin, or with the format from Accept,
+the OGC API's tiles and maps), in every format. Then the XYZ door's
+TileJSON, whose template filled in is the tile, at the address the client
+reached the service at.
 
 Environment: ZARVO_SERVE, ZARVO_DEMO_TILES.
 """
@@ -52,24 +53,47 @@ def xyz(layer, matrix_set, level, x, y, suffix, accept=None):
     return f"/tiles/{layer}/{matrix_set}/{level}/{x}/{y}{suffix}", accept
 
 
+def ogcapi(layer, matrix_set, level, row, column, extension, accept=None):
+    """An OGC API tile, opaque as the other doors' are (it is clear off the tiles by default)."""
+    image = f"f={extension}&" if accept is None else ""
+    return (f"/ogcapi/collections/{layer}/map/tiles/{matrix_set}/{level}/{row}/{column}?{image}transparent=false",
+            accept)
+
+
+def getmap(layer, crs, bbox, width, height, extension="png", version="1.3.0", extra=""):
+    axis = "CRS" if version == "1.3.0" else "SRS"
+    return (f"/wms?SERVICE=WMS&VERSION={version}&REQUEST=GetMap&STYLES=&LAYERS={layer}&{axis}={crs}&BBOX={bbox}"
+            f"&WIDTH={width}&HEIGHT={height}&FORMAT={MEDIA[extension]}{extra}", None)
+
+
+def ogcapi_map(layer, query, accept=None):
+    return f"/ogcapi/collections/{layer}/map?{query}", accept
+
+
 # What is asked, the addresses (with an Accept header where it chooses),
 # and the media type every answer must have.
 DOORS = [
     ("a map tile, PNG", "image/png",
      [xyz("map", "WebMercatorQuad", 3, 4, 2, ".png"), wmts_rest("map", "WebMercatorQuad", 3, 2, 4, "png"),
-      wmts_kvp("map", "WebMercatorQuad", 3, 2, 4, "png"), wms("map", "WebMercatorQuad", 3, 2, 4, "png")]),
+      wmts_kvp("map", "WebMercatorQuad", 3, 2, 4, "png"), ogcapi("map", "WebMercatorQuad", 3, 2, 4, "png"),
+      wms("map", "WebMercatorQuad", 3, 2, 4, "png")]),
     ("an aerial tile, JPEG", "image/jpeg",
      [xyz("aerial", "WorldCRS84Quad", 2, 5, 1, ".jpg"), wmts_rest("aerial", "WorldCRS84Quad", 2, 1, 5, "jpeg"),
+      ogcapi("aerial", "WorldCRS84Quad", 2, 1, 5, None, "image/jpeg"),
       wms("aerial", "WorldCRS84Quad", 2, 1, 5, "jpeg")]),
     ("a hybrid tile, WebP", "image/webp",
      [xyz("hybrid", "WebMercatorQuad", 2, 1, 1, ".webp"), wmts_rest("hybrid", "WebMercatorQuad", 2, 1, 1, "webp"),
-      wmts_kvp("hybrid", "WebMercatorQuad", 2, 1, 1, "webp"), wms("hybrid", "WebMercatorQuad", 2, 1, 1, "webp")]),
+      wmts_kvp("hybrid", "WebMercatorQuad", 2, 1, 1, "webp"), ogcapi("hybrid", "WebMercatorQuad", 2, 1, 1, "webp"),
+      wms("hybrid", "WebMercatorQuad", 2, 1, 1, "webp")]),
+    ("a tile over the pole, opaque", "image/png",
+     [ogcapi("aerial", "WorldCRS84Quad", 1, 0, 3, "png"), wmts_rest("aerial", "WorldCRS84Quad", 1, 0, 3, "png")]),
     ("a map tile, WebP (lossless)", "image/webp",
      [xyz("map", "WorldCRS84Quad", 3, 9, 2, ".webp"), wmts_rest("map", "WorldCRS84Quad", 3, 2, 9, "webp"),
       wms("map", "WorldCRS84Quad", 3, 2, 9, "webp")]),
     ("@2x: the twin's tile and the 512 x 512 GetMap of the box", "image/png",
      [xyz("map", "WebMercatorQuad", 3, 4, 2, "@2x.png"), xyz("map", "WebMercatorQuad512", 3, 4, 2, ".png"),
-      wmts_rest("map", "WebMercatorQuad512", 3, 2, 4, "png"), wms("map", "WebMercatorQuad512", 3, 2, 4, "png")]),
+      wmts_rest("map", "WebMercatorQuad512", 3, 2, 4, "png"), ogcapi("map", "WebMercatorQuad512", 3, 2, 4, "png"),
+      wms("map", "WebMercatorQuad512", 3, 2, 4, "png")]),
     ("@2x in longitude/latitude, WebP", "image/webp",
      [xyz("aerial", "WorldCRS84Quad", 2, 5, 1, "@2x.webp"), wmts_kvp("aerial", "WorldCRS84Quad512", 2, 1, 5, "webp"),
       wms("aerial", "WorldCRS84Quad512", 2, 1, 5, "webp")]),
@@ -87,6 +111,25 @@ DOORS = [
     ("no WebP: the next the client takes", "image/png",
      [xyz("hybrid", "WebMercatorQuad", 1, 0, 1, "", "image/png, image/jpeg;q=0.5"),
       wmts_rest("hybrid", "WebMercatorQuad", 1, 1, 0, "png")]),
+    # The OGC API's maps and the GetMaps of the same grid, format and background.
+    ("an OGC API map in CRS84", "image/png",
+     [ogcapi_map("map", "bbox=-12,34,32,62&width=440&height=280&transparent=false&f=png"),
+      getmap("map", "CRS:84", "-12,34,32,62", 440, 280)]),
+    ("an OGC API map in EPSG:4326, its bbox latitude first", "image/png",
+     [ogcapi_map("hybrid", "crs=http://www.opengis.net/def/crs/EPSG/0/4326"
+                 "&bbox-crs=http://www.opengis.net/def/crs/EPSG/0/4326&bbox=40,-10,60,20&width=300"
+                 "&transparent=false&f=png"),
+      getmap("hybrid", "EPSG:4326", "40,-10,60,20", 300, 200)]),
+    ("an OGC API map in EPSG:3857 by its CURIEs, WebP", "image/webp",
+     [ogcapi_map("aerial", "crs=[EPSG:3857]&bbox-crs=[EPSG:3857]&bbox=-1000000,4000000,3000000,7000000&width=400"
+                 "&height=300&f=webp"),
+      getmap("aerial", "EPSG:3857", "-1000000,4000000,3000000,7000000", 400, 300, "webp")]),
+    ("an OGC API map as JPEG, by its Accept header", "image/jpeg",
+     [ogcapi_map("aerial", "bbox=5,44,16,50&width=330&height=180", "image/jpeg"),
+      getmap("aerial", "CRS:84", "5,44,16,50", 330, 180, "jpeg")]),
+    ("an OGC API map over the pole on a named colour", "image/png",
+     [ogcapi_map("map", "subset=Lat(80:90),Lon(0:20)&width=80&height=40&bgcolor=Navy&f=png"),
+      getmap("map", "EPSG:4326", "0,80,20,90", 80, 40, version="1.1.1", extra="&BGCOLOR=0x000080")]),
 ]
 
 
