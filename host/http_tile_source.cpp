@@ -185,6 +185,7 @@ public:
         };
         auto deliver = [&](size_t i, TileFetch&& fetch) {
             transfers[i] = Transfer{};
+            fetch.address = requested[i];
             if (!sink(i, std::move(fetch))) stopped = true;
         };
         // Starts the next addresses that can go; an address that is no

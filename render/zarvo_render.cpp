@@ -132,7 +132,7 @@ int Run(const RenderOptions& options) {
         return 0;
     }
     if (totals.missing > 0) {
-        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", totals.missing,
+        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank; the first: %s\n", totals.missing,
                      totals.tiles, totals.firstMissing.c_str());
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -139,26 +139,33 @@ TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
     }
 }
 
-// What a careless user or a hostile source puts where a tile belongs.
+// Where the small request's first tile lies.
+const std::string kFirstPlace = " (level 2, column 1, row 1 from the north)";
+
+// What a careless user or a hostile source puts where a tile belongs: the
+// line names the file tried and where the tile lies.
 TEST(ZarvoRenderCliTest, HostileTileFailsWithOneLineNamingIt) {
-    const std::string url = SmallRequestUrls().at(0);
-    const std::string relative = RelativePath(url);
+    const std::string relative = RelativePath(SmallRequestUrls().at(0));
+    ASSERT_EQ(relative, "map/2/1/2.png");
     struct Case {
         const char* name;
         void (*plant)(const fs::path& where);
-        std::string message;
+        std::string verb;
+        std::string reason;
     } cases[] = {
-        {"png-bomb", [](const fs::path& at) { WriteBytes(at, PngClaiming(1000000, 1000000)); },
-         "cannot decode tile " + url + ": PNG declares 1000000 x 1000000 pixels"},
-        {"jpeg-bomb", [](const fs::path& at) { WriteBytes(at, JpegClaiming(65500, 65500)); },
-         "cannot decode tile " + url + ": JPEG declares 65500 x 65500 pixels"},
+        {"png-bomb", [](const fs::path& at) { WriteBytes(at, PngClaiming(1000000, 1000000)); }, "cannot decode",
+         "PNG declares 1000000 x 1000000 pixels"},
+        {"jpeg-bomb", [](const fs::path& at) { WriteBytes(at, JpegClaiming(65500, 65500)); }, "cannot decode",
+         "JPEG declares 65500 x 65500 pixels"},
         {"truncated-jpeg", [](const fs::path& at) { WriteBytes(at, Truncated(GoodJpegTile(), 0.5)); },
-         "cannot decode tile " + url + ": broken JPEG: Premature end of JPEG file"},
-        {"directory", [](const fs::path& at) { fs::create_directories(at); }, " is a directory, not a tile file"},
-        {"pipe", [](const fs::path& at) { mkfifo(at.c_str(), 0600); }, " is a named pipe, not a tile file"},
-        {"device", [](const fs::path& at) { fs::create_symlink("/dev/zero", at); }, " is a character device"},
+         "cannot decode", "broken JPEG: Premature end of JPEG file"},
+        {"directory", [](const fs::path& at) { fs::create_directories(at); }, "cannot fetch",
+         " is a directory, not a tile file"},
+        {"pipe", [](const fs::path& at) { mkfifo(at.c_str(), 0600); }, "cannot fetch", " is a named pipe, not a tile file"},
+        {"device", [](const fs::path& at) { fs::create_symlink("/dev/zero", at); }, "cannot fetch",
+         " is a character device"},
         {"sparse", [](const fs::path& at) { std::ofstream(at).close(); fs::resize_file(at, std::uintmax_t{20} << 30); },
-         " has 21474836480 bytes, more than the 4194304 a tile may have"},
+         "cannot fetch", " has 21474836480 bytes, more than the 4194304 a tile may have"},
     };
     for (const Case& c : cases) {
         const fs::path set = TileSetWithHole(c.name);
@@ -166,30 +173,34 @@ TEST(ZarvoRenderCliTest, HostileTileFailsWithOneLineNamingIt) {
         const ProgramRun run = Render(kSmall + " --quiet --tiles " + set.string() + " --out x.tif");
         EXPECT_EQ(run.exitCode, 1) << c.name;
         EXPECT_EQ(Lines(run.errors), 1u) << c.name << ": " << run.errors;
-        EXPECT_NE(run.errors.find(c.message), std::string::npos) << c.name << ": " << run.errors;
+        const std::string tile = c.verb + " tile " + (set / relative).string() + kFirstPlace + ": ";
+        EXPECT_NE(run.errors.find(tile), std::string::npos) << c.name << ": " << run.errors;
+        EXPECT_NE(run.errors.find(c.reason), std::string::npos) << c.name << ": " << run.errors;
         fs::remove_all(set);
     }
 }
 
+// The line names the URL the template made ({y}: the row from the north).
 TEST(ZarvoRenderCliTest, HostileServerFailsWithOneLineNamingTheTile) {
     LoopbackServer server(std::string(ZARVO_SOURCE_DIR) + "/tests/host/hostile_tile_server.py", ZARVO_DEMO_TILES);
     ASSERT_GT(server.port, 0);
-    const std::string url = SmallRequestUrls().at(0);
     struct Case {
         const char* mode;
-        std::string message;
+        std::string reason;
     } cases[] = {
-        {"endless", "cannot fetch tile " + url + ": body larger than 4194304 bytes"},
-        {"oversized", "cannot fetch tile " + url + ": body larger than 4194304 bytes"},
-        {"stall", "cannot fetch tile " + url + ": no complete answer within 1000 ms"},
-        {"error", "cannot fetch tile " + url + ": HTTP status 500 (tried 3 times)"},
+        {"endless", "body larger than 4194304 bytes"},
+        {"oversized", "body larger than 4194304 bytes"},
+        {"stall", "no complete answer within 1000 ms"},
+        {"error", "HTTP status 500 (tried 3 times)"},
     };
     for (const Case& c : cases) {
         const std::string tiles = server.Address() + "/" + c.mode + "/{layer}/{z}/{x}/{y}.{ext}";
         const ProgramRun run = Render(kSmall + " --quiet --tile-timeout 1 --tiles " + tiles + " --out x.tif");
         EXPECT_EQ(run.exitCode, 1) << c.mode;
         EXPECT_EQ(Lines(run.errors), 1u) << c.mode << ": " << run.errors;
-        EXPECT_NE(run.errors.find(c.message), std::string::npos) << c.mode << ": " << run.errors;
+        const std::string message =
+            "cannot fetch tile " + server.Address() + "/" + c.mode + "/map/2/1/1.png" + kFirstPlace + ": " + c.reason;
+        EXPECT_NE(run.errors.find(message), std::string::npos) << c.mode << ": " << run.errors;
     }
 }
 
@@ -202,10 +213,10 @@ TEST(ZarvoRenderCliTest, MissingTilesAreDrawnBlankOrFailByPolicy) {
         EXPECT_EQ(run.exitCode, 0) << box << ": " << run.errors;
     }
     const fs::path set = TileSetWithHole("hole");
-    const std::string first = SmallRequestUrls().at(0);
+    const std::string first = (set / RelativePath(SmallRequestUrls().at(0))).string() + kFirstPlace;
     ProgramRun run = Render(kSmall + " --out hole.png --tiles " + set.string());
     EXPECT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_NE(run.errors.find("tiles missing, drawn blank (the first: " + first + ")"), std::string::npos)
+    EXPECT_NE(run.errors.find("tiles missing, drawn blank; the first: " + first + "\n"), std::string::npos)
         << run.errors;
     run = Render(kSmall + " --quiet --missing fail --out hole.png --tiles " + set.string());
     EXPECT_EQ(run.exitCode, 1);
