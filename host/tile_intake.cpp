@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "host/png_reading.h"
 #include "host/tile_address.h"
 
 namespace {
@@ -86,7 +87,7 @@ const RgbImage& BlankTile() {
         RgbImage image;
         image.width = kTileSide;
         image.height = kTileSide;
-        image.pixels.assign(kDecodedTileBytes, 0xE0);
+        image.pixels.assign(kDecodedTileBytes, kBlankTileGrey);
         return image;
     }();
     return blank;
