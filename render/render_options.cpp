@@ -50,7 +50,7 @@ bool ParseSize(const std::string& w, const std::string& h, long long low, Render
 void DeclareGrid(CommandLine& line, RenderOptions& o, GridArguments& grid) {
     line.Option("--zoom", "Z|auto",
                 "1 (one tile for the world) to 21; reads the tile service's zoom Z-1; auto: the zoom whose tiles have "
-                "at least one pixel per output pixel (zarvo-serve's rule)",
+                "at least one pixel per output pixel (zarvo-serve's rule), no deeper than --max-zoom",
                 [&o](const std::vector<std::string>& words) {
                     long long zoom = 0;
                     if (words[0] != "auto" && !ParseWholeNumber(words[0], kMinZoom, kMaxZoom, zoom)) {
@@ -60,6 +60,10 @@ void DeclareGrid(CommandLine& line, RenderOptions& o, GridArguments& grid) {
                     return "";
                 })
         .Required();
+    line.Option("--max-zoom", "Z",
+                "the deepest zoom --zoom auto picks, 1 to 21 (default: the deepest the tile source holds; 21 for a "
+                "tile server or a URL template)",
+                ReadWholeNumber(kMinZoom, kMaxZoom, o.maxZoom));
     line.Option("--bbox", "W,S,E,N",
                 "degrees; the centres of the edge pixels lie on the edges. Latitudes lie within -90 to 90; a box "
                 "across longitude 180 has WEST > EAST, or an edge beyond 180 (up to 540)",

@@ -13,6 +13,7 @@
 struct RenderOptions {
     std::string layer;
     int32_t zoom = 0;       // 0: --zoom auto
+    int32_t maxZoom = 0;    // the deepest --zoom auto picks; 0: the deepest the source holds
     // The box: pixel centres on its edges (--bbox), or its outer edges (-te).
     bool edges = false;
     double west = 0, south = 0, east = 0, north = 0;  // east > west; east may pass 180

@@ -15,9 +15,11 @@
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "host/tile_cache.h"
+#include "host/tile_levels.h"
 #include "host/program_directory.h"
 #include "host/utf16.h"
 #include "host/zoom_choice.h"
+#include "projection/zoom.h"
 #include "projection/tile_service.h"
 #include "render/chunked_render.h"
 #include "render/raster_output.h"
@@ -44,9 +46,19 @@ void PrintDescriptor(const PluginDescriptor& d) {
                 ToUtf8(d.description).c_str(), ToUtf8(d.vendor).c_str());
 }
 
-// The zoom zarvo-serve would draw this grid at.
-int32_t AutoZoom(const PixelGrid& grid) {
-    return ChooseImageZoom(grid.dx, grid.dy, grid.North() - grid.height * grid.dy, grid.North(), 21);
+// The zoom zarvo-serve would draw this grid at, no deeper than the source
+// holds (or --max-zoom); 0, with one line in `error`, when the source holds
+// no level of the layer.
+int32_t AutoZoom(const RenderOptions& options, std::string& error) {
+    int32_t deepest = options.maxZoom;
+    if (deepest == 0) {
+        deepest = DeepestZoomHeld(options.tiles, options.layer);
+        if (deepest == kLevelsUnknown) deepest = kMaxZoom;
+        if (deepest == 0) error = "--tiles " + options.tiles + " holds no level of the " + options.layer + " layer";
+    }
+    const PixelGrid grid = options.Grid();
+    return deepest == 0 ? 0 : ChooseImageZoom(grid.dx, grid.dy, grid.North() - grid.height * grid.dy, grid.North(),
+                                              deepest);
 }
 
 int Run(const RenderOptions& options) {
@@ -66,7 +78,10 @@ int Run(const RenderOptions& options) {
         grid = grid.Rows(static_cast<uint32_t>(first), static_cast<uint32_t>(end - first));
     }
     PlacementPolicy policy;
-    policy.zoom = options.zoom > 0 ? options.zoom : AutoZoom(options.Grid());
+    policy.zoom = options.zoom > 0 ? options.zoom : AutoZoom(options, error);
+    if (policy.zoom == 0) {
+        return Fail(error);
+    }
     policy.pluginGrid = options.pluginGrid;
     // An eighth of the budget keeps decoded tiles for the parts that follow;
     // the requests in flight share the rest, each one's share bounding its

@@ -20,9 +20,9 @@
 #include "host/plugin_library.h"
 #include "host/program_directory.h"
 #include "host/tile_cache.h"
+#include "host/tile_levels.h"
 #include "projection/zoom.h"
 #include "serve/description/service_metadata.h"
-#include "serve/description/tile_set_probe.h"
 #include "serve/drawing/host_adapter.h"
 #include "serve/drawing/map_maker.h"
 #include "serve/drawing/map_renderer.h"
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     }
     int32_t maxZoom = options.maxZoom;
     if (maxZoom == 0) {
-        maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : kMaxZoom;
+        maxZoom = fromDirectory ? DeepestZoomOfEveryLayer(options.tiles) : kMaxZoom;
         if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
     }
     if (options.plugin.empty()) options.plugin = DefaultPluginPath();

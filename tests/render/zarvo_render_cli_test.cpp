@@ -2,6 +2,7 @@
 // case ends in one clear line and the right exit status.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -234,6 +235,51 @@ TEST(ZarvoRenderCliTest, MissingTilesAreDrawnBlankOrFailByPolicy) {
     run = Render(kSmall + " --quiet --out none.tif --tiles " + set.string() + "/{layer}/{z}/{x}/{-y}.{ext}");
     EXPECT_EQ(run.exitCode, 0) << run.errors;
     fs::remove_all(set);
+}
+
+// --zoom auto picks zarvo-serve's zoom, no deeper than the source holds:
+// the demo set holds levels 0 to 5 (zooms 1 to 6), the MBTiles file says
+// its deepest is level 1.
+TEST(ZarvoRenderCliTest, AutoZoomStopsAtTheSourcesDeepestLevel) {
+    const fs::path mbtiles = Scratch("levels.mbtiles");
+    fs::remove(mbtiles);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(mbtiles.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE metadata (name, value); INSERT INTO metadata VALUES ('maxzoom', '1');"
+                           "CREATE TABLE tiles (zoom_level, tile_column, tile_row, tile_data);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    for (int column = 0; column < 2; ++column) {
+        for (int row = 0; row < 2; ++row) {
+            const std::string tile = Slurp(std::string(ZARVO_DEMO_TILES) + "/map/1/" + std::to_string(column) + "/" +
+                                           std::to_string(row) + ".png");
+            sqlite3_stmt* insert = nullptr;
+            sqlite3_prepare_v2(db, "INSERT INTO tiles VALUES (1, ?, ?, ?)", -1, &insert, nullptr);
+            sqlite3_bind_int(insert, 1, column);
+            sqlite3_bind_int(insert, 2, row);
+            sqlite3_bind_blob(insert, 3, tile.data(), static_cast<int>(tile.size()), SQLITE_TRANSIENT);
+            EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_finalize(insert);
+        }
+    }
+    sqlite3_close(db);
+    const std::string demo = ZARVO_DEMO_TILES;
+    struct Case {
+        std::string tiles;
+        std::string zoom;
+    } cases[] = {
+        {demo, "zoom 6,"},
+        {demo + "/{layer}/{z}/{x}/{-y}.{ext}", "zoom 6,"},
+        {demo + " --max-zoom 4", "zoom 4,"},
+        {mbtiles.string(), "zoom 2,"},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun run =
+            Render("--layer map --zoom auto -te 5 45 15 55 -ts 1000 1000 --overwrite --out auto.tif --tiles " + c.tiles);
+        EXPECT_EQ(run.exitCode, 0) << c.tiles << ": " << run.errors;
+        EXPECT_NE(run.out.find(c.zoom), std::string::npos) << c.tiles << ": " << run.out;
+    }
 }
 
 // A render larger than one request is drawn in parts; the parts change no
