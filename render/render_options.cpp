@@ -150,7 +150,18 @@ void DeclareOutput(CommandLine& line, RenderOptions& o) {
                     o.output.creationOptions.push_back(words[0]);
                     return "";
                 });
-    line.Flag("--overwrite", "replace an existing output (else it is refused)", o.output.overwrite);
+    line.Flag("-overwrite,--overwrite", "replace an existing output file (else it is refused)",
+              o.outputRules.overwrite);
+    line.Flag("--follow-link",
+              "when --out is a symbolic link, write the file it points to (else a link is refused; what is not a "
+              "regular file is never replaced)",
+              o.outputRules.followLink);
+    line.Option("--config", "KEY VALUE", "a GDAL configuration option (again for more)",
+                [&o](const std::vector<std::string>& words) {
+                    if (words[0].empty()) return "a KEY and its VALUE";
+                    o.output.config.emplace_back(words[0], words[1]);
+                    return "";
+                });
     line.Option("--nodata", "alpha|mask", "pixels without data: an alpha band (default) or a mask",
                 ReadChoice<NodataStyle>({{"alpha", NodataStyle::Alpha}, {"mask", NodataStyle::Mask}}, o.output.nodata));
     line.Option("--chunk", "K/N",

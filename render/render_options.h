@@ -7,6 +7,7 @@
 #include "command_line/command_line.h"
 #include "host/placement.h"
 #include "host/tile_intake.h"
+#include "render/output_claim.h"
 #include "render/raster_output.h"
 
 // What zarvo-render was asked to do.
@@ -22,6 +23,7 @@ struct RenderOptions {
     std::string plugin;  // empty: the library next to the program
     int32_t layerId = 1;
     OutputSettings output;
+    OutputRules outputRules;
     bool pluginGrid = false;
     uint32_t chunkIndex = 0, chunkCount = 0;  // --chunk K/N: K of 1..N; 0: the whole grid
     MissingTiles missing = MissingTiles::Blank;

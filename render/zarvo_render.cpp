@@ -22,7 +22,11 @@
 #include "projection/zoom.h"
 #include "projection/tile_service.h"
 #include "render/chunked_render.h"
+#include "render/output_claim.h"
+#include "render/output_format.h"
+#include "render/progress.h"
 #include "render/raster_output.h"
+#include "render/stop_signals.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
 
@@ -39,6 +43,11 @@ int Fail(const std::string& message) {
 // A mistake in the arguments: one line, with where to look.
 int FailUsage(const std::string& message) {
     return RefuseArguments("zarvo-render", message);
+}
+
+// "1 tile", "2 tiles".
+std::string Count(size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 void PrintDescriptor(const PluginDescriptor& d) {
@@ -67,7 +76,15 @@ int Run(const RenderOptions& options) {
     if (!source) {
         return FailUsage("--tiles: " + error);
     }
+    // Claimed before any work, for the whole run.
+    bool failedToClaim = false;
+    const std::unique_ptr<OutputClaim> claim =
+        OutputClaim::Take(options.output.path, options.outputRules, error, failedToClaim);
+    if (!claim) {
+        return failedToClaim ? Fail(error) : FailUsage(error);
+    }
     OutputSettings output = options.output;
+    output.path = claim->Target();
     if (!CheckOutputSettings(output, error)) {
         return FailUsage(error);
     }
@@ -118,7 +135,8 @@ int Run(const RenderOptions& options) {
     DrawSettings draw;
     draw.threads = kRequestsInFlight;
     draw.layerId = options.layerId;
-    draw.progress = ProgressStyleFor(stderr, options.quiet);
+    Progress progress(ProgressStyleFor(stderr, options.quiet), stderr, "pixels");
+    draw.progress = &progress;
     draw.render.intake.missing = options.missing;
     draw.render.intake.limits = options.limits;
     draw.render.memoryBudgetBytes = requestBytes;
@@ -132,35 +150,42 @@ int Run(const RenderOptions& options) {
     RenderTotals totals;
     const TileSourceFactory sources = [&options](std::string& problem) { return MakeTileSource(options.tiles, problem); };
     if (!DrawPlan(host, plan, sources, draw, *out, totals, error)) {
+        progress.Finish(false);
         return Fail(error);
     }
     if (totals.tiles > 0 && totals.missing == totals.tiles) {
+        progress.Finish(false);
         return Fail("every tile is missing (" + std::to_string(totals.tiles) + "; the first: " + totals.firstMissing +
                     "); is the source's layout right ({y} counts rows from the north, {-y} from the south) and does "
                     "it hold zoom " + std::to_string(policy.zoom - 1) + " (--zoom " + std::to_string(policy.zoom) +
                     ")?");
     }
     if (!out->Commit(error)) {
+        progress.Finish(false);
         return Fail(error);
+    }
+    progress.Finish(true);
+    // Told even when quiet, as a warning is.
+    if (totals.missing > 0) {
+        std::fprintf(stderr, "zarvo-render: %zu of %s missing, drawn blank; the first: %s\n", totals.missing,
+                     Count(totals.tiles, "tile").c_str(), totals.firstMissing.c_str());
     }
     if (options.quiet) {
         return 0;
     }
-    if (totals.missing > 0) {
-        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank; the first: %s\n", totals.missing,
-                     totals.tiles, totals.firstMissing.c_str());
-    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%s: zoom %d, %zu requests, %zu tiles (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
-                options.layer.c_str(), policy.zoom, totals.requests, totals.tiles, totals.missing,
-                static_cast<double>(totals.tileBytes) / 1024.0, grid.width, grid.height, seconds,
-                options.output.path.c_str());
+    std::printf("%s: zoom %d, %s, %s (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
+                options.layer.c_str(), policy.zoom, Count(totals.requests, "request").c_str(),
+                Count(totals.tiles, "tile").c_str(), totals.missing, static_cast<double>(totals.tileBytes) / 1024.0,
+                grid.width, grid.height, seconds, output.path.c_str());
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread starts.
+    HandleStopSignals("zarvo-render");
     RenderOptions options;
     const CommandLineOutcome parsed =
         ParseRenderOptions(std::vector<std::string>(argv + 1, argv + argc), ZARVO_VERSION, options);

@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <string>
 
 #include "projection/zarvo_coord_transform.h"
+#include "render/progress.h"
 #include "tests/host/hostile_tiles.h"
 #include "tests/host/loopback_server.h"
 #include "tests/support/scratch_directory.h"
@@ -51,6 +54,53 @@ ProgramRun RenderIn(const std::string& directory, const std::string& arguments) 
 ProgramRun Render(const std::string& arguments) {
     return RenderIn(ScratchDirectory().string(), arguments);
 }
+
+// zarvo-render started and left running, its standard error into a file;
+// killed when the object goes, unless it was stopped.
+class RunningRender {
+public:
+    RunningRender(const std::vector<std::string>& arguments, const fs::path& errors) {
+        std::vector<std::string> words = {ZARVO_RENDER};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&files, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        // Stop signals as a shell gives them, whatever this test inherited.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t signals;
+        sigemptyset(&signals);
+        posix_spawnattr_setsigmask(&attributes, &signals);
+        for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, signal);
+        posix_spawnattr_setsigdefault(&attributes, &signals);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        if (posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ) != 0) pid = 0;
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&files);
+    }
+    ~RunningRender() {
+        if (pid > 0) Stop(SIGKILL);
+    }
+    RunningRender(const RunningRender&) = delete;
+    RunningRender& operator=(const RunningRender&) = delete;
+
+    // Its exit status once `signal` ended it; -1 when it did not exit (the
+    // signal killed it).
+    int Stop(int signal) {
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    pid_t pid = 0;
+};
 
 size_t Lines(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -103,6 +153,12 @@ TEST(ZarvoRenderCliTest, HelpAndVersionNeedNothingElse) {
 
 TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
     const std::string tiles = " --tiles " + std::string(ZARVO_DEMO_TILES);
+    // What only a regular file may be replaced by: never these, --overwrite
+    // or not; a link only when asked.
+    mkfifo(Scratch("fifo.tif").c_str(), 0600);
+    fs::create_directories(Scratch("folder.tif"));
+    std::ofstream(Scratch("target.tif")) << "kept";
+    fs::create_symlink(Scratch("target.tif"), Scratch("link.tif"));
     struct Case {
         std::string arguments;
         std::string message;
@@ -122,6 +178,13 @@ TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         {kSmall + " --out x.tif --tiles " + std::string(ZARVO_SOURCE_DIR) + "/README.md", "is no MBTiles file"},
         {kSmall + " --out x.tif --tiles /no/such/dir", "tile directory '/no/such/dir' does not exist"},
         {kSmall + " --out x.tif --max-memory 0" + tiles, "--max-memory wants megabytes"},
+        {kSmall + " --out fifo.tif" + tiles, "--out fifo.tif is a named pipe, not a file"},
+        {kSmall + " --out folder.tif" + tiles, "--out folder.tif is a directory, not a file"},
+        {kSmall + " --out link.tif" + tiles, "--out link.tif is a symbolic link; --follow-link writes the file"},
+        // Formats that write no file, or not one that stands alone.
+        {kSmall + " --out x.vrt -of VRT" + tiles, "-of VRT writes a file that refers to the pixels of another"},
+        {kSmall + " --out x.mem -of MEM" + tiles, "-of MEM writes no file"},
+        {kSmall + " --out x.img -of ENVI" + tiles, "-of ENVI writes several files (x.hdr, x.img)"},
         {"--layer map --zoom 3 --bbox 0,40,20,55 --size 1x150 --out x.tif" + tiles, "--size wants"},
         // Both programs' rules: an empty --opt= value is no value, a flag
         // takes none, a GDAL-style name has one dash only, and a value cut
@@ -138,6 +201,15 @@ TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
         EXPECT_NE(run.errors.find("(zarvo-render --help tells more)"), std::string::npos) << run.errors;
     }
+    EXPECT_TRUE(fs::is_fifo(Scratch("fifo.tif")) && fs::is_directory(Scratch("folder.tif")));
+    EXPECT_EQ(Slurp(Scratch("link.tif")), "kept");
+    const ProgramRun followed = Render(kSmall + " --follow-link --out link.tif" + tiles);
+    EXPECT_EQ(followed.exitCode, 0) << followed.errors;
+    EXPECT_TRUE(fs::is_symlink(Scratch("link.tif")));
+    EXPECT_NE(Slurp(Scratch("target.tif")), "kept");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(ScratchDirectory())) left.push_back(entry.path().filename());
+    for (const std::string& name : left) EXPECT_NE(name[0], '.') << name << " left behind";
 }
 
 // Where the small request's first tile lies.
@@ -205,6 +277,47 @@ TEST(ZarvoRenderCliTest, HostileServerFailsWithOneLineNamingTheTile) {
     }
 }
 
+// A scheduler stops a job with SIGTERM, a user with Ctrl-C, a closed
+// terminal with SIGHUP: the render ends at once with one line and status
+// 128 + the signal, and leaves nothing behind. While it runs, its output is
+// its own: a second render to it is refused at once.
+TEST(ZarvoRenderCliTest, StoppedOrContestedRendersLeaveNothingBehind) {
+    LoopbackServer server(std::string(ZARVO_SOURCE_DIR) + "/tests/host/hostile_tile_server.py", ZARVO_DEMO_TILES);
+    ASSERT_GT(server.port, 0);
+    const fs::path folder = Scratch("stopped");
+    fs::create_directories(folder);
+    const std::string out = (folder / "x.tif").string();
+    const struct {
+        int signal;
+        const char* name;
+    } stops[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& stop : stops) {
+        // Its tiles come after 20 s: it waits for them until stopped.
+        RunningRender render({"-q", "--layer", "map", "--zoom", "3", "--bbox", "0,40,20,55", "--size", "200x150",
+                              "--tile-timeout", "60", "--tiles", server.Address() + "/slow20/{layer}/{z}/{x}/{y}.{ext}",
+                              "--out", out},
+                             Scratch("stopped.txt"));
+        ASSERT_GT(render.pid, 0);
+        bool writing = false;
+        for (int wait = 0; wait < 400 && !writing; ++wait) {
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                writing = writing || entry.path().filename().string().rfind(".x.tif.part", 0) == 0;
+            }
+            if (!writing) usleep(25000);
+        }
+        ASSERT_TRUE(writing) << stop.name;
+        if (stop.signal == SIGTERM) {
+            const ProgramRun second = Render(kSmall + " --tiles " + std::string(ZARVO_DEMO_TILES) + " --out " + out);
+            EXPECT_EQ(second.exitCode, 1);
+            EXPECT_EQ(second.errors, "zarvo-render: cannot write " + out + ": another program (process " +
+                                         std::to_string(render.pid) + ") is writing it\n");
+        }
+        EXPECT_EQ(render.Stop(stop.signal), 128 + stop.signal) << stop.name;
+        EXPECT_EQ(Slurp(Scratch("stopped.txt")), "zarvo-render: stopped by " + std::string(stop.name) + "\n");
+        EXPECT_TRUE(fs::is_empty(folder)) << stop.name << ": files left behind";
+    }
+}
+
 TEST(ZarvoRenderCliTest, MissingTilesAreDrawnBlankOrFailByPolicy) {
     // Touching longitude 180 asks for the column one past the world's last,
     // which is column 0; across 180 is one output.
@@ -215,21 +328,22 @@ TEST(ZarvoRenderCliTest, MissingTilesAreDrawnBlankOrFailByPolicy) {
     }
     const fs::path set = TileSetWithHole("hole");
     const std::string first = (set / RelativePath(SmallRequestUrls().at(0))).string() + kFirstPlace;
-    ProgramRun run = Render(kSmall + " --out hole.png --tiles " + set.string());
+    // Told even when quiet.
+    ProgramRun run = Render(kSmall + " -q --out hole.png --tiles " + set.string());
     EXPECT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_NE(run.errors.find("tiles missing, drawn blank; the first: " + first + "\n"), std::string::npos)
-        << run.errors;
+    EXPECT_EQ(run.errors, "zarvo-render: 1 of 2 tiles missing, drawn blank; the first: " + first + "\n");
     run = Render(kSmall + " --quiet --missing fail --out hole.png --tiles " + set.string());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
     EXPECT_NE(run.errors.find("cannot fetch tile " + first), std::string::npos) << run.errors;
 
-    // Every tile missing: a wrong layout or zoom range, never an all-grey file.
+    // Every tile missing: a wrong layout or zoom range, never an all-grey
+    // file, nor a progress display that says it is done.
     fs::remove(Scratch("none.tif"));
-    run = Render(kSmall + " --quiet --out none.tif --tiles " + set.string() + "/{layer}/{z}/{x}/{y}.{ext}");
+    run = Render(kSmall + " --out none.tif --tiles " + set.string() + "/{layer}/{z}/{x}/{y}.{ext}");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
-    EXPECT_NE(run.errors.find("every tile is missing"), std::string::npos) << run.errors;
+    EXPECT_EQ(Lines(run.errors), 2u) << run.errors;
+    EXPECT_NE(run.errors.find("...100\nzarvo-render: every tile is missing"), std::string::npos) << run.errors;
     EXPECT_NE(run.errors.find("{y} counts rows from the north, {-y} from the south"), std::string::npos);
     EXPECT_FALSE(fs::exists(Scratch("none.tif")));
     run = Render(kSmall + " --quiet --out none.tif --tiles " + set.string() + "/{layer}/{z}/{x}/{-y}.{ext}");
@@ -299,8 +413,8 @@ TEST(ZarvoRenderCliTest, PartsChangeNoPixelShareTilesAndFailedWritesLeaveNothing
     run = Render("--layer map --zoom 1 -te -180 -90 180 90 -ts 900 450 --max-memory 2 --out one.png --tiles " +
                  std::string(ZARVO_DEMO_TILES));
     ASSERT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_EQ(run.out.find(" 1 requests"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(" requests, 1 tiles ("), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(" 1 request,"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" requests, 1 tile ("), std::string::npos) << run.out;
 
     // A file-size limit fails the writes as a full disk does.
     fs::create_directories(Scratch("full"));
@@ -317,7 +431,9 @@ TEST(ZarvoRenderCliTest, PartsChangeNoPixelShareTilesAndFailedWritesLeaveNothing
 }
 
 TEST(ZarvoRenderCliTest, RunsFromAnyDirectoryAndTalksLikeATool) {
-    const std::string arguments = kSmall + " --tiles=" + std::string(ZARVO_DEMO_TILES) + " --out=" +
+    // gdalwarp's habits: -overwrite, --config KEY VALUE.
+    const std::string arguments = "--layer map --zoom 3 --bbox 0,40,20,55 --size 200x150 -overwrite --config "
+                                  "GDAL_NUM_THREADS 1 --tiles=" + std::string(ZARVO_DEMO_TILES) + " --out=" +
                                   Scratch("small.tif").string();
     // No --plugin: the library beside the program is found from /.
     ProgramRun run = RenderIn("/", arguments);
@@ -326,12 +442,28 @@ TEST(ZarvoRenderCliTest, RunsFromAnyDirectoryAndTalksLikeATool) {
     EXPECT_NE(run.errors.find("0...10...20...30...40...50...60...70...80...90...100 - done.\n"), std::string::npos)
         << run.errors;
     EXPECT_EQ(Lines(run.out), 1u) << run.out;
-    EXPECT_NE(run.out.find("map: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("map: zoom 3, 1 request, 2 tiles (0 missing)"), std::string::npos) << run.out;
     run = RenderIn("/", arguments + " --verbose");
     EXPECT_EQ(run.out.rfind("plug-in: ", 0), 0u) << run.out;
     run = RenderIn("/", arguments + " -q");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.out.empty() && run.errors.empty()) << run.out << run.errors;
+    // Quiet keeps GDAL's warnings, as gdal_translate tells them.
+    run = RenderIn("/", arguments + " -q -co COMPRESS=BOGUS");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.errors.rfind("Warning ", 0), 0u) << run.errors;
+    EXPECT_NE(run.errors.find("BOGUS"), std::string::npos) << run.errors;
+
+    // On a terminal: a bar that says what it counts.
+    std::FILE* terminal = std::tmpfile();
+    Progress bar(ProgressStyle::Bar, terminal, "pixels");
+    bar.Update(410000, 1000000);
+    bar.Finish(true);
+    std::rewind(terminal);
+    char shown[200] = {};
+    EXPECT_GT(std::fread(shown, 1, sizeof shown - 1, terminal), 0u);
+    std::fclose(terminal);
+    EXPECT_NE(std::string(shown).find(" 41% (0.4 of 1.0 million pixels)\n"), std::string::npos) << shown;
 }
 
 }  // namespace

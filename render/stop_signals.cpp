@@ -1,0 +1,98 @@
+#include "render/stop_signals.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <list>
+#include <thread>
+
+namespace {
+
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// The files a stop removes, each registered by the object that owns it.
+// Recursive: a RemovedOnStop may end under a StopsDeferred of its thread.
+std::recursive_mutex registryMutex;
+std::list<std::string> registry;
+
+std::atomic<bool> errorLineOpen{false};
+
+const char* SignalName(int signal) {
+    switch (signal) {
+        case SIGTERM: return "SIGTERM";
+        case SIGINT: return "SIGINT";
+        default: return "SIGHUP";
+    }
+}
+
+// Waits for a stop signal, then ends the program; the registry stays
+// locked, so no file is put in place or released meanwhile.
+void WaitForStop(sigset_t signals, std::string program) {
+    int received = 0;
+    if (sigwait(&signals, &received) != 0) return;
+    registryMutex.lock();
+    for (const std::string& path : registry) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    const std::string line =
+        std::string(errorLineOpen ? "\n" : "") + program + ": stopped by " + SignalName(received) + "\n";
+    // Straight to the descriptor: another thread may hold the stream's lock.
+    if (write(STDERR_FILENO, line.data(), line.size()) < 0) {
+        // Nothing more can be told.
+    }
+    _exit(128 + received);
+}
+
+}  // namespace
+
+void HandleStopSignals(const std::string& program) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    bool any = false;
+    for (int signal : kStopSignals) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        sigaddset(&signals, signal);
+        any = true;
+    }
+    if (!any) return;
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread(WaitForStop, signals, program).detach();
+}
+
+RemovedOnStop::~RemovedOnStop() {
+    Clear();
+}
+
+void RemovedOnStop::Add(const std::string& path) {
+    const std::lock_guard<std::recursive_mutex> lock(registryMutex);
+    registry.push_back(path);
+    paths.push_back(path);
+}
+
+void RemovedOnStop::Clear() {
+    const std::lock_guard<std::recursive_mutex> lock(registryMutex);
+    for (const std::string& path : paths) {
+        const auto at = std::find(registry.begin(), registry.end(), path);
+        if (at != registry.end()) registry.erase(at);
+    }
+    paths.clear();
+}
+
+StopsDeferred::StopsDeferred() {
+    registryMutex.lock();
+}
+
+StopsDeferred::~StopsDeferred() {
+    registryMutex.unlock();
+}
+
+void SetErrorLineOpen(bool open) {
+    errorLineOpen = open;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+// How a program that writes files ends when it is told to stop: SIGTERM (a
+// scheduler ending a job), SIGINT (Ctrl-C) or SIGHUP (a terminal closed).
+// One thread of its own waits for them; on one, it removes the files the
+// program has not finished, prints "PROGRAM: stopped by SIGTERM" and exits
+// with status 128 + the signal's number (143). A signal the program was
+// started ignoring (nohup's SIGHUP) stays ignored.
+
+// Call first in main, before any other thread starts, so that every thread
+// inherits the mask and only the waiting thread sees the signals.
+void HandleStopSignals(const std::string& program);
+
+// Files removed if the program is stopped while this object lives: the
+// temporary files of an output on its way. A stop waits for a
+// StopsDeferred, so a file renamed into place under one is never removed.
+class RemovedOnStop {
+public:
+    RemovedOnStop() = default;
+    ~RemovedOnStop();
+    RemovedOnStop(const RemovedOnStop&) = delete;
+    RemovedOnStop& operator=(const RemovedOnStop&) = delete;
+
+    // `path` is removed on a stop: a file, or a directory with the files in it.
+    void Add(const std::string& path);
+    // Nothing is removed on a stop any more.
+    void Clear();
+
+private:
+    std::vector<std::string> paths;
+};
+
+// Held while files are put in place: a stop that comes meanwhile waits until
+// it is released, so it finds each file either a temporary or in place.
+class StopsDeferred {
+public:
+    StopsDeferred();
+    ~StopsDeferred();
+    StopsDeferred(const StopsDeferred&) = delete;
+    StopsDeferred& operator=(const StopsDeferred&) = delete;
+};
+
+// Whether standard error has a line open (a progress display's): the stop's
+// line then begins on a new one.
+void SetErrorLineOpen(bool open);
