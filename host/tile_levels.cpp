@@ -78,26 +78,17 @@ std::regex PartPattern(const std::string& part, const std::string& layer) {
 // in place, is listed; a placeholder other than {layer} before it cannot be
 // listed.
 int32_t DeepestInTemplate(const std::string& pathTemplate, const std::string& layer) {
-    std::vector<std::string> parts;
-    for (size_t at = 0;;) {
-        const size_t slash = pathTemplate.find('/', at);
-        parts.push_back(pathTemplate.substr(at, slash - at));
-        if (slash == std::string::npos) break;
-        at = slash + 1;
+    const size_t z = pathTemplate.find("{z}");
+    const size_t slash = pathTemplate.rfind('/', z);
+    const size_t first = slash == std::string::npos ? 0 : slash + 1;
+    const size_t end = pathTemplate.find('/', z);
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : pathTemplate.substr(0, slash);
+    for (size_t at = folder.find("{layer}"); at != std::string::npos; at = folder.find("{layer}", at + layer.size())) {
+        folder.replace(at, 7, layer);
     }
-    const auto withZ = std::find_if(parts.begin(), parts.end(),
-                                    [](const std::string& part) { return part.find("{z}") != std::string::npos; });
-    std::string folder = withZ == parts.begin() ? "." : "";
-    for (auto part = parts.begin(); part != withZ; ++part) {
-        std::string named = *part;
-        for (size_t at = named.find("{layer}"); at != std::string::npos; at = named.find("{layer}", at + layer.size())) {
-            named.replace(at, 7, layer);
-        }
-        if (named.find('{') != std::string::npos) return kLevelsUnknown;
-        folder += (part == parts.begin() ? "" : "/") + named;
-    }
-    if (folder.empty()) folder = "/";
-    return ZoomOfLevel(DeepestEntry(folder, PartPattern(*withZ, layer), withZ + 1 == parts.end()));
+    if (folder.find('{') != std::string::npos) return kLevelsUnknown;
+    const std::string part = pathTemplate.substr(first, end == std::string::npos ? std::string::npos : end - first);
+    return ZoomOfLevel(DeepestEntry(folder, PartPattern(part, layer), end == std::string::npos));
 }
 
 struct DatabaseCloser {

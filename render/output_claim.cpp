@@ -10,17 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "host/bounded_file.h"
 
-const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISFIFO(mode)) return "a named pipe";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISLNK(mode)) return "a symbolic link";
-    return "not a regular file";
-}
+namespace {
 
 // The link's target as an absolute path without links; empty when it
 // points to nothing.
@@ -49,7 +41,7 @@ std::string Holder(int descriptor) {
 std::string NotAFile(const std::string& path) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return "";
-    return KindOf(info.st_mode);
+    return KindOfFile(info.st_mode);
 }
 
 std::unique_ptr<OutputClaim> OutputClaim::Take(const std::string& path, const OutputRules& rules,

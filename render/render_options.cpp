@@ -6,6 +6,7 @@
 
 #include "command_line/option_readers.h"
 #include "host/number_parsing.h"
+#include "render/memory_budget.h"
 #include "projection/zoom.h"
 
 namespace {
@@ -252,8 +253,10 @@ CommandLineOutcome ParseRenderOptions(const std::vector<std::string>& args, cons
                 ReadWholeNumber(INT32_MIN, INT32_MAX, o.layerId));
     line.Group("Running");
     const auto budget = [&o](long long megabytes) { o.memoryBudgetBytes = static_cast<uint64_t>(megabytes) << 20; };
-    line.Option("--max-memory", "MB", "memory the render may take (default 2048)",
-                ReadWholeNumber(1, int64_t{1} << 30, budget, "megabytes"));
+    line.Option("--max-memory", "MB",
+                "memory the render may take, the program's own " + std::to_string(kProgramBytes >> 20) +
+                    " MB included (default 2048, at least " + std::to_string(kLeastMemoryBudget >> 20) + ")",
+                ReadWholeNumber(kLeastMemoryBudget >> 20, int64_t{1} << 30, budget, "megabytes"));
     line.Flag("-q,--quiet", "print errors only", o.quiet);
     line.Flag("--verbose", "also print the plug-in's descriptor", o.verbose);
 

@@ -22,6 +22,7 @@
 #include "projection/zoom.h"
 #include "projection/tile_service.h"
 #include "render/chunked_render.h"
+#include "render/memory_budget.h"
 #include "render/output_claim.h"
 #include "render/output_format.h"
 #include "render/progress.h"
@@ -100,15 +101,8 @@ int Run(const RenderOptions& options) {
         return Fail(error);
     }
     policy.pluginGrid = options.pluginGrid;
-    // An eighth of the budget keeps decoded tiles for the parts that follow;
-    // the requests in flight share the rest, each one's share bounding its
-    // tiles.
-    const uint64_t sharedTileBytes = options.memoryBudgetBytes / 8;
-    const uint64_t requestBytes = (options.memoryBudgetBytes - sharedTileBytes) / kRequestsInFlight;
-    SegmentLimits limits;
-    limits.maxTiles =
-        static_cast<size_t>(std::max<uint64_t>(4, std::min<uint64_t>(4096, requestBytes / kDecodedTileBytes)));
-    const RenderPlan plan = PlanRender(grid, policy, limits);
+    const MemoryShares memory = ShareMemoryBudget(options.memoryBudgetBytes, kRequestsInFlight);
+    const RenderPlan plan = PlanRender(grid, policy, memory.segments);
     if (!plan.error.empty()) {
         return FailUsage(plan.error + "; a lower --zoom (or --zoom auto) draws it");
     }
@@ -139,10 +133,10 @@ int Run(const RenderOptions& options) {
     draw.progress = &progress;
     draw.render.intake.missing = options.missing;
     draw.render.intake.limits = options.limits;
-    draw.render.memoryBudgetBytes = requestBytes;
-    TileCache sharedTiles(static_cast<size_t>(sharedTileBytes));
+    draw.render.memoryBudgetBytes = memory.requestTileBytes;
+    TileCache sharedTiles(static_cast<size_t>(memory.sharedTileBytes));
     draw.render.sharedTiles = &sharedTiles;
-    output.cacheBytes = std::min<uint64_t>(output.cacheBytes, options.memoryBudgetBytes / 8);
+    output.cacheBytes = memory.gdalCacheBytes;
     const std::unique_ptr<RasterOutput> out = RasterOutput::Create(grid, output, error);
     if (!out) {
         return Fail(error);

@@ -177,7 +177,7 @@ TEST(ZarvoRenderCliTest, BadArgumentsAreRefusedWithOneLineAndStatus2) {
         {kSmall + " --out x.tif --tiles ftp://h/{z}/{x}/{y}", "tiles come from a directory or over http or https"},
         {kSmall + " --out x.tif --tiles " + std::string(ZARVO_SOURCE_DIR) + "/README.md", "is no MBTiles file"},
         {kSmall + " --out x.tif --tiles /no/such/dir", "tile directory '/no/such/dir' does not exist"},
-        {kSmall + " --out x.tif --max-memory 0" + tiles, "--max-memory wants megabytes"},
+        {kSmall + " --out x.tif --max-memory 8" + tiles, "--max-memory wants megabytes from 64 to"},
         {kSmall + " --out fifo.tif" + tiles, "--out fifo.tif is a named pipe, not a file"},
         {kSmall + " --out folder.tif" + tiles, "--out folder.tif is a directory, not a file"},
         {kSmall + " --out link.tif" + tiles, "--out link.tif is a symbolic link; --follow-link writes the file"},
@@ -404,13 +404,13 @@ TEST(ZarvoRenderCliTest, PartsChangeNoPixelShareTilesAndFailedWritesLeaveNothing
     ProgramRun run = Render(world + " --out whole.png");
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     const std::string wholeSummary = run.out;
-    run = Render(world + " --max-memory 2 --out parts.png");
+    run = Render(world + " --max-memory 64 --out parts.png");
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_NE(run.out.substr(0, run.out.find(" tiles")), wholeSummary.substr(0, wholeSummary.find(" tiles")));
     EXPECT_EQ(Slurp(Scratch("whole.png")), Slurp(Scratch("parts.png")));
     // The parts share the tiles they have in common: a world drawn in many
     // parts from its one tile fetches it once.
-    run = Render("--layer map --zoom 1 -te -180 -90 180 90 -ts 900 450 --max-memory 2 --out one.png --tiles " +
+    run = Render("--layer map --zoom 1 -te -180 -90 180 90 -ts 900 450 --max-memory 64 --out one.png --tiles " +
                  std::string(ZARVO_DEMO_TILES));
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     EXPECT_EQ(run.out.find(" 1 request,"), std::string::npos) << run.out;
