@@ -106,7 +106,8 @@ bool WritesOneFile(const OutputSettings& settings, std::string& error) {
         error = culprit + " cannot write this raster: " + reason;
     } else if (written.empty()) {
         error = culprit + " writes no file";
-    } else if (written != std::vector<std::string>{name} && written != std::vector<std::string>{name, name + ".aux.xml"}) {
+    } else if (written != std::vector<std::string>{name} &&
+               written != std::vector<std::string>{name, name + ".aux.xml"}) {
         std::string files;
         for (const std::string& file : written) files += (files.empty() ? "" : ", ") + file;
         error = culprit + " writes several files (" + files + "); zarvo-render writes formats of one file";

@@ -14,6 +14,10 @@
 namespace {
 
 constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// Wakes the waiting thread when the program ends; any other time it is
+// let pass.
+constexpr int kEndSignal = SIGUSR1;
+std::atomic<bool> ending{false};
 
 // The files a stop removes, each registered by the object that owns it.
 // Recursive: a RemovedOnStop may end under a StopsDeferred of its thread.
@@ -34,7 +38,9 @@ const char* SignalName(int signal) {
 // locked, so no file is put in place or released meanwhile.
 void WaitForStop(sigset_t signals, std::string program) {
     int received = 0;
-    if (sigwait(&signals, &received) != 0) return;
+    do {
+        if (sigwait(&signals, &received) != 0 || ending) return;
+    } while (received == kEndSignal);
     registryMutex.lock();
     for (const std::string& path : registry) {
         std::error_code ignored;
@@ -51,19 +57,23 @@ void WaitForStop(sigset_t signals, std::string program) {
 
 }  // namespace
 
-void HandleStopSignals(const std::string& program) {
+StopSignals::StopSignals(const std::string& program) {
     sigset_t signals;
     sigemptyset(&signals);
-    bool any = false;
+    sigaddset(&signals, kEndSignal);
     for (int signal : kStopSignals) {
         struct sigaction current {};
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
         sigaddset(&signals, signal);
-        any = true;
     }
-    if (!any) return;
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread(WaitForStop, signals, program).detach();
+    waiter = std::thread(WaitForStop, signals, program);
+}
+
+StopSignals::~StopSignals() {
+    ending = true;
+    pthread_kill(waiter.native_handle(), kEndSignal);
+    waiter.join();
 }
 
 RemovedOnStop::~RemovedOnStop() {

@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 // How a program that writes files ends when it is told to stop: SIGTERM (a
@@ -11,9 +12,19 @@
 // with status 128 + the signal's number (143). A signal the program was
 // started ignoring (nohup's SIGHUP) stays ignored.
 
-// Call first in main, before any other thread starts, so that every thread
-// inherits the mask and only the waiting thread sees the signals.
-void HandleStopSignals(const std::string& program);
+// The waiting thread, for the program's run: made first in main, before
+// any other thread starts, so that every thread inherits the mask and only
+// it sees the signals; it ends with the object.
+class StopSignals {
+public:
+    explicit StopSignals(const std::string& program);
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    std::thread waiter;
+};
 
 // Files removed if the program is stopped while this object lives: the
 // temporary files of an output on its way. A stop waits for a

@@ -179,7 +179,7 @@ int Run(const RenderOptions& options) {
 
 int main(int argc, char** argv) {
     // Before any thread starts.
-    HandleStopSignals("zarvo-render");
+    const StopSignals stops("zarvo-render");
     RenderOptions options;
     const CommandLineOutcome parsed =
         ParseRenderOptions(std::vector<std::string>(argv + 1, argv + argc), ZARVO_VERSION, options);

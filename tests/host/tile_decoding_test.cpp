@@ -79,7 +79,8 @@ TEST(TileDecodingTest, EveryKindOfPngReadsAsItIsShown) {
     for (const Case& c : cases) {
         RgbImage image;
         std::string error;
-        ASSERT_TRUE(DecodeTile(UniformPngTile(c.colourType, c.depth, c.pixel), image, error)) << c.name << ": " << error;
+        ASSERT_TRUE(DecodeTile(UniformPngTile(c.colourType, c.depth, c.pixel), image, error))
+            << c.name << ": " << error;
         const std::vector<uint8_t> expected = {c.r, c.g, c.b};
         EXPECT_EQ(std::vector<uint8_t>(image.pixels.begin(), image.pixels.begin() + 3), expected) << c.name;
         EXPECT_EQ(std::vector<uint8_t>(image.pixels.end() - 3, image.pixels.end()), expected) << c.name;

@@ -234,7 +234,8 @@ TEST(ZarvoRenderCliTest, HostileTileFailsWithOneLineNamingIt) {
          "cannot decode", "broken JPEG: Premature end of JPEG file"},
         {"directory", [](const fs::path& at) { fs::create_directories(at); }, "cannot fetch",
          " is a directory, not a tile file"},
-        {"pipe", [](const fs::path& at) { mkfifo(at.c_str(), 0600); }, "cannot fetch", " is a named pipe, not a tile file"},
+        {"pipe", [](const fs::path& at) { mkfifo(at.c_str(), 0600); }, "cannot fetch",
+         " is a named pipe, not a tile file"},
         {"device", [](const fs::path& at) { fs::create_symlink("/dev/zero", at); }, "cannot fetch",
          " is a character device"},
         {"sparse", [](const fs::path& at) { std::ofstream(at).close(); fs::resize_file(at, std::uintmax_t{20} << 30); },
@@ -389,8 +390,8 @@ TEST(ZarvoRenderCliTest, AutoZoomStopsAtTheSourcesDeepestLevel) {
         {mbtiles.string(), "zoom 2,"},
     };
     for (const Case& c : cases) {
-        const ProgramRun run =
-            Render("--layer map --zoom auto -te 5 45 15 55 -ts 1000 1000 --overwrite --out auto.tif --tiles " + c.tiles);
+        const ProgramRun run = Render(
+            "--layer map --zoom auto -te 5 45 15 55 -ts 1000 1000 --overwrite --out auto.tif --tiles " + c.tiles);
         EXPECT_EQ(run.exitCode, 0) << c.tiles << ": " << run.errors;
         EXPECT_NE(run.out.find(c.zoom), std::string::npos) << c.tiles << ": " << run.out;
     }
