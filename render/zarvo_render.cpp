@@ -2,6 +2,7 @@
 // one raster, fetches and decodes the tiles it names, and writes the raster
 // it delivers, georeferenced.
 
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -178,6 +179,11 @@ int Run(const RenderOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Tiles and rasters (a tile is 192 kB) are mapped each of their own and
+    // given back when freed: glibc's heaps would keep what they freed, the
+    // heap of every thread apart, and the memory budget would not hold.
+    mallopt(M_MMAP_THRESHOLD, 128 << 10);
+    mallopt(M_ARENA_MAX, 2);
     // Before any thread starts.
     const StopSignals stops("zarvo-render");
     RenderOptions options;
