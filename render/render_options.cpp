@@ -23,7 +23,9 @@ const char kDescription[] =
     "placed at its centre, as GIS programs place it (--plugin-grid keeps the plug-in's own positions). Pixels whose "
     "centres lie beyond the tiled world (north of 85.0511 or south of -85.0511 degrees) have no data.";
 
-const char kExitStatus[] = "Exit status: 0 written, 1 failed, 2 bad arguments.";
+const char kExitStatus[] =
+    "Exit status: 0 written, 1 failed, 2 bad arguments, 128 + N stopped by signal N (SIGTERM, SIGINT, SIGHUP), "
+    "its temporary files removed.";
 
 // Which of the grid's options were given; they are checked together once
 // all are read.
@@ -257,7 +259,7 @@ CommandLineOutcome ParseRenderOptions(const std::vector<std::string>& args, cons
                 "memory the render may take, the program's own " + std::to_string(kProgramBytes >> 20) +
                     " MB included (default 2048, at least " + std::to_string(kLeastMemoryBudget >> 20) + ")",
                 ReadWholeNumber(kLeastMemoryBudget >> 20, int64_t{1} << 30, budget, "megabytes"));
-    line.Flag("-q,--quiet", "print errors only", o.quiet);
+    line.Flag("-q,--quiet", "print only errors, warnings and the count of missing tiles", o.quiet);
     line.Flag("--verbose", "also print the plug-in's descriptor", o.verbose);
 
     const CommandLineOutcome outcome = line.Parse(args);
