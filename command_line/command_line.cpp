@@ -86,11 +86,14 @@ struct CommandLine::Declarations {
         return entry;
     }
 
+    // A GDAL-style name may be the long name with one dash less
+    // (-overwrite beside --overwrite): one name to CLI11.
     std::string CliNames(const Entry& entry) {
         std::vector<std::string> names;
         for (const std::string& name : entry.names) {
-            names.push_back(CliName(name));
-            if (IsGdalStyle(name)) cliWords[name] = names.back();
+            const std::string cli = CliName(name);
+            if (IsGdalStyle(name)) cliWords[name] = cli;
+            if (std::find(names.begin(), names.end(), cli) == names.end()) names.push_back(cli);
         }
         return Joined(names, ",");
     }

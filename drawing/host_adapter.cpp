@@ -41,6 +41,7 @@ TileBatchFetcher MakeTileFetcher(const std::string& source, std::string& error) 
                     outcome.error = "cannot decode: " + decodeError;
                 }
             }
+            if (!outcome.tile) outcome.address = std::move(fetch.address);
             return true;
         });
         for (size_t i = 0; i < urls.size(); ++i) {

@@ -24,16 +24,17 @@ private:
     int fd;
 };
 
-const char* KindOf(mode_t mode) {
+}  // namespace
+
+const char* KindOfFile(mode_t mode) {
     if (S_ISDIR(mode)) return "a directory";
     if (S_ISFIFO(mode)) return "a named pipe";
     if (S_ISCHR(mode)) return "a character device";
     if (S_ISBLK(mode)) return "a block device";
     if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISLNK(mode)) return "a symbolic link";
     return "not a regular file";
 }
-
-}  // namespace
 
 FileReadStatus ReadBoundedFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>& bytes,
                                std::string& error) {
@@ -52,7 +53,7 @@ FileReadStatus ReadBoundedFile(const std::string& path, size_t maxBytes, std::ve
         return FileReadStatus::Refused;
     }
     if (!S_ISREG(info.st_mode)) {
-        error = path + " is " + KindOf(info.st_mode) + ", not a tile file";
+        error = path + " is " + KindOfFile(info.st_mode) + ", not a tile file";
         return FileReadStatus::Refused;
     }
     if (info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > maxBytes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +12,10 @@ enum class FileReadStatus {
     Missing,  // no such file (or a folder on its path is missing)
     Refused,  // anything else: not a regular file, too large, unreadable
 };
+
+// What a file that is not a regular file is: "a directory", "a named pipe",
+// "a character device", "a block device", "a socket", "a symbolic link".
+const char* KindOfFile(mode_t mode);
 
 // Reads a regular file of at most `maxBytes` bytes. Directories, pipes and
 // devices are refused without reading from them, and a file larger than the

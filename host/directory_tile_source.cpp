@@ -28,13 +28,13 @@ private:
         TileAddress address;
         // The parsed address has no "..": a path from outside stays inside the directory.
         if (!StartLocalFetch(url, deadline, address, fetch)) return fetch;
-        const std::string path = pathTemplate.empty() ? directory + "/" + RelativeTilePath(address)
-                                                      : ExpandTileTemplate(pathTemplate, address);
-        switch (ReadBoundedFile(path, limits.maxBodyBytes, fetch.body, fetch.reason)) {
+        fetch.address = pathTemplate.empty() ? directory + "/" + RelativeTilePath(address)
+                                             : ExpandTileTemplate(pathTemplate, address);
+        switch (ReadBoundedFile(fetch.address, limits.maxBodyBytes, fetch.body, fetch.reason)) {
             case FileReadStatus::Read: fetch.outcome = TileOutcome::Body; break;
             case FileReadStatus::Missing:
                 fetch.outcome = TileOutcome::Missing;
-                fetch.reason = "no file " + path;
+                fetch.reason = "no such file";
                 break;
             case FileReadStatus::Refused: fetch.outcome = TileOutcome::Failed; break;
         }

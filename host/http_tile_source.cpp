@@ -185,6 +185,7 @@ public:
         };
         auto deliver = [&](size_t i, TileFetch&& fetch) {
             transfers[i] = Transfer{};
+            fetch.address = requested[i];
             if (!sink(i, std::move(fetch))) stopped = true;
         };
         // Starts the next addresses that can go; an address that is no
@@ -293,10 +294,12 @@ private:
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, timeout);
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, std::min(timeout, kMaxConnectMilliseconds));
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-        // HTTP/2 where the server offers it over TLS; parallel transfers
-        // wait for one multiplexed connection rather than open their own.
+        // HTTP/2 where the server offers it over TLS, its connections then
+        // shared by the transfers that follow. A transfer never waits for
+        // another's connection to learn whether it can share it (over plain
+        // HTTP that means the other's whole answer): each starts at once,
+        // and its time limit is its own.
         curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-        curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
         curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);
         if (theClient.Share() != nullptr) curl_easy_setopt(e, CURLOPT_SHARE, theClient.Share());
     }

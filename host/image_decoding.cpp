@@ -9,6 +9,7 @@
 
 #include "host/jpeg_error.h"
 #include "host/png_image_data.h"
+#include "host/png_reading.h"
 
 namespace {
 
@@ -57,16 +58,8 @@ bool DecodePng(const std::vector<uint8_t>& encoded, const ImageLimits& limits, R
         error = "broken PNG: " + error;
         return false;
     }
-    if (!BeginPng(rows, png, error)) {
-        return false;
-    }
-    png.format = PNG_FORMAT_RGB;
-    image.width = static_cast<int32_t>(png.width);
-    image.height = static_cast<int32_t>(png.height);
-    image.pixels.resize(PNG_IMAGE_SIZE(png));
-    if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr)) {
-        error = std::string("broken PNG: ") + png.message;
-        png_image_free(&png);
+    if (!ReadPngPixels(rows, image, error)) {
+        error = "broken PNG: " + error;
         return false;
     }
     return true;

@@ -12,6 +12,17 @@ void ReplaceAll(std::string& text, const std::string& key, const std::string& va
 
 }  // namespace
 
+std::string NameTile(const std::string& tried, const std::string& url) {
+    std::string name = tried.empty() ? url : tried;
+    TileAddress address;
+    if (ParseTileAddress(url, address) && address.z < 62) {
+        const int64_t fromNorth = (int64_t{1} << address.z) - 1 - address.y;
+        name += " (level " + std::to_string(address.z) + ", column " + std::to_string(address.x) + ", row " +
+                std::to_string(fromNorth) + " from the north)";
+    }
+    return name;
+}
+
 bool IsTileTemplate(const std::string& pattern) {
     return pattern.find("{z}") != std::string::npos && pattern.find("{x}") != std::string::npos &&
            (pattern.find("{y}") != std::string::npos || pattern.find("{-y}") != std::string::npos);

@@ -28,6 +28,7 @@ struct TileResult {
     bool skipped = false;                     // not tried: another tile of its batch failed first
     bool late = false;                        // not there by the deadline (the fetch's or the caller's)
     bool undecodable = false;                 // fetched, but no tile
+    std::string address{};                    // on failure: the file path or URL tried, when one was
 };
 
 // One tile a caller wants: held under `key`, where the tile lies, and

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "host/png_reading.h"
+#include "host/tile_address.h"
+
 namespace {
 
 std::string Gigabytes(uint64_t bytes) {
@@ -32,9 +35,10 @@ TileIntake TakeInTiles(TileSource& source, const std::vector<std::string>& urls,
     std::vector<uint8_t> state(urls.size(), kNotDelivered);
     bool failed = false;
     size_t done = 0;
-    const auto fail = [&](size_t i, std::string reason, bool undecodable) {
+    size_t firstBlank = urls.size();
+    const auto fail = [&](size_t i, TileFetch& fetch, std::string reason, bool undecodable) {
         if (!failed || i < intake.problem.index) {
-            intake.problem = TileProblem{i, urls[i], std::move(reason), undecodable};
+            intake.problem = TileProblem{i, urls[i], std::move(reason), undecodable, std::move(fetch.address)};
             failed = true;
         }
         return false;
@@ -43,17 +47,21 @@ TileIntake TakeInTiles(TileSource& source, const std::vector<std::string>& urls,
         progress(++done);
         state[i] = kImage;
         switch (fetch.outcome) {
-            case TileOutcome::Failed: return fail(i, std::move(fetch.reason), false);
+            case TileOutcome::Failed: return fail(i, fetch, std::move(fetch.reason), false);
             case TileOutcome::Missing:
-                if (options.missing == MissingTiles::Fail) return fail(i, std::move(fetch.reason), false);
+                if (options.missing == MissingTiles::Fail) return fail(i, fetch, std::move(fetch.reason), false);
                 state[i] = kBlank;
+                if (i < firstBlank) {
+                    firstBlank = i;
+                    intake.firstMissing = NameTile(fetch.address, urls[i]);
+                }
                 return !failed;
             case TileOutcome::Body: break;
         }
         intake.bodyBytes += fetch.body.size();
         std::string error;
         if (!DecodeTile(fetch.body, intake.images[i], error)) {
-            return fail(i, std::move(error), true);
+            return fail(i, fetch, std::move(error), true);
         }
         return !failed;
     });
@@ -68,7 +76,7 @@ TileIntake TakeInTiles(TileSource& source, const std::vector<std::string>& urls,
             intake.images.clear();
             return intake;
         }
-        if (state[i] == kBlank && intake.missing++ == 0) intake.firstMissing = urls[i];
+        if (state[i] == kBlank) ++intake.missing;
     }
     intake.complete = true;
     return intake;
@@ -79,7 +87,7 @@ const RgbImage& BlankTile() {
         RgbImage image;
         image.width = kTileSide;
         image.height = kTileSide;
-        image.pixels.assign(kDecodedTileBytes, 0xE0);
+        image.pixels.assign(kDecodedTileBytes, kBlankTileGrey);
         return image;
     }();
     return blank;

@@ -35,13 +35,14 @@ struct TileProblem {
     std::string url;
     std::string reason;
     bool undecodable = false;  // fetched, but no tile (else: not fetched)
+    std::string address{};     // the file path or URL tried, when one was
 };
 
 struct TileIntake {
     bool complete = false;            // every address has an image or a blank
     std::vector<RgbImage> images;     // one per address; an empty one is blank
     size_t missing = 0;               // addresses drawn blank
-    std::string firstMissing;         // the first of them in address order
+    std::string firstMissing;         // the first of them in address order, as NameTile names it
     uint64_t bodyBytes = 0;           // encoded bytes fetched
     TileProblem problem;              // when not complete: the first failing address in address order
 };

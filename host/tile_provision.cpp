@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "host/tile_address.h"
 #include "host/tile_intake.h"
 #include "projection/tile_range.h"
 #include "projection/tile_service.h"
@@ -49,7 +50,7 @@ ProvidedTiles Failure(const TileResult& result, const std::string& url, const st
                              : failure == RenderFailure::TileUndecodable ? "cannot decode"
                                                                          : "cannot fetch";
     const std::string reason = result.skipped ? "another tile of its batch failed" : result.error;
-    return ProvidedTiles::Failed(failure, verb + " tile " + url + ": " + reason);
+    return ProvidedTiles::Failed(failure, verb + " tile " + NameTile(result.address, url) + ": " + reason);
 }
 
 // What a job's views point into: the taken tiles, released before what the

@@ -62,7 +62,8 @@ struct TileProvision {
     // them, which may block (a program's bound on the tiles all its jobs
     // hold at once). Null: nothing is held.
     std::function<std::shared_ptr<const void>(size_t tiles)> hold;
-    // How a tile that could not be had is named: "<verb> tile URL: why".
+    // How a tile that could not be had is named: "<verb> tile ADDRESS
+    // (level, column, row): why", ADDRESS the file path or URL tried.
     // Empty: "cannot fetch", or "cannot decode" for a tile that was fetched
     // but is no tile.
     std::string failureVerb;

@@ -20,7 +20,8 @@ enum class TileOutcome {
 struct TileFetch {
     TileOutcome outcome = TileOutcome::Failed;
     std::vector<uint8_t> body;
-    std::string reason;  // for Missing and Failed: one line that says why
+    std::string reason;   // for Missing and Failed: one line that says why
+    std::string address{};  // where it was asked for: the file path or URL tried (empty: none was)
 };
 
 // Bounds on one fetch of a list of tiles.

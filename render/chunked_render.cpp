@@ -13,19 +13,17 @@ class PlanDrawing {
 public:
     PlanDrawing(PluginHost& host, const RenderPlan& plan, const TileSourceFactory& sources,
                 const DrawSettings& settings, RasterOutput& output, RenderTotals& totals)
-        : host(host), plan(plan), sources(sources), settings(settings), output(output), totals(totals),
-          progress(settings.progress, stderr, "pixels") {
+        : host(host), plan(plan), sources(sources), settings(settings), output(output), totals(totals) {
         for (const Segment& segment : plan.segments) pixels += uint64_t{segment.columns} * segment.rows;
     }
 
     bool Run(std::string& error) {
-        progress.Update(0, 1);
+        Tell();
         std::vector<std::thread> threads;
         const unsigned count = std::max(1u, settings.threads);
         for (unsigned t = 1; t < count; ++t) threads.emplace_back([this] { Work(); });
         Work();
         for (std::thread& thread : threads) thread.join();
-        progress.Finish();
         error = failure;
         return failedAt == SIZE_MAX;
     }
@@ -81,7 +79,11 @@ private:
 
     void Advance(const Segment& segment) {
         done += uint64_t{segment.columns} * segment.rows;
-        progress.Update(static_cast<size_t>(done * 1000 / pixels), 1000);
+        Tell();
+    }
+
+    void Tell() {
+        if (settings.progress != nullptr) settings.progress->Update(done, pixels);
     }
 
     void Fail(size_t index, const std::string& problem) {
@@ -107,7 +109,6 @@ private:
     std::atomic<size_t> next{0};
     std::atomic<bool> stop{false};
     std::mutex mutex;  // the output, the totals, the progress and the failure
-    Progress progress;
     uint64_t pixels = 0, done = 0;
     size_t firstMissingAt = SIZE_MAX;
     size_t failedAt = SIZE_MAX;

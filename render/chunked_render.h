@@ -26,15 +26,15 @@ struct DrawSettings {
     RenderSettings render;  // per request in flight: its memory budget is its share
     int32_t layerId = 1;
     unsigned threads = 2;   // requests in flight at once
-    ProgressStyle progress = ProgressStyle::None;
+    Progress* progress = nullptr;  // told of the pixels drawn; null: none
 };
 
 // A tile source of its own for each thread that draws.
 using TileSourceFactory = std::function<std::unique_ptr<TileSource>(std::string& error)>;
 
 // Draws every segment of `plan` with `host`, one request each and several
-// in flight, and writes each into `output` as it is done, under one
-// progress display. False, with one line in `error`, when a request fails
+// in flight, and writes each into `output` as it is done, telling
+// settings.progress (its caller ends its line). False, with one line in `error`, when a request fails
 // (of several, the earliest in the plan); nothing more is started then.
 bool DrawPlan(PluginHost& host, const RenderPlan& plan, const TileSourceFactory& sources, const DrawSettings& settings,
               RasterOutput& output, RenderTotals& totals, std::string& error);

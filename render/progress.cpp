@@ -2,13 +2,41 @@
 
 #include <unistd.h>
 
+#include <string>
+
+#include "render/stop_signals.h"
+
+namespace {
+
+// `count` in the scale of `total`: "512" of "900", "0.5" of "1.2 million".
+std::string Scaled(uint64_t count, uint64_t total, const char** scale) {
+    static const char* const kScales[] = {"", " thousand", " million", " billion"};
+    double divisor = 1;
+    size_t step = 0;
+    while (step + 1 < sizeof kScales / sizeof kScales[0] && static_cast<double>(total) >= divisor * 1000) {
+        divisor *= 1000;
+        ++step;
+    }
+    *scale = kScales[step];
+    char text[32];
+    if (step == 0) {
+        std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(count));
+    } else {
+        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(count) / divisor);
+    }
+    return text;
+}
+
+}  // namespace
+
 ProgressStyle ProgressStyleFor(std::FILE* stream, bool quiet) {
     if (quiet) return ProgressStyle::None;
     return isatty(fileno(stream)) != 0 ? ProgressStyle::Bar : ProgressStyle::Dots;
 }
 
-void Progress::Update(size_t done, size_t total) {
+void Progress::Update(uint64_t done, uint64_t total) {
     if (style == ProgressStyle::None || finished || total == 0) return;
+    SetErrorLineOpen(true);
     if (style == ProgressStyle::Bar) {
         const int percent = static_cast<int>(done * 100 / total);
         if (percent == shown) return;
@@ -18,7 +46,10 @@ void Progress::Update(size_t done, size_t total) {
         const int filled = percent * kWidth / 100;
         for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : ' ';
         bar[kWidth] = '\0';
-        std::fprintf(stream, "\r%s [%s] %3d%% (%zu of %zu)", what, bar, percent, done, total);
+        const char* scale = "";
+        const std::string of = Scaled(total, total, &scale);
+        const std::string reached = Scaled(done, total, &scale);
+        std::fprintf(stream, "\r[%s] %3d%% (%s of %s%s %s)", bar, percent, reached.c_str(), of.c_str(), scale, unit);
         std::fflush(stream);
         return;
     }
@@ -32,16 +63,13 @@ void Progress::Update(size_t done, size_t total) {
             std::fputc('.', stream);
         }
     }
-    if (step == 40) {
-        std::fprintf(stream, " - done.\n");
-        finished = true;
-    }
     std::fflush(stream);
 }
 
-void Progress::Finish() {
-    if (style == ProgressStyle::None || finished) return;
+void Progress::Finish(bool succeeded) {
+    if (style == ProgressStyle::None || finished || shown < 0) return;
     finished = true;
-    std::fputc('\n', stream);
+    std::fputs(succeeded && style == ProgressStyle::Dots && shown == 40 ? " - done.\n" : "\n", stream);
     std::fflush(stream);
+    SetErrorLineOpen(false);
 }

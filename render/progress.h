@@ -1,12 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
-// How far the tile intake has come, told the way the output is read:
+// How far a render has come, told the way the output is read:
 enum class ProgressStyle {
     None,  // --quiet
-    Bar,   // a terminal: one bar with its percentage, redrawn in place
+    Bar,   // a terminal: one bar with its percentage and the count, redrawn in place
     Dots,  // a pipe or a log: "0...10...20...30...40...50...60...70...80...90...100 - done."
 };
 
@@ -15,17 +16,19 @@ ProgressStyle ProgressStyleFor(std::FILE* stream, bool quiet);
 
 class Progress {
 public:
-    Progress(ProgressStyle style, std::FILE* stream, const char* what) : style(style), stream(stream), what(what) {}
+    // `unit`: what is counted, "pixels".
+    Progress(ProgressStyle style, std::FILE* stream, const char* unit) : style(style), stream(stream), unit(unit) {}
 
     // `done` of `total` ended. Prints only when the picture changes.
-    void Update(size_t done, size_t total);
-    // Ends the line, whatever was reached.
-    void Finish();
+    void Update(uint64_t done, uint64_t total);
+    // Ends the line, whatever was reached; " - done." only when the work
+    // `succeeded` (a failure's line follows on a line of its own).
+    void Finish(bool succeeded);
 
 private:
     ProgressStyle style;
     std::FILE* stream;
-    const char* what;
+    const char* unit;
     int shown = -1;  // bar: percent shown; dots: 2.5 % steps shown
     bool finished = false;
 };

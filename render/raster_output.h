@@ -16,28 +16,23 @@ struct OutputSettings {
     std::string path;
     std::string driver;                         // a GDAL raster driver; empty: from the file's extension
     std::vector<std::string> creationOptions;   // -co NAME=VALUE, passed through
+    std::vector<std::pair<std::string, std::string>> config;  // --config KEY VALUE, GDAL's configuration
     NodataStyle nodata = NodataStyle::Alpha;
-    bool overwrite = false;
     uint64_t cacheBytes = uint64_t{64} << 20;   // GDAL's block cache while writing
 };
-
-// The GDAL driver an output path asks for: GTiff for .tif/.tiff, PNG for
-// .png, and so on; empty when the extension names none.
-std::string DriverForPath(const std::string& path);
-
-// Settles the driver (from the extension when -of gave none) and checks
-// that GDAL can write it and that no file would be replaced unasked. False,
-// with one line in `error`, otherwise.
-bool CheckOutputSettings(OutputSettings& settings, std::string& error);
 
 // A georeferenced raster in EPSG:4326, written piece by piece and put in
 // place only when complete. The pixels go into a tiled GeoTIFF beside the
 // target (BigTIFF when large); GeoTIFF output is that file, any other format
-// is converted from it at the end. Nothing is left behind on any failure:
-// the target appears, complete, by a rename, or not at all.
+// is converted from it at the end, in a folder of its own beside the target.
+// Nothing is left behind on any failure, nor when the program is stopped
+// (render/stop_signals): the target appears, complete, by a rename, or not
+// at all.
 class RasterOutput {
 public:
-    // Null, with one line in `error`, when the output cannot be made.
+    // `settings` checked by CheckOutputSettings (render/output_format.h),
+    // its path claimed (render/output_claim.h). Null, with one line in
+    // `error`, when the output cannot be made.
     static std::unique_ptr<RasterOutput> Create(const PixelGrid& grid, const OutputSettings& settings,
                                                 std::string& error);
     ~RasterOutput();

@@ -41,6 +41,7 @@ TileProvider RenderTileProvider(TileSource& source, const RenderSettings& settin
                 failed.skipped = false;
                 failed.error = intake.problem.reason;
                 failed.undecodable = intake.problem.undecodable;
+                failed.address = intake.problem.address;
             }
         };
         TileCache unshared(0);

@@ -6,6 +6,7 @@
 
 #include "command_line/option_readers.h"
 #include "host/number_parsing.h"
+#include "render/memory_budget.h"
 #include "projection/zoom.h"
 
 namespace {
@@ -25,7 +26,9 @@ const char kDescription[] =
     "With --levels it draws a pyramid of tiles instead, each tile as zarvo-serve's WMTS draws it, into an MBTiles "
     "file, a GeoPackage, a PMTiles archive or a {z}/{x}/{y} directory.";
 
-const char kExitStatus[] = "Exit status: 0 written, 1 failed, 2 bad arguments.";
+const char kExitStatus[] =
+    "Exit status: 0 written, 1 failed, 2 bad arguments, 128 + N stopped by signal N (SIGTERM, SIGINT, SIGHUP), "
+    "its temporary files removed.";
 
 // Which of the grid's options were given; they are checked together once
 // all are read.
@@ -53,7 +56,7 @@ bool ParseSize(const std::string& w, const std::string& h, long long low, Render
 void DeclareGrid(CommandLine& line, RenderOptions& o, GridArguments& grid) {
     line.Option("--zoom", "Z|auto",
                 "1 (one tile for the world) to 21; reads the tile service's zoom Z-1; auto: the zoom whose tiles have "
-                "at least one pixel per output pixel (zarvo-serve's rule)",
+                "at least one pixel per output pixel (zarvo-serve's rule), no deeper than --max-zoom",
                 [&o, &grid](const std::vector<std::string>& words) {
                     long long zoom = 0;
                     if (words[0] != "auto" && !ParseWholeNumber(words[0], kMinZoom, kMaxZoom, zoom)) {
@@ -64,6 +67,10 @@ void DeclareGrid(CommandLine& line, RenderOptions& o, GridArguments& grid) {
                     return "";
                 })
         .InUsage(kRasterForms);
+    line.Option("--max-zoom", "Z",
+                "the deepest zoom --zoom auto picks, 1 to 21 (default: the deepest the tile source holds; 21 for a "
+                "tile server or a URL template)",
+                ReadWholeNumber(kMinZoom, kMaxZoom, o.maxZoom));
     line.Option("--bbox", "W,S,E,N",
                 "degrees; the centres of the edge pixels lie on the edges. Latitudes lie within -90 to 90; a box "
                 "across longitude 180 has WEST > EAST, or an edge beyond 180 (up to 540)",
@@ -150,7 +157,18 @@ void DeclareOutput(CommandLine& line, RenderOptions& o) {
                     o.output.creationOptions.push_back(words[0]);
                     return "";
                 });
-    line.Flag("--overwrite", "replace an existing output (else it is refused)", o.output.overwrite);
+    line.Flag("-overwrite,--overwrite", "replace an existing output file (else it is refused)",
+              o.outputRules.overwrite);
+    line.Flag("--follow-link",
+              "when --out is a symbolic link, write the file it points to (else a link is refused; what is not a "
+              "regular file is never replaced)",
+              o.outputRules.followLink);
+    line.Option("--config", "KEY VALUE", "a GDAL configuration option (again for more)",
+                [&o](const std::vector<std::string>& words) {
+                    if (words[0].empty()) return "a KEY and its VALUE";
+                    o.output.config.emplace_back(words[0], words[1]);
+                    return "";
+                });
     line.Option("--nodata", "alpha|mask", "pixels without data: an alpha band (default) or a mask",
                 ReadChoice<NodataStyle>({{"alpha", NodataStyle::Alpha}, {"mask", NodataStyle::Mask}}, o.output.nodata));
     line.Option("--chunk", "K/N",
@@ -363,9 +381,11 @@ CommandLineOutcome ParseRenderOptions(const std::vector<std::string>& args, cons
                 ReadWholeNumber(INT32_MIN, INT32_MAX, o.layerId));
     line.Group("Running");
     const auto budget = [&o](long long megabytes) { o.memoryBudgetBytes = static_cast<uint64_t>(megabytes) << 20; };
-    line.Option("--max-memory", "MB", "memory the render may take (default 2048)",
-                ReadWholeNumber(1, int64_t{1} << 30, budget, "megabytes"));
-    line.Flag("-q,--quiet", "print errors only", o.quiet);
+    line.Option("--max-memory", "MB",
+                "memory the render may take, the program's own " + std::to_string(kProgramBytes >> 20) +
+                    " MB included (default 2048, at least " + std::to_string(kLeastMemoryBudget >> 20) + ")",
+                ReadWholeNumber(kLeastMemoryBudget >> 20, int64_t{1} << 30, budget, "megabytes"));
+    line.Flag("-q,--quiet", "print only errors, warnings and the count of missing tiles", o.quiet);
     line.Flag("--verbose", "also print the plug-in's descriptor", o.verbose);
 
     const CommandLineOutcome outcome = line.Parse(args);

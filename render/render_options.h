@@ -7,6 +7,7 @@
 #include "command_line/command_line.h"
 #include "host/placement.h"
 #include "host/tile_intake.h"
+#include "render/output_claim.h"
 #include "render/pyramid/pyramid_options.h"
 #include "render/raster_output.h"
 
@@ -16,6 +17,7 @@ struct RenderOptions {
     PyramidOptions pyramid;  // a pyramid's own options
     std::string layer;
     int32_t zoom = 0;       // 0: --zoom auto
+    int32_t maxZoom = 0;    // the deepest --zoom auto picks; 0: the deepest the source holds
     // The box: pixel centres on its edges (--bbox), or its outer edges (-te).
     bool edges = false;
     double west = 0, south = 0, east = 0, north = 0;  // east > west; east may pass 180
@@ -24,6 +26,7 @@ struct RenderOptions {
     std::string plugin;  // empty: the library next to the program
     int32_t layerId = 1;
     OutputSettings output;
+    OutputRules outputRules;
     bool pluginGrid = false;
     uint32_t chunkIndex = 0, chunkCount = 0;  // --chunk K/N: K of 1..N; 0: the whole grid
     MissingTiles missing = MissingTiles::Blank;

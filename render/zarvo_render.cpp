@@ -3,6 +3,7 @@
 // it delivers, georeferenced; or draws a pyramid of tiles into a tile
 // package (render/pyramid/).
 
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,13 +17,20 @@
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "host/tile_cache.h"
+#include "host/tile_levels.h"
 #include "host/program_directory.h"
 #include "host/utf16.h"
 #include "host/zoom_choice.h"
+#include "projection/zoom.h"
 #include "projection/tile_service.h"
 #include "render/chunked_render.h"
+#include "render/memory_budget.h"
+#include "render/output_claim.h"
+#include "render/output_format.h"
+#include "render/progress.h"
 #include "render/pyramid/pyramid_command.h"
 #include "render/raster_output.h"
+#include "render/stop_signals.h"
 #include "render/render_host.h"
 #include "render/render_options.h"
 
@@ -41,14 +49,29 @@ int FailUsage(const std::string& message) {
     return RefuseArguments("zarvo-render", message);
 }
 
+// "1 tile", "2 tiles".
+std::string Count(size_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 void PrintDescriptor(const PluginDescriptor& d) {
     std::printf("plug-in: %s (%s), %s, %s\n", ToUtf8(d.name).c_str(), ToUtf8(d.type).c_str(),
                 ToUtf8(d.description).c_str(), ToUtf8(d.vendor).c_str());
 }
 
-// The zoom zarvo-serve would draw this grid at.
-int32_t AutoZoom(const PixelGrid& grid) {
-    return ChooseImageZoom(grid.dx, grid.dy, grid.North() - grid.height * grid.dy, grid.North(), 21);
+// The zoom zarvo-serve would draw this grid at, no deeper than the source
+// holds (or --max-zoom); 0, with one line in `error`, when the source holds
+// no level of the layer.
+int32_t AutoZoom(const RenderOptions& options, std::string& error) {
+    int32_t deepest = options.maxZoom;
+    if (deepest == 0) {
+        deepest = DeepestZoomHeld(options.tiles, options.layer);
+        if (deepest == kLevelsUnknown) deepest = kMaxZoom;
+        if (deepest == 0) error = "--tiles " + options.tiles + " holds no level of the " + options.layer + " layer";
+    }
+    const PixelGrid grid = options.Grid();
+    return deepest == 0 ? 0 : ChooseImageZoom(grid.dx, grid.dy, grid.North() - grid.height * grid.dy, grid.North(),
+                                              deepest);
 }
 
 int Run(const RenderOptions& options) {
@@ -57,7 +80,15 @@ int Run(const RenderOptions& options) {
     if (!source) {
         return FailUsage("--tiles: " + error);
     }
+    // Claimed before any work, for the whole run.
+    bool failedToClaim = false;
+    const std::unique_ptr<OutputClaim> claim =
+        OutputClaim::Take(options.output.path, options.outputRules, error, failedToClaim);
+    if (!claim) {
+        return failedToClaim ? Fail(error) : FailUsage(error);
+    }
     OutputSettings output = options.output;
+    output.path = claim->Target();
     if (!CheckOutputSettings(output, error)) {
         return FailUsage(error);
     }
@@ -68,17 +99,13 @@ int Run(const RenderOptions& options) {
         grid = grid.Rows(static_cast<uint32_t>(first), static_cast<uint32_t>(end - first));
     }
     PlacementPolicy policy;
-    policy.zoom = options.zoom > 0 ? options.zoom : AutoZoom(options.Grid());
+    policy.zoom = options.zoom > 0 ? options.zoom : AutoZoom(options, error);
+    if (policy.zoom == 0) {
+        return Fail(error);
+    }
     policy.pluginGrid = options.pluginGrid;
-    // An eighth of the budget keeps decoded tiles for the parts that follow;
-    // the requests in flight share the rest, each one's share bounding its
-    // tiles.
-    const uint64_t sharedTileBytes = options.memoryBudgetBytes / 8;
-    const uint64_t requestBytes = (options.memoryBudgetBytes - sharedTileBytes) / kRequestsInFlight;
-    SegmentLimits limits;
-    limits.maxTiles =
-        static_cast<size_t>(std::max<uint64_t>(4, std::min<uint64_t>(4096, requestBytes / kDecodedTileBytes)));
-    const RenderPlan plan = PlanRender(grid, policy, limits);
+    const MemoryShares memory = ShareMemoryBudget(options.memoryBudgetBytes, kRequestsInFlight);
+    const RenderPlan plan = PlanRender(grid, policy, memory.segments);
     if (!plan.error.empty()) {
         return FailUsage(plan.error + "; a lower --zoom (or --zoom auto) draws it");
     }
@@ -105,13 +132,14 @@ int Run(const RenderOptions& options) {
     DrawSettings draw;
     draw.threads = kRequestsInFlight;
     draw.layerId = options.layerId;
-    draw.progress = ProgressStyleFor(stderr, options.quiet);
+    Progress progress(ProgressStyleFor(stderr, options.quiet), stderr, "pixels");
+    draw.progress = &progress;
     draw.render.intake.missing = options.missing;
     draw.render.intake.limits = options.limits;
-    draw.render.memoryBudgetBytes = requestBytes;
-    TileCache sharedTiles(static_cast<size_t>(sharedTileBytes));
+    draw.render.memoryBudgetBytes = memory.requestTileBytes;
+    TileCache sharedTiles(static_cast<size_t>(memory.sharedTileBytes));
     draw.render.sharedTiles = &sharedTiles;
-    output.cacheBytes = std::min<uint64_t>(output.cacheBytes, options.memoryBudgetBytes / 8);
+    output.cacheBytes = memory.gdalCacheBytes;
     const std::unique_ptr<RasterOutput> out = RasterOutput::Create(grid, output, error);
     if (!out) {
         return Fail(error);
@@ -119,35 +147,47 @@ int Run(const RenderOptions& options) {
     RenderTotals totals;
     const TileSourceFactory sources = [&options](std::string& problem) { return MakeTileSource(options.tiles, problem); };
     if (!DrawPlan(host, plan, sources, draw, *out, totals, error)) {
+        progress.Finish(false);
         return Fail(error);
     }
     if (totals.tiles > 0 && totals.missing == totals.tiles) {
+        progress.Finish(false);
         return Fail("every tile is missing (" + std::to_string(totals.tiles) + "; the first: " + totals.firstMissing +
                     "); is the source's layout right ({y} counts rows from the north, {-y} from the south) and does "
                     "it hold zoom " + std::to_string(policy.zoom - 1) + " (--zoom " + std::to_string(policy.zoom) +
                     ")?");
     }
     if (!out->Commit(error)) {
+        progress.Finish(false);
         return Fail(error);
+    }
+    progress.Finish(true);
+    // Told even when quiet, as a warning is.
+    if (totals.missing > 0) {
+        std::fprintf(stderr, "zarvo-render: %zu of %s missing, drawn blank; the first: %s\n", totals.missing,
+                     Count(totals.tiles, "tile").c_str(), totals.firstMissing.c_str());
     }
     if (options.quiet) {
         return 0;
     }
-    if (totals.missing > 0) {
-        std::fprintf(stderr, "zarvo-render: %zu of %zu tiles missing, drawn blank (the first: %s)\n", totals.missing,
-                     totals.tiles, totals.firstMissing.c_str());
-    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%s: zoom %d, %zu requests, %zu tiles (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
-                options.layer.c_str(), policy.zoom, totals.requests, totals.tiles, totals.missing,
-                static_cast<double>(totals.tileBytes) / 1024.0, grid.width, grid.height, seconds,
-                options.output.path.c_str());
+    std::printf("%s: zoom %d, %s, %s (%zu missing), %.1f kB of tiles, %u x %u raster in %.2f s -> %s\n",
+                options.layer.c_str(), policy.zoom, Count(totals.requests, "request").c_str(),
+                Count(totals.tiles, "tile").c_str(), totals.missing, static_cast<double>(totals.tileBytes) / 1024.0,
+                grid.width, grid.height, seconds, output.path.c_str());
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Tiles and rasters (a tile is 192 kB) are mapped each of their own and
+    // given back when freed: glibc's heaps would keep what they freed, the
+    // heap of every thread apart, and the memory budget would not hold.
+    mallopt(M_MMAP_THRESHOLD, 128 << 10);
+    mallopt(M_ARENA_MAX, 2);
+    // Before any thread starts.
+    const StopSignals stops("zarvo-render");
     RenderOptions options;
     const CommandLineOutcome parsed =
         ParseRenderOptions(std::vector<std::string>(argv + 1, argv + argc), ZARVO_VERSION, options);

@@ -24,7 +24,7 @@
 #include "host/plugin_library.h"
 #include "host/program_directory.h"
 #include "host/tile_cache.h"
-#include "host/tile_set_probe.h"
+#include "host/tile_levels.h"
 #include "projection/zoom.h"
 #include "serve/description/service_metadata.h"
 #include "serve/front/protocol_doors.h"
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
     }
     int32_t maxZoom = options.maxZoom;
     if (maxZoom == 0) {
-        maxZoom = fromDirectory ? HighestZoomInDirectory(options.tiles) : kMaxZoom;
+        maxZoom = fromDirectory ? DeepestZoomOfEveryLayer(options.tiles) : kMaxZoom;
         if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
     }
     if (options.plugin.empty()) options.plugin = DefaultPluginPath();

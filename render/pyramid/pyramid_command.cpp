@@ -18,13 +18,13 @@
 #include "host/program_directory.h"
 #include "host/tile_cache.h"
 #include "host/tile_intake.h"
-#include "host/tile_set_probe.h"
+#include "host/tile_levels.h"
 #include "projection/zoom.h"
 #include "render/progress.h"
+#include "render/stop_signals.h"
 #include "render/pyramid/pyramid_drawing.h"
 #include "render/pyramid/pyramid_plan.h"
 #include "render/pyramid/source_texts.h"
-#include "render/pyramid/stop_signals.h"
 #include "render/pyramid/tile_walk.h"
 #include "tile_packages/tile_package.h"
 
@@ -46,11 +46,13 @@ int Fail(const std::string& message) {
 
 int FailUsage(const std::string& message) { return RefuseArguments("zarvo-render", message); }
 
-// The deepest plug-in zoom drawn, by zarvo-serve's rule: the deepest level
-// a tile directory holds of every layer; any zoom from a server.
-int32_t DeepestZoom(const std::string& tiles) {
-    std::error_code failure;
-    return std::filesystem::is_directory(tiles, failure) ? HighestZoomInDirectory(tiles) : kMaxZoom;
+// The deepest plug-in zoom drawn, by zarvo-serve's rule: --max-zoom, else
+// the deepest level the source holds of every layer; any zoom from a
+// source that cannot say.
+int32_t DeepestZoom(const RenderOptions& options) {
+    if (options.maxZoom != 0) return options.maxZoom;
+    const int32_t held = DeepestZoomOfEveryLayer(options.tiles);
+    return held == kLevelsUnknown ? kMaxZoom : held;
 }
 
 std::string Counts(const PyramidTotals& totals) {
@@ -121,19 +123,10 @@ DrawnPart DrawPart(const RenderOptions& options, const PyramidPlan& plan, int32_
 }  // namespace
 
 int RunPyramid(const RenderOptions& options) {
-    // First, before any other thread starts: the signals are taken by its
-    // thread alone, and ask the drawing to stop.
+    // A stop asks the drawing to end: the tiles committed are kept, and the
+    // same command resumes. A second stop ends the program at once.
     Running running;
-    const StopSignals signals(
-        [&running](int) { running.Stop(); },
-        [](int signal) {
-            // On a new line, should a progress bar be open on the terminal.
-            std::fprintf(stderr,
-                         "%szarvo-render: %s again: stopped at once; the tiles not yet committed are drawn again by "
-                         "the same command\n",
-                         isatty(STDERR_FILENO) != 0 ? "\n" : "", SignalName(signal));
-            std::_Exit(128 + signal);
-        });
+    const StopsAsked signals([&running](int) { running.Stop(); });
     if (options.memoryBudgetBytes < kLeastBudgetMegabytes << 20) {
         return FailUsage("--max-memory: a pyramid needs " + std::to_string(kLeastBudgetMegabytes) + " MB or more");
     }
@@ -144,7 +137,7 @@ int RunPyramid(const RenderOptions& options) {
     std::string error;
     TileBatchFetcher fetcher = MakeTileFetcher(options.tiles, error);
     if (!fetcher) return FailUsage("--tiles: " + error);
-    const int32_t maxZoom = DeepestZoom(options.tiles);
+    const int32_t maxZoom = DeepestZoom(options);
     if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
     std::optional<tile_packages::GeoArea> area;
     if (options.pyramid.areaGiven) {

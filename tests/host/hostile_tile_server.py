@@ -13,6 +13,8 @@ and answers /MODE/LAYER/Z/X/Y.EXT by MODE:
   stall      200, a few bytes, then nothing
   connection 200 and the number of the connection it came on, kept open
              (HTTP/1.1 keep-alive) for the next request
+  slowS      the file after S seconds (slow3: three)
+  together   the file once four requests wait at once (503 if they never do)
 
 Every answer ends within STALL_SECONDS even when the client never hangs
 up, so a broken client cannot keep the server busy for long.
@@ -33,6 +35,7 @@ class HostileHandler(http.server.BaseHTTPRequestHandler):
     asked = set()
     asked_lock = threading.Lock()
     connections = 0
+    gathering = threading.Barrier(4, timeout=STALL_SECONDS)
 
     def __init__(self, *args, directory, **kwargs):
         self.tiles = directory
@@ -57,6 +60,9 @@ class HostileHandler(http.server.BaseHTTPRequestHandler):
                 first = self.path not in self.asked
                 self.asked.add(self.path)
             mode = "error" if first else "ok"
+        if mode.startswith("slow") and mode[4:].isdigit():
+            time.sleep(min(int(mode[4:]), STALL_SECONDS))
+            mode = "ok"
         handler = getattr(self, "answer_" + mode, None)
         if handler is None:
             self.send_error(400)
@@ -84,6 +90,15 @@ class HostileHandler(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "keep-alive")
         self.end_headers()
         self.wfile.write(body)
+
+    def answer_together(self, tile):
+        try:
+            self.gathering.wait()
+        except threading.BrokenBarrierError:
+            self.gathering.reset()
+            self.send_error(503)
+            return
+        self.answer_ok(tile)
 
     def answer_missing(self, tile):
         self.send_error(404)

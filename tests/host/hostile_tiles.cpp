@@ -118,15 +118,14 @@ void AppendChunk(std::vector<uint8_t>& file, const char* type, const std::vector
     PutBigEndian32(&file[file.size() - 4], static_cast<uint32_t>(crc32(0, &file[start + 4], static_cast<uInt>(data.size() + 4))));
 }
 
-// The start of a PNG of side x side RGB pixels, 8 bits a sample, up to its
-// image data.
-std::vector<uint8_t> RgbPngSignatureAndHeader(uint32_t side) {
+// The start of a PNG of side x side pixels up to its image data.
+std::vector<uint8_t> PngSignatureAndHeader(uint32_t side, uint8_t colourType = 2, uint8_t depth = 8) {
     std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<uint8_t> header(13, 0);
     PutBigEndian32(&header[0], side);
     PutBigEndian32(&header[4], side);
-    header[8] = 8;  // bits per sample
-    header[9] = 2;  // RGB
+    header[8] = depth;
+    header[9] = colourType;
     AppendChunk(file, "IHDR", header);
     return file;
 }
@@ -150,7 +149,7 @@ std::vector<uint8_t> NoisePngWithZerosAfter(uint32_t mebibytesOfZeros) {
     // Then a block of a type that does not exist, and a chunk whose CRC is
     // wrong: a decoder that reads on past the image meets both.
     data.insert(data.end(), 16, 0xFF);
-    std::vector<uint8_t> file = RgbPngSignatureAndHeader(256);
+    std::vector<uint8_t> file = PngSignatureAndHeader(256);
     AppendChunk(file, "IDAT", data);
     AppendChunk(file, "tEXt", {'a', 0, 'b'});
     file[file.size() - 1] ^= 0xFF;
@@ -172,7 +171,7 @@ std::vector<uint8_t> PngBomb(uint32_t side) {
     const uint32_t adler = static_cast<uint32_t>(total % 65521) << 16 | 1;
     data.resize(data.size() + 4);
     PutBigEndian32(&data[data.size() - 4], adler);
-    std::vector<uint8_t> file = RgbPngSignatureAndHeader(side);
+    std::vector<uint8_t> file = PngSignatureAndHeader(side);
     AppendChunk(file, "IDAT", data);
     AppendChunk(file, "IEND", {});
     return file;
@@ -180,4 +179,24 @@ std::vector<uint8_t> PngBomb(uint32_t side) {
 
 std::vector<uint8_t> NoiseTilePixels() {
     return Noise(256, 256).pixels;
+}
+
+std::vector<uint8_t> UniformPngTile(uint8_t colourType, uint8_t depth, const std::vector<uint16_t>& pixel) {
+    std::vector<uint8_t> row = {0};  // no filter
+    for (int x = 0; x < 256; ++x) {
+        for (uint16_t sample : pixel) {
+            if (depth == 16) row.push_back(static_cast<uint8_t>(sample >> 8));
+            row.push_back(static_cast<uint8_t>(sample));
+        }
+    }
+    std::vector<uint8_t> rows;
+    for (int y = 0; y < 256; ++y) rows.insert(rows.end(), row.begin(), row.end());
+    std::vector<uint8_t> data(compressBound(static_cast<uLong>(rows.size())));
+    uLongf size = static_cast<uLongf>(data.size());
+    compress(data.data(), &size, rows.data(), static_cast<uLong>(rows.size()));
+    data.resize(size);
+    std::vector<uint8_t> file = PngSignatureAndHeader(256, colourType, depth);
+    AppendChunk(file, "IDAT", data);
+    AppendChunk(file, "IEND", {});
+    return file;
 }

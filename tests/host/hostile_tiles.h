@@ -29,3 +29,7 @@ std::vector<uint8_t> NoisePngWithZerosAfter(uint32_t mebibytesOfZeros);
 std::vector<uint8_t> PngBomb(uint32_t side);
 // The pixels of the good tiles' noise, row by row, RGB.
 std::vector<uint8_t> NoiseTilePixels();
+
+// A 256 x 256 PNG of one colour type (0 grey, 2 RGB, 4 grey and alpha, 6
+// RGBA) and depth (8 or 16), every pixel of the samples `pixel`.
+std::vector<uint8_t> UniformPngTile(uint8_t colourType, uint8_t depth, const std::vector<uint16_t>& pixel);

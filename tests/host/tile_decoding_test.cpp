@@ -60,6 +60,33 @@ TEST(TileDecodingTest, GoodTilesDecodeAndTheDecoderStopsAfterTheImage) {
     }
 }
 
+// Every kind of PNG reads as the 8-bit sRGB a browser shows: 16 bits scaled
+// to 8, alpha composited onto the blank tile's grey (224) in sRGB.
+TEST(TileDecodingTest, EveryKindOfPngReadsAsItIsShown) {
+    struct Case {
+        const char* name;
+        uint8_t colourType, depth;
+        std::vector<uint16_t> pixel;
+        uint8_t r, g, b;
+    } cases[] = {
+        {"8-bit RGB", 2, 8, {200, 30, 60}, 200, 30, 60},
+        {"16-bit grey", 0, 16, {40000}, 156, 156, 156},
+        {"16-bit RGB", 2, 16, {200 * 257, 30 * 257, 60 * 257}, 200, 30, 60},
+        {"RGBA, transparent", 6, 8, {200, 30, 60, 0}, 224, 224, 224},
+        {"RGBA, half", 6, 8, {200, 30, 60, 128}, 212, 127, 142},
+        {"16-bit grey and alpha", 4, 16, {0, 65535}, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        RgbImage image;
+        std::string error;
+        ASSERT_TRUE(DecodeTile(UniformPngTile(c.colourType, c.depth, c.pixel), image, error))
+            << c.name << ": " << error;
+        const std::vector<uint8_t> expected = {c.r, c.g, c.b};
+        EXPECT_EQ(std::vector<uint8_t>(image.pixels.begin(), image.pixels.begin() + 3), expected) << c.name;
+        EXPECT_EQ(std::vector<uint8_t>(image.pixels.end() - 3, image.pixels.end()), expected) << c.name;
+    }
+}
+
 TEST(TileDecodingTest, HostileFilesAreRefusedWithTheirReason) {
     const std::vector<uint8_t> png = GoodPngTile();
     const std::vector<uint8_t> jpeg = GoodJpegTile();

@@ -2,12 +2,14 @@
 // ones, the order failures are reported in, the memory budget.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <string>
 #include <utility>
 
 #include "host/tile_intake.h"
 #include "tests/host/hostile_tiles.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
@@ -100,6 +102,55 @@ TEST(TileIntakeTest, FirstMissingTileIsTheFirstInAddressOrder) {
     const TileIntake intake = TakeInTiles(source, Urls(3), IntakeOptions{}, [](size_t) {});
     EXPECT_EQ(intake.missing, 2u);
     EXPECT_EQ(intake.firstMissing, "tile1");
+}
+
+// An MBTiles file made to hurt: a tile's bytes are never taken before its
+// length is known to be within the bound, and a query that never ends ends
+// at the fetch's deadline.
+TEST(TileIntakeTest, HostileMbtilesFilesEndAsOneOutcome) {
+    const std::string tile = "http://tile1.zarvo.example/geowebcache/service/tms1.0.0/map/5/16/20.png";
+    const std::string row = "SELECT 5 AS zoom_level, 16 AS tile_column, 20 AS tile_row, ";
+    struct Case {
+        const char* name;
+        std::string schema;
+        TileOutcome outcome;
+        const char* reason;
+    } cases[] = {
+        {"a tile", "CREATE TABLE tiles AS " + row + "x'89504E47' AS tile_data", TileOutcome::Body, ""},
+        {"no tile", "CREATE TABLE tiles AS " + row + "x'00' AS tile_data WHERE 0", TileOutcome::Missing,
+         "no such tile"},
+        {"8 MB", "CREATE TABLE tiles AS " + row + "zeroblob(8000000) AS tile_data", TileOutcome::Failed,
+         "the tile has 8000000 bytes, more than the 1048576 a tile may have"},
+        {"never ends",
+         "CREATE VIEW tiles AS WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n) " + row +
+             "x'00' AS tile_data FROM n WHERE i < 0",
+         TileOutcome::Failed, "the fetch deadline of 1 s passed"},
+    };
+    FetchLimits limits;
+    limits.maxBodyBytes = 1 << 20;
+    limits.deadline = std::chrono::milliseconds(1000);
+    for (const Case& c : cases) {
+        const std::string path = Scratch(std::string(c.name) + ".mbtiles").string();
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, c.schema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+        std::string error;
+        const std::unique_ptr<TileSource> source = MakeTileSource(path, error);
+        ASSERT_TRUE(source) << c.name << ": " << error;
+        sqlite3_int64 used = 0, peak = 0;
+        sqlite3_status64(SQLITE_STATUS_MEMORY_USED, &used, &peak, 1);
+        TileFetch fetched;
+        source->Fetch({tile}, limits, [&](size_t, TileFetch&& fetch) {
+            fetched = std::move(fetch);
+            return true;
+        });
+        sqlite3_status64(SQLITE_STATUS_MEMORY_USED, &used, &peak, 0);
+        EXPECT_LT(peak, 2 << 20) << c.name;
+        EXPECT_EQ(fetched.outcome, c.outcome) << c.name << ": " << fetched.reason;
+        EXPECT_NE(fetched.reason.find(c.reason), std::string::npos) << c.name << ": " << fetched.reason;
+        EXPECT_EQ(fetched.address, path + " at zoom_level 5, tile_column 16, tile_row 20") << c.name;
+    }
 }
 
 TEST(TileIntakeTest, BudgetNamesTheCountAndTheBudget) {

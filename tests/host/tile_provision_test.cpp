@@ -76,7 +76,10 @@ TileResult ResultOf(Answer answer) {
     TileResult result;
     switch (answer) {
         case Answer::Tile: result.tile = SharedBlankTile(); break;
-        case Answer::Missing: result.error = "HTTP status 500"; break;
+        case Answer::Missing:
+            result.error = "HTTP status 500";
+            result.address = "https://upstream.example/2/3/0.png";
+            break;
         case Answer::Undecodable:
             result.error = "neither PNG nor JPEG";
             result.undecodable = true;
@@ -115,14 +118,16 @@ TEST(TileProvisionTest, ProvidesEveryTileOrNamesTheFirstThatFailedItself) {
     } cases[] = {
         {"every tile there", {T, T, T, T, T, T}, 6, "", RenderFailure::None, 0, ""},
         {"over the budget", {}, 5, "", RenderFailure::TooManyTiles, 0, "6 tiles, more than 5"},
+        // Named by the address tried, when there is one, and where it lies.
         {"a failure after one it stopped", {T, S, M, U, T, T}, 6, "", RenderFailure::TileMissing, 2,
-         "cannot fetch tile %: HTTP status 500"},
+         "cannot fetch tile https://upstream.example/2/3/0.png (level 2, column 3, row 0 from the north): HTTP "
+         "status 500"},
         {"fetched but no tile", {S, S, S, S, U, M}, 6, "", RenderFailure::TileUndecodable, 4,
-         "cannot decode tile %: neither PNG nor JPEG"},
+         "cannot decode tile % (level 2, column 2, row 1 from the north): neither PNG nor JPEG"},
         {"only skipped ones", {T, S, S, T, T, T}, 6, "", RenderFailure::TileMissing, 1,
-         "cannot fetch tile %: another tile of its batch failed"},
+         "cannot fetch tile % (level 2, column 2, row 0 from the north): another tile of its batch failed"},
         {"late, in the program's words", {T, T, L, M, T, T}, 6, "cannot have", RenderFailure::TileLate, 2,
-         "cannot have tile %: not there by the request's deadline"},
+         "cannot have tile % (level 2, column 3, row 0 from the north): not there by the request's deadline"},
     };
     for (const Case& c : cases) {
         TileCache cache(0);
@@ -159,7 +164,7 @@ TEST(TileProvisionTest, ProvidesEveryTileOrNamesTheFirstThatFailedItself) {
             provided.keep.reset();
         } else if (c.failure != RenderFailure::TooManyTiles) {
             std::string message = c.reason;
-            message.replace(message.find('%'), 1, fetched[c.culprit]);
+            if (message.find('%') != std::string::npos) message.replace(message.find('%'), 1, fetched[c.culprit]);
             EXPECT_EQ(provided.message, message) << c.name;
         } else {
             EXPECT_NE(provided.message.find(c.reason), std::string::npos) << c.name << ": " << provided.message;
@@ -186,7 +191,8 @@ TEST(TileProvisionTest, ATileNotThereByTheDeadlineIsLateAndStillComes) {
     provision.deadline = TileCache::Clock::now();
     const ProvidedTiles late = ProvideJobTiles(request, listed, provision);
     EXPECT_EQ(late.failure, RenderFailure::TileLate) << late.message;
-    EXPECT_EQ(late.message, "cannot fetch tile " + listed[3] + ": not there by the request's deadline");
+    EXPECT_EQ(late.message, "cannot fetch tile " + listed[3] +
+                                " (level 2, column 1, row 0 from the north): not there by the request's deadline");
     release.set_value();
     for (std::string& url : listed) url.replace(url.find("//tile") + 6, 1, "9");
     provision.deadline = TileCache::Clock::time_point::max();

@@ -6,6 +6,7 @@ GeoTIFF and as a PNG with world file, reads both back with GDAL (the PNG
 once through its .aux.xml, once through its .pgw alone) and checks the
 reference system, the pixel size and the corners to 1e-9 degrees: pixel
 centres lie on the box's edges, so the corners lie half a pixel outside.
+A JPEG and a COG are read for their bands and compression.
 
 Then the assembly GDAL users do: two renders of adjacent -te boxes, and the
 N parts of --chunk K/N run as separate processes by GNU parallel, each put
@@ -59,9 +60,9 @@ def check_wgs84(dataset, how):
     assert srs.GetAuthorityCode(None) == "4326", f"{how}: {srs.ExportToWkt()}"
 
 
-def render(program, tiles, out):
+def render(program, tiles, out, *options):
     subprocess.run([program, "--quiet", "--layer", "map", "--zoom", "6", "--bbox", f"{WEST},{SOUTH},{EAST},{NORTH}",
-                    "--size", f"{WIDTH}x{HEIGHT}", "--tiles", tiles, "--out", out], check=True, timeout=60)
+                    "--size", f"{WIDTH}x{HEIGHT}", "--tiles", tiles, "--out", out, *options], check=True, timeout=60)
 
 
 def run(*args):
@@ -129,6 +130,17 @@ def main():
         gdal.SetConfigOption("GDAL_PAM_ENABLED", None)
         assert gdal.Open(tif).ReadRaster() == gdal.Open(png).ReadRaster(), "GeoTIFF and PNG differ"
         print("GeoTIFF and PNG placed to 1e-9 degrees")
+        # A JPEG is RGB (a fourth band would make it CMYK), its nodata a
+        # mask; a COG is DEFLATE-compressed, as GeoTIFFs are.
+        jpg, cog = os.path.join(scratch, "europe.jpg"), os.path.join(scratch, "cog.tif")
+        render(program, tiles, jpg)
+        render(program, tiles, cog, "-of", "COG")
+        jpeg = gdal.Open(jpg)
+        assert jpeg.RasterCount == 3, f"a JPEG of {jpeg.RasterCount} bands"
+        assert jpeg.GetMetadataItem("SOURCE_COLOR_SPACE", "IMAGE_STRUCTURE") == "YCbCr"
+        assert jpeg.GetRasterBand(1).GetMaskFlags() == gdal.GMF_PER_DATASET
+        assert gdal.Open(cog).GetMetadataItem("COMPRESSION", "IMAGE_STRUCTURE") == "DEFLATE"
+        print("JPEG in RGB with a mask, COG in DEFLATE")
         check_world_edges(program, tiles, scratch)
         print("beyond the world's edges: alpha 0")
         assert shutil.which("parallel"), "GNU parallel is missing (Debian's parallel)"
