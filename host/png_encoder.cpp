@@ -13,7 +13,6 @@ namespace {
 
 constexpr size_t kMaxChunkData = 0x7FFFFFFFu;  // PNG's largest chunk
 constexpr int kMaxLevel = 12;
-constexpr size_t kPixelBytes = 3;
 constexpr size_t kChunkFrame = 12;  // length, type and CRC
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
@@ -42,9 +41,11 @@ inline uint8_t Paeth(int left, int above, int aboveLeft) {
     return static_cast<uint8_t>(toLeft <= toAbove && toLeft <= toAboveLeft ? left : nearer);
 }
 
-// One row through one of the five filters; `prior` is the row above, zeros
-// above the first. The first pixel has no left neighbour (zeros stand in),
-// so it is done apart and the loops over the rest have no branch.
+// One row of pixels of `kPixelBytes` through one of the five filters;
+// `prior` is the row above, zeros above the first. The first pixel has no
+// left neighbour (zeros stand in), so it is done apart and the loops over
+// the rest have no branch.
+template <size_t kPixelBytes>
 void FilterRow(PngFilter filter, const uint8_t* row, const uint8_t* prior, size_t length, uint8_t* out) {
     const size_t left = kPixelBytes;  // length is a whole number of pixels, at least one
     switch (filter) {
@@ -81,16 +82,17 @@ uint64_t SignedMagnitude(const uint8_t* bytes, size_t length) {
 }
 
 // Writes the filter type byte and the filtered row at `out`.
+template <size_t kPixelBytes>
 void FilterRowInto(PngFilter filter, const uint8_t* row, const uint8_t* prior, size_t length, uint8_t* out,
                    uint8_t* scratch) {
     if (filter != PngFilter::Adaptive) {
         out[0] = static_cast<uint8_t>(filter);
-        FilterRow(filter, row, prior, length, out + 1);
+        FilterRow<kPixelBytes>(filter, row, prior, length, out + 1);
         return;
     }
     uint64_t best = UINT64_MAX;
     for (PngFilter candidate : {PngFilter::None, PngFilter::Sub, PngFilter::Up, PngFilter::Average, PngFilter::Paeth}) {
-        FilterRow(candidate, row, prior, length, scratch);
+        FilterRow<kPixelBytes>(candidate, row, prior, length, scratch);
         const uint64_t cost = SignedMagnitude(scratch, length);
         if (cost < best) {
             best = cost;
@@ -118,17 +120,26 @@ void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* dat
     PutUint32(chunk + 8 + length, libdeflate_crc32(0, chunk + 4, length + 4));
 }
 
-}  // namespace
-
-void FilterPngRows(const uint8_t* rgb, uint32_t width, uint32_t height, PngFilter filter, uint8_t* out) {
+template <size_t kPixelBytes>
+void FilterRows(const uint8_t* pixels, uint32_t width, uint32_t height, PngFilter filter, uint8_t* out) {
     const size_t rowBytes = size_t{width} * kPixelBytes;
     const std::vector<uint8_t> zeros(rowBytes, 0);
     std::vector<uint8_t> scratch(filter == PngFilter::Adaptive ? rowBytes : 0);
     for (size_t row = 0; row < height; ++row) {
-        const uint8_t* pixels = rgb + row * rowBytes;
-        FilterRowInto(filter, pixels, row == 0 ? zeros.data() : pixels - rowBytes, rowBytes,
-                      out + row * (rowBytes + 1), scratch.data());
+        const uint8_t* first = pixels + row * rowBytes;
+        FilterRowInto<kPixelBytes>(filter, first, row == 0 ? zeros.data() : first - rowBytes, rowBytes,
+                                   out + row * (rowBytes + 1), scratch.data());
     }
+}
+
+// The rows of 3 (RGB) or 4 (RGBA) bytes a pixel as a PNG of that colour type.
+bool Encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t pixelBytes, PngSettings settings,
+            std::vector<uint8_t>& encoded, std::string& error);
+
+}  // namespace
+
+void FilterPngRows(const uint8_t* rgb, uint32_t width, uint32_t height, PngFilter filter, uint8_t* out) {
+    FilterRows<3>(rgb, width, height, filter, out);
 }
 
 PngSettings SettingsOf(PngCompression compression) {
@@ -151,14 +162,48 @@ bool EncodePng(const RgbImage& image, PngSettings settings, std::vector<uint8_t>
                 std::to_string(static_cast<int>(settings.filter));
         return false;
     }
-    const uint32_t width = static_cast<uint32_t>(image.width);
-    const uint32_t height = static_cast<uint32_t>(image.height);
-    const size_t rowBytes = size_t{width} * kPixelBytes;
+    return Encode(image.pixels.data(), static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height), 3,
+                  settings, encoded, error);
+}
+
+bool EncodePngWithAlpha(const RgbImage& image, const std::vector<uint8_t>& alpha, PngCompression compression,
+                        std::vector<uint8_t>& encoded, std::string& error) {
+    const size_t pixels = image.width > 0 && image.height > 0
+                              ? size_t{static_cast<uint32_t>(image.width)} * static_cast<uint32_t>(image.height)
+                              : 0;
+    if (pixels == 0 || image.pixels.size() != pixels * 3 || alpha.size() != pixels) {
+        error = "the raster does not match its size";
+        return false;
+    }
+    try {
+        std::vector<uint8_t> rgba(pixels * 4);
+        for (size_t i = 0; i < pixels; ++i) {
+            std::memcpy(&rgba[i * 4], &image.pixels[i * 3], 3);
+            rgba[i * 4 + 3] = alpha[i];
+        }
+        return Encode(rgba.data(), static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height), 4,
+                      SettingsOf(compression), encoded, error);
+    } catch (const std::bad_alloc&) {
+        encoded.clear();
+        error = "PNG encoder: out of memory";
+        return false;
+    }
+}
+
+namespace {
+
+bool Encode(const uint8_t* pixels, uint32_t width, uint32_t height, size_t pixelBytes, PngSettings settings,
+            std::vector<uint8_t>& encoded, std::string& error) {
+    const size_t rowBytes = size_t{width} * pixelBytes;
     try {
         const size_t filteredBytes = size_t{height} * (rowBytes + 1);
         // Every byte is written before it is read: no need to clear them.
         const std::unique_ptr<uint8_t[]> filtered(new uint8_t[filteredBytes]);
-        FilterPngRows(image.pixels.data(), width, height, settings.filter, filtered.get());
+        if (pixelBytes == 4) {
+            FilterRows<4>(pixels, width, height, settings.filter, filtered.get());
+        } else {
+            FilterRows<3>(pixels, width, height, settings.filter, filtered.get());
+        }
 
         libdeflate_compressor* compressor = CompressorFor(settings.level);
         if (compressor == nullptr) throw std::bad_alloc();
@@ -174,7 +219,7 @@ bool EncodePng(const RgbImage& image, PngSettings settings, std::vector<uint8_t>
         PutUint32(header, width);
         PutUint32(header + 4, height);
         header[8] = 8;   // bits a sample
-        header[9] = 2;   // RGB
+        header[9] = pixelBytes == 4 ? 6 : 2;  // RGBA or RGB
         header[10] = 0;  // deflate
         header[11] = 0;  // the five row filters
         header[12] = 0;  // not interlaced
@@ -195,3 +240,5 @@ bool EncodePng(const RgbImage& image, PngSettings settings, std::vector<uint8_t>
         return false;
     }
 }
+
+}  // namespace

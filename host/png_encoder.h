@@ -37,6 +37,9 @@ PngSettings SettingsOf(PngCompression compression);
 // settings out of range, or when memory fails.
 bool EncodePng(const RgbImage& image, PngCompression compression, std::vector<uint8_t>& encoded, std::string& error);
 bool EncodePng(const RgbImage& image, PngSettings settings, std::vector<uint8_t>& encoded, std::string& error);
+// As above, an 8-bit RGBA PNG: `alpha` holds one byte for each pixel.
+bool EncodePngWithAlpha(const RgbImage& image, const std::vector<uint8_t>& alpha, PngCompression compression,
+                        std::vector<uint8_t>& encoded, std::string& error);
 
 // The rows as PNG stores them before compression, at `out`: each row its
 // filter's type byte and the filtered bytes, height x (3 x width + 1) bytes.

@@ -7,8 +7,9 @@
 #include "projection/zoom.h"
 #include "serve/drawing/map_request.h"
 
-int32_t HighestZoomInDirectory(const std::string& directory) {
+TileSetHoldings LayersInDirectory(const std::string& directory) {
     namespace fs = std::filesystem;
+    TileSetHoldings holdings;
     int32_t lowestOfLayers = kMaxZoom;
     for (const std::string& layer : ServedLayers()) {
         int32_t highest = 0;
@@ -20,7 +21,10 @@ int32_t HighestZoomInDirectory(const std::string& directory) {
             if (!std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) continue;
             highest = std::max(highest, std::stoi(name) + 1);
         }
+        if (highest == 0) continue;  // a layer the directory does not have
+        holdings.layers.push_back(layer);
         lowestOfLayers = std::min(lowestOfLayers, highest);
     }
-    return std::min<int32_t>(lowestOfLayers, kMaxZoom);
+    if (!holdings.layers.empty()) holdings.maxZoom = std::min<int32_t>(lowestOfLayers, kMaxZoom);
+    return holdings;
 }

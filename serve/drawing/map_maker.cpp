@@ -12,6 +12,18 @@ namespace {
 
 constexpr int kJpegQuality = 90;
 
+// One alpha byte for each pixel of `grid`: opaque where its centre lies on
+// the world, transparent beyond its north and south edges, where the
+// drawing put the background.
+std::vector<uint8_t> WorldAlpha(const PixelGrid& grid) {
+    std::vector<uint8_t> alpha(size_t{grid.width} * grid.height);
+    for (uint32_t row = 0; row < grid.height; ++row) {
+        const uint8_t value = CentreInWorld(grid.CentreLat(grid.row0 + row)) ? 255 : 0;
+        std::fill_n(alpha.begin() + static_cast<std::ptrdiff_t>(size_t{row} * grid.width), grid.width, value);
+    }
+    return alpha;
+}
+
 EncodedMap Failed(RenderFailure kind, std::string message) {
     EncodedMap map;
     map.failure = MapFailure{kind, std::move(message)};
@@ -49,8 +61,14 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     image.height = static_cast<int32_t>(map.height);
     image.pixels = std::move(rendered.pixels);
     const Clock::time_point encoding = Clock::now();
-    const bool encodedWell = map.format == ImageFormat::Png ? EncodePng(image, PngCompression::Fast, encoded, error)
-                                                            : EncodeJpeg(image, kJpegQuality, encoded, error);
+    bool encodedWell = false;
+    if (map.format == ImageFormat::Jpeg) {
+        encodedWell = EncodeJpeg(image, kJpegQuality, encoded, error);
+    } else if (map.transparent) {
+        encodedWell = EncodePngWithAlpha(image, WorldAlpha(grid), PngCompression::Fast, encoded, error);
+    } else {
+        encodedWell = EncodePng(image, PngCompression::Fast, encoded, error);
+    }
     made.statistics.encodeTime = Clock::now() - encoding;
     if (!encodedWell) return Failed(RenderFailure::HostFailure, "cannot encode the image: " + error);
     made.contentType = map.format == ImageFormat::Png ? "image/png" : "image/jpeg";
@@ -60,6 +78,16 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     made.statistics.tiles = rendered.tiles;
     made.statistics.wholeTime = Clock::now() - started;
     return made;
+}
+
+MapCost MapMaker::Cost(const MapRequest& map) const {
+    MapCost cost;
+    cost.pixels = uint64_t{map.width} * map.height;
+    const TileSpan span = MapTileSpan(map, MapZoom(map.box, map.crs, map.width, map.height, maxZoom));
+    const size_t allowed = renderer.TileBudget(map.width, map.height);
+    cost.tiles = std::min(span.Columns() * span.Rows(), allowed + 1);
+    cost.tilesToFetch = renderer.TilesToFetch(map.layer, span, allowed + 1);
+    return cost;
 }
 
 DoorAnswer MapAnswer(EncodedMap map, const FailureReportWriter& report) {

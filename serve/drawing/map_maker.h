@@ -9,6 +9,7 @@
 
 #include "serve/drawing/allowance.h"
 #include "serve/drawing/door_answer.h"
+#include "serve/drawing/map_cost.h"
 #include "serve/drawing/map_failure.h"
 #include "serve/drawing/map_renderer.h"
 #include "serve/drawing/map_request.h"
@@ -46,6 +47,9 @@ public:
 
     // A map whose tiles are not there by `deadline` fails as TileLate.
     EncodedMap Make(const MapRequest& map, Clock::time_point deadline = Clock::time_point::max());
+
+    // What drawing `map` would take now; cheap enough for the event loop.
+    MapCost Cost(const MapRequest& map) const;
 
 private:
     MapRenderer& renderer;

@@ -6,6 +6,7 @@
 #include "host/tile_intake.h"
 #include "host/world_edges.h"
 #include "projection/tile_service.h"
+#include "projection/zarvo_coord_transform.h"
 #include "serve/drawing/map_request.h"
 
 namespace {
@@ -39,6 +40,28 @@ bool MapRenderer::BindLayers(std::string& error) {
 size_t TilesAllowedFor(uint32_t columns, uint32_t rows) {
     const size_t across = (size_t{columns} + 255) / 256 + 1, down = (size_t{rows} + 255) / 256 + 1;
     return 16 * across * down;
+}
+
+size_t MapRenderer::TilesToFetch(const std::string& layer, const TileSpan& span, size_t limit) const {
+    // The addresses as the plug-in writes them for these tiles, so that they
+    // are the cache's own keys.
+    const LayerKind kinds[] = {LayerKind::Map, LayerKind::Aerial, LayerKind::Hybrid};
+    const int32_t id = LayerId(layer);
+    if (id == 0) return 0;
+    const ZarvoCoordTransform transform(kinds[id - 1], std::u16string(layer.begin(), layer.end()));
+    const int64_t worldTiles = int64_t{1} << (span.zoom - 1);
+    const int64_t northEdge = int64_t{1} << (span.zoom + 9);
+    std::vector<std::string> urls;
+    for (int64_t row = span.north; row <= span.south && urls.size() < limit; ++row) {
+        for (int64_t column = span.west; column <= span.east && urls.size() < limit; ++column) {
+            const int64_t wrapped = (column % worldTiles + worldTiles) % worldTiles;
+            const TileKey key{static_cast<int32_t>(wrapped * 256), static_cast<int32_t>(northEdge + row * 256),
+                              span.zoom};
+            const std::u16string url = transform.TileUrl(key);
+            urls.emplace_back(url.begin(), url.end());
+        }
+    }
+    return urls.size() - cache.Holding(urls);
 }
 
 ProvidedTiles MapRenderer::ProvideTiles(const DataRequestBlock& request, const std::vector<std::string>& addresses,

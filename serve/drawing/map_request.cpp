@@ -18,14 +18,24 @@ unsigned long long Bits(double value) {
 
 std::string MapIdentity(const MapRequest& map) {
     char text[160];
-    std::snprintf(text, sizeof text, " %s %016llx %016llx %016llx %016llx %ux%u %s %06x",
+    std::snprintf(text, sizeof text, " %s %016llx %016llx %016llx %016llx %ux%u %s %06x%s",
                   map.crs == MapCrs::WebMercator ? "EPSG:3857" : "lonlat", Bits(map.box.west), Bits(map.box.south),
                   Bits(map.box.east), Bits(map.box.north), map.width, map.height,
-                  map.format == ImageFormat::Png ? "png" : "jpeg", map.background);
+                  map.format == ImageFormat::Png ? "png" : "jpeg", map.background,
+                  map.transparent && map.format == ImageFormat::Png ? " transparent" : "");
     return map.layer + text;
 }
 
 const std::vector<std::string>& ServedLayers() {
     static const std::vector<std::string> layers(std::begin(kServiceLayers), std::end(kServiceLayers));
     return layers;
+}
+
+std::string ListedNames(const std::vector<std::string>& names) {
+    std::string listed;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) listed += i + 1 == names.size() ? " and " : ", ";
+        listed += names[i];
+    }
+    return listed;
 }

@@ -24,6 +24,9 @@ struct MapRequest {
     uint32_t width = 0, height = 0;
     ImageFormat format = ImageFormat::Png;
     uint32_t background = 0xFFFFFF;  // 0xRRGGBB: fills what lies outside the tiles
+    // A PNG whose pixels beyond the world's north and south edges are
+    // transparent (their colour still the background).
+    bool transparent = false;
 };
 
 // Everything of `map` that shapes its image, the box to the bit, as text:
@@ -32,3 +35,6 @@ std::string MapIdentity(const MapRequest& map);
 
 // The names of the layers served, in the order the capabilities list them.
 const std::vector<std::string>& ServedLayers();
+
+// Names as a sentence lists them: "map, aerial and hybrid".
+std::string ListedNames(const std::vector<std::string>& names);

@@ -10,5 +10,6 @@
 // answer's bytes are made of, so two requests share a tag only when they
 // are answered alike: a map's identity (layer, grid, the box to the bit,
 // size, format, background) or the capabilities' service, version and
-// advertised address, then `stamp`, the placement among it.
-std::string EntityTag(const ServiceRequest& request, const ContentStamp& stamp);
+// advertised address, then `stamp`, the placement among it, with the tile
+// source as it is now, `tiles`.
+std::string EntityTag(const ServiceRequest& request, const ContentStamp& stamp, const TileSetStamp& tiles);

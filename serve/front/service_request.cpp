@@ -27,19 +27,18 @@ Operation OperationOf(const ParsedWmts& wmts) {
     return *named == WmtsOperation::GetTile ? Operation::GetTile : Operation::GetCapabilities;
 }
 
-ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, int32_t highestLevel) {
+ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, const ServiceOffer& offer) {
     ParsedWmts parsed;
-    parsed.valid = ParseWmtsQuery(parameters, highestLevel, parsed.request, parsed.error);
+    parsed.valid =
+        ParseWmtsQuery(parameters, HighestTileMatrix(offer.maxZoom), parsed.request, parsed.error, offer.layers);
     return parsed;
 }
 
-// `rest` is what follows the RESTful prefix, still percent-encoded; a
-// broken escape is read as it came.
-ParsedWmts ReadWmtsPath(std::string_view rest, int32_t highestLevel) {
-    std::string decoded;
-    if (!PercentDecode(rest, false, decoded)) decoded = std::string(rest);
+// `rest` is what follows the RESTful prefix, still percent-encoded.
+ParsedWmts ReadWmtsPath(std::string_view rest, const ServiceOffer& offer) {
     ParsedWmts parsed;
-    parsed.valid = ParseWmtsPath(decoded, highestLevel, parsed.request, parsed.error);
+    parsed.valid = ParseWmtsPath(std::string(rest), HighestTileMatrix(offer.maxZoom), parsed.request, parsed.error,
+                                 offer.layers);
     return parsed;
 }
 
@@ -63,7 +62,7 @@ bool ServiceRequest::Capabilities() const {
     return false;
 }
 
-ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, int32_t maxZoom) {
+ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, const ServiceOffer& offer) {
     ServiceRequest read;
     const std::string_view path = request.Path();
     read.door = DoorOf(path);
@@ -73,15 +72,15 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
         case Door::Readiness:
         case Door::Metrics: read.operation = Operation::Probe; break;
         case Door::Wms:
-            read.wms = ParseWms(ParseQueryString(request.Query()));
+            read.wms = ParseWms(ParseQueryString(request.Query()), offer.layers);
             read.operation = OperationOf(read.wms);
             break;
         case Door::WmtsQuery:
-            read.wmts = ReadWmtsQuery(ParseQueryString(request.Query()), HighestTileMatrix(maxZoom));
+            read.wmts = ReadWmtsQuery(ParseQueryString(request.Query()), offer);
             read.operation = OperationOf(read.wmts);
             break;
         case Door::WmtsPath:
-            read.wmts = ReadWmtsPath(path.substr(PathOf(Door::WmtsPath).size()), HighestTileMatrix(maxZoom));
+            read.wmts = ReadWmtsPath(path.substr(PathOf(Door::WmtsPath).size()), offer);
             read.operation = OperationOf(read.wmts);
             break;
         case Door::Counters: read.operation = Operation::Page; break;
@@ -90,6 +89,11 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
             read.path = std::string(path);
             break;
     }
-    if (read.Capabilities()) read.publicBase = PublicBase(address, ForwardingHeadersOf(request));
+    if (read.Capabilities()) {
+        // Without a usable Host, the address the connection reached.
+        AddressPolicy reached = address;
+        if (!request.local.empty()) reached.fallbackHost = request.local;
+        read.publicBase = PublicBase(reached, ForwardingHeadersOf(request));
+    }
     return read;
 }
