@@ -4,8 +4,8 @@
 // the map is drawn, with no console error. Then: the data's credits are
 // shown, zooming stops one level past the tiles, a drag across longitude
 // 180 shows map, a reload restores the view from the address, the position
-// panel hides when the cursor leaves, and the Web Mercator view draws the
-// WMTS's tiles.
+// panel hides when the cursor leaves, the Web Mercator view draws the
+// WMTS's tiles, and switching the grid keeps the centre.
 //
 // The profile is a fresh directory of its own (playwright passes it as
 // --user-data-dir).
@@ -240,6 +240,19 @@ try {
   const mercatorDrawing = await canvasSummary(page);
   check(mercator.projection === 'EPSG:3857' && mercatorDrawing.colours > 20 && (await whiteShare(page, 0, 1024)) < 0.02,
         `the Web Mercator view is drawn without empty bands (${mercatorDrawing.colours} colours)`);
+
+  // Back to longitude/latitude from a scale at which it would show beyond
+  // the world's north edge: the centre stays, the view comes closer.
+  await page.evaluate(() => {
+    const view = window.zarvoMap.getView();
+    view.setCenter([1113194.9079327357, 6446275.841017158]);  // 10, 50
+    view.setZoom(3.4);
+  });
+  await rendered(page);
+  await page.check('input[name=grid][value="4326"]');
+  const kept4326 = await page.evaluate(() => window.zarvoMap.getView().getCenter());
+  check(Math.abs(kept4326[0] - 10) < 1e-6 && Math.abs(kept4326[1] - 50) < 1e-6,
+        `switching the grid keeps the centre (${kept4326})`);
 
   if (screenshot) {
     for (const [grid, path] of [['4326', screenshot], ['3857', mercatorScreenshot]]) {

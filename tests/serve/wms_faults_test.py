@@ -164,6 +164,10 @@ class Clients(unittest.TestCase):
                 self.assertEqual(server.get("/readyz")[0], ready)
                 metrics = server.get("/metrics")[3].decode()
                 self.assertIn('zarvo_requests_total{operation="probe",status="%d"} ' % ready, metrics)
+                # What every exporter tells of its process, and which build answers.
+                for series in ("process_cpu_seconds_total ", "process_resident_memory_bytes ", "process_open_fds ",
+                               "process_start_time_seconds ", 'zarvo_build_info{version="'):
+                    self.assertIn("\n" + series, metrics)
                 second = subprocess.run([SERVE, "--tiles", TILES, "--port", str(server.port)], capture_output=True,
                                         text=True, timeout=30)
                 self.assertEqual(second.returncode, 1)
@@ -271,6 +275,25 @@ class Operators(unittest.TestCase):
             self.assertNotEqual(answer[2]["ETag"], headers["ETag"])
             self.assertNotEqual(answer[3], body, "drawn from the tiles held before")
 
+    @unittest.skipUnless(socket.has_ipv6, "no IPv6")
+    def test_it_tells_the_address_it_listens_at_as_clients_write_it(self):
+        process = subprocess.Popen([SERVE, "--tiles", TILES, "--port", "0", "--bind", "::1", "--access-log", "off"],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            line = process.stdout.readline()
+            self.assertRegex(line, r"^zarvo-serve: listening on http://\[::1\]:\d+/ ")
+            port = int(line.split("]:")[1].split("/")[0])
+            # Without a Host, the capabilities name the address the connection reached.
+            with socket.create_connection(("::1", port), timeout=30) as s:
+                s.sendall(b"GET /wms?SERVICE=WMS&REQUEST=GetCapabilities HTTP/1.0\r\n\r\n")
+                answer = b""
+                while chunk := s.recv(65536):
+                    answer += chunk
+            self.assertIn(f'xlink:href="http://[::1]:{port}/wms?"'.encode(), answer)
+        finally:
+            process.send_signal(signal.SIGTERM)
+            process.communicate(timeout=30)
+
     def test_the_access_log_follows_rotation_and_says_what_it_loses(self):
         log = os.path.join(self.scratch, "access.log")
         with ZarvoServe(SERVE, TILES, "--access-log", log) as server:
@@ -311,6 +334,8 @@ class Arguments(unittest.TestCase):
             (["--tiles", TILES, "--trust-proxy=yes"], "--trust-proxy takes no value"),
             (["--tiles=", "--port", "0"], "--tiles needs a value"),
             (["--tiles", TILES, "--cors"], "--cors needs a value"),
+            (["--tiles", TILES, "--cors", "https://a.example,ftp://b"],
+             "--cors wants * or origins scheme://host[:port] with commas, not 'https://a.example,ftp://b'"),
             (["--port", "0"], "--tiles is missing"),
             (["--tiles", TILES, "--public-url", "ftp://h"], "--public-url wants http[s]://HOST[:PORT][/PREFIX], not "
                                                             "'ftp://h'"),
