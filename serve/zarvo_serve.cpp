@@ -318,7 +318,7 @@ int main(int argc, char** argv) {
     // tile source. They get a moment, not a wait.
     std::promise<void> ended;
     std::future<void> teardown = ended.get_future();
-    std::thread([&] {
+    std::thread([&, ended = std::move(ended)]() mutable {
         server.reset();
         readiness.reset();
         tileSet.reset();

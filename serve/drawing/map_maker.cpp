@@ -14,12 +14,13 @@ constexpr int kJpegQuality = 90;
 
 // One alpha byte for each pixel of `grid`: opaque where its centre lies on
 // the world, transparent beyond its north and south edges, where the
-// drawing put the background.
+// drawing put the background. None when every pixel is opaque.
 std::vector<uint8_t> WorldAlpha(const PixelGrid& grid) {
-    std::vector<uint8_t> alpha(size_t{grid.width} * grid.height);
+    std::vector<uint8_t> alpha;
     for (uint32_t row = 0; row < grid.height; ++row) {
-        const uint8_t value = CentreInWorld(grid.CentreLat(grid.row0 + row)) ? 255 : 0;
-        std::fill_n(alpha.begin() + static_cast<std::ptrdiff_t>(size_t{row} * grid.width), grid.width, value);
+        if (CentreInWorld(grid.CentreLat(grid.row0 + row))) continue;
+        alpha.resize(size_t{grid.width} * grid.height, 255);
+        std::fill_n(alpha.begin() + static_cast<std::ptrdiff_t>(size_t{row} * grid.width), grid.width, 0);
     }
     return alpha;
 }
@@ -64,8 +65,9 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     bool encodedWell = false;
     if (map.format == ImageFormat::Jpeg) {
         encodedWell = EncodeJpeg(image, kJpegQuality, encoded, error);
-    } else if (map.transparent) {
-        encodedWell = EncodePngWithAlpha(image, WorldAlpha(grid), PngCompression::Fast, encoded, error);
+    } else if (const std::vector<uint8_t> alpha = map.transparent ? WorldAlpha(grid) : std::vector<uint8_t>();
+               !alpha.empty()) {
+        encodedWell = EncodePngWithAlpha(image, alpha, PngCompression::Fast, encoded, error);
     } else {
         encodedWell = EncodePng(image, PngCompression::Fast, encoded, error);
     }

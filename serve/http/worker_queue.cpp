@@ -14,6 +14,9 @@ constexpr double kKeep = 0.97;
 constexpr double kLeastFactor = 0.05;
 constexpr double kMostFactor = 1000;
 
+// Work expected to take longer than this is taken as taking this long.
+constexpr double kLongestExpected = 86400;
+
 using Seconds = std::chrono::duration<double>;
 
 }  // namespace
@@ -58,7 +61,9 @@ WorkerQueue::~WorkerQueue() {
 }
 
 double WorkerQueue::Expected(const WorkCost& cost) const {
-    return std::max(0.0, cost.computeSeconds) * compute.Factor() + std::max(0.0, cost.waitSeconds) * wait.Factor();
+    const double seconds =
+        std::max(0.0, cost.computeSeconds) * compute.Factor() + std::max(0.0, cost.waitSeconds) * wait.Factor();
+    return std::min(seconds, kLongestExpected);  // so that no duration made from it overflows
 }
 
 WorkerQueue::Admission WorkerQueue::Admit(const WorkCost& cost, Clock::time_point deadline, std::function<void()> job) {

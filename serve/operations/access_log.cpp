@@ -89,12 +89,14 @@ AccessLog::~AccessLog() {
 void AccessLog::Reopen() {
     if (path.empty()) return;
     std::string error;
+    // Opened with the lines held back: no line is written to the old file
+    // once the new one can be seen.
+    const std::lock_guard<std::mutex> lock(mutex);
     const int fresh = OpenForAppending(path, error);
     if (fresh < 0) {
         std::fprintf(stderr, "zarvo-serve: %s; logging on to the file as it was\n", error.c_str());
         return;
     }
-    const std::lock_guard<std::mutex> lock(mutex);
     close(descriptor);
     descriptor = fresh;
 }

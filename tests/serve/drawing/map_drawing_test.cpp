@@ -12,6 +12,7 @@
 #include "host/tile_cache.h"
 #include "serve/drawing/map_drawing.h"
 #include "serve/drawing/map_grid.h"
+#include "serve/drawing/map_maker.h"
 #include "serve/drawing/map_renderer.h"
 #include "serve/drawing/tile_matrix_sets.h"
 #include "tests/support/loaded_plugin.h"
@@ -171,6 +172,33 @@ TEST_F(MapDrawingTest, NeighbouringTilesAreTheImageOfTheirUnion) {
             }
         }
         EXPECT_EQ(differing, 0u) << "level " << c.level << " row " << c.row << " column " << c.column;
+    }
+}
+
+TEST_F(MapDrawingTest, AMapsCostKnowsWhichOfItsTilesTheCacheHolds) {
+    // The tiles a map is guessed to need are named as the plug-in names them,
+    // so that once the map is drawn none of them is left to fetch.
+    struct Case {
+        const char* what;
+        MapRequest map;
+        bool onTheTiles;
+    } cases[] = {
+        {"aerial over Europe", {"aerial", MapCrs::LonLat, {-10, 35, 30, 60}, 256, 256}, true},
+        {"a map across longitude 180", {"map", MapCrs::LonLat, {170, -10, 190, 10}, 300, 200}, true},
+        {"hybrid in EPSG:3857", {"hybrid", MapCrs::WebMercator, {1e6, 6e6, 2e6, 7e6}, 256, 256}, true},
+        {"north of the world", {"map", MapCrs::LonLat, {0, 86, 10, 90}, 64, 64}, false},
+    };
+    MapMaker maps(*renderer, 8, false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const MapCost before = maps.Cost(c.map);
+        EXPECT_EQ(before.pixels, uint64_t{c.map.width} * c.map.height);
+        EXPECT_EQ(before.tiles > 0, c.onTheTiles);
+        EXPECT_EQ(before.tilesToFetch, before.tiles);
+        const EncodedMap drawn = maps.Make(c.map);
+        ASSERT_FALSE(drawn.failure) << drawn.failure->message;
+        EXPECT_LE(before.tiles, drawn.statistics.tiles);
+        EXPECT_EQ(maps.Cost(c.map).tilesToFetch, 0u);
     }
 }
 
