@@ -115,11 +115,28 @@ if(TARGET zarvo-serve)
   if(TARGET zarvo_web)
     install(DIRECTORY ${ZARVO_WEB_DIR}/ DESTINATION ${ZARVO_INSTALL_WEBDIR})
   endif()
-  # A system service: the unit names the installed program.
-  set(ZARVO_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
-  set(ZARVO_ENV_EXAMPLE ${CMAKE_INSTALL_FULL_DATAROOTDIR}/doc/zarvo-data-plugin/examples/zarvo-serve.env)
-  configure_file(${PROJECT_SOURCE_DIR}/deploy/zarvo-serve.service.in ${CMAKE_BINARY_DIR}/zarvo-serve.service @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/zarvo-serve.service DESTINATION lib/systemd/system)
+  # A system service: the unit names the installed program, in the prefix
+  # the install is made to (cmake --install --prefix), so it is written
+  # then. A release archive, unpacked anywhere, names the configured one.
+  foreach(dir BINDIR DATAROOTDIR)
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+      set(unit_${dir} "${CMAKE_INSTALL_${dir}}")
+    else()
+      set(unit_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+    endif()
+  endforeach()
+  install(CODE "
+    set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+    if(prefix MATCHES \"/_CPack_Packages/\")
+      set(prefix \"${CMAKE_INSTALL_PREFIX}\")
+    endif()
+    set(ZARVO_BINDIR \"${unit_BINDIR}\")
+    set(ZARVO_ENV_EXAMPLE \"${unit_DATAROOTDIR}/doc/zarvo-data-plugin/examples/zarvo-serve.env\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/deploy/zarvo-serve.service.in\"
+      \"${CMAKE_BINARY_DIR}/install-unit/zarvo-serve.service\" @ONLY)
+    file(INSTALL \"${CMAKE_BINARY_DIR}/install-unit/zarvo-serve.service\"
+      DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+  ")
   install(FILES ${PROJECT_SOURCE_DIR}/deploy/zarvo-serve.env
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zarvo-data-plugin/examples)
 endif()

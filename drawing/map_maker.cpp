@@ -101,3 +101,13 @@ EncodedMap MapMaker::Make(const MapRequest& map, Clock::time_point deadline) {
     made.statistics.wholeTime = Clock::now() - started;
     return made;
 }
+
+MapCost MapMaker::Cost(const MapRequest& map) const {
+    MapCost cost;
+    cost.pixels = uint64_t{map.width} * map.height;
+    const TileSpan span = MapTileSpan(map, MapZoom(map.box, map.crs, map.width, map.height, maxZoom));
+    const size_t allowed = renderer.TileBudget(map.width, map.height);
+    cost.tiles = std::min(span.Columns() * span.Rows(), allowed + 1);
+    cost.tilesToFetch = renderer.TilesToFetch(map.layer, span, allowed + 1);
+    return cost;
+}

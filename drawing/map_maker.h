@@ -7,6 +7,7 @@
 #include <string>
 
 #include "drawing/allowance.h"
+#include "drawing/map_cost.h"
 #include "drawing/map_failure.h"
 #include "drawing/map_renderer.h"
 #include "drawing/map_request.h"
@@ -39,6 +40,9 @@ public:
 
     // A map whose tiles are not there by `deadline` fails as TileLate.
     EncodedMap Make(const MapRequest& map, Clock::time_point deadline = Clock::time_point::max());
+
+    // What drawing `map` would take now; cheap enough for the event loop.
+    MapCost Cost(const MapRequest& map) const;
 
 private:
     MapRenderer& renderer;

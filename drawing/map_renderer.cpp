@@ -5,6 +5,7 @@
 
 #include "drawing/map_request.h"
 #include "host/tile_provision.h"
+#include "projection/tile_service.h"
 
 namespace {
 
@@ -37,6 +38,24 @@ bool MapRenderer::BindLayers(std::string& error) {
 size_t TilesAllowedFor(uint32_t columns, uint32_t rows) {
     const size_t across = (size_t{columns} + 255) / 256 + 1, down = (size_t{rows} + 255) / 256 + 1;
     return 16 * across * down;
+}
+
+size_t MapRenderer::TilesToFetch(const std::string& layer, const TileSpan& span, size_t limit) const {
+    // The tiles' places in the service's layout: the cache's own keys.
+    const int64_t worldTiles = int64_t{1} << (span.zoom - 1);
+    TileAddress address;
+    address.layer = layer;
+    address.z = span.zoom - 1;
+    address.extension = ServiceImageType(layer);
+    std::vector<std::string> keys;
+    for (int64_t row = span.north; row <= span.south && keys.size() < limit; ++row) {
+        for (int64_t column = span.west; column <= span.east && keys.size() < limit; ++column) {
+            address.x = (column % worldTiles + worldTiles) % worldTiles;
+            address.y = worldTiles - 1 - row;  // the service counts rows from the south
+            keys.push_back(RelativeTilePath(address));
+        }
+    }
+    return keys.size() - cache.Holding(keys);
 }
 
 ProvidedTiles MapRenderer::ProvideTiles(const DataRequestBlock& request, const std::vector<std::string>& addresses,

@@ -11,6 +11,7 @@
 #include "host/plugin_host.h"
 #include "host/plugin_library.h"
 #include "host/tile_cache.h"
+#include "drawing/map_cost.h"
 
 // One raster of the plug-in, or why there is none.
 struct RenderResult {
@@ -60,6 +61,9 @@ public:
                         TileCache::Clock::time_point deadline = TileCache::Clock::time_point::max());
 
     uint64_t DataRequests() const { return dataRequests.load(); }
+    // How many of the tiles of `span` (at most `limit` of them looked at)
+    // of `layer` are not decoded in the cache now.
+    size_t TilesToFetch(const std::string& layer, const TileSpan& span, size_t limit) const;
     // The tiles an image of `columns` x `rows` pixels may use.
     size_t TileBudget(uint32_t columns, uint32_t rows) const {
         return std::min(limits.maxTilesPerRender, TilesAllowedFor(columns, rows));

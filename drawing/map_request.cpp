@@ -46,3 +46,12 @@ bool IsServedLayer(const std::string& name) {
     }
     return false;
 }
+
+std::string ListedNames(const std::vector<std::string>& names) {
+    std::string listed;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) listed += i + 1 == names.size() ? " and " : ", ";
+        listed += names[i];
+    }
+    return listed;
+}

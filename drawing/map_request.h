@@ -50,3 +50,6 @@ std::string MapIdentity(const MapRequest& map);
 // The names of the layers served, in the order the capabilities list them.
 const std::vector<std::string>& ServedLayers();
 bool IsServedLayer(const std::string& name);
+
+// Names as a sentence lists them: "map, aerial and hybrid".
+std::string ListedNames(const std::vector<std::string>& names);

@@ -234,6 +234,23 @@ void TileCache::EvictOverCapacity() {
     }
 }
 
+size_t TileCache::Holding(const std::vector<std::string>& urls) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    size_t held = 0;
+    for (const std::string& url : urls) {
+        const auto found = entries.find(url);
+        if (found != entries.end() && found->second->ready) ++held;
+    }
+    return held;
+}
+
+void TileCache::Forget() {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const std::string& url : ages) entries.erase(url);  // renders holding a tile keep it until they finish
+    ages.clear();
+    bytes = 0;
+}
+
 TileCacheStats TileCache::Stats() const {
     std::lock_guard<std::mutex> lock(mutex);
     TileCacheStats stats = counters;

@@ -91,6 +91,13 @@ public:
 
     TileCacheStats Stats() const;
 
+    // How many of `urls` are decoded in the cache now, for estimates of the
+    // work a request will take: nothing is fetched, counted or aged.
+    size_t Holding(const std::vector<std::string>& urls) const;
+    // Drops every decoded tile, as the source's files have changed; fetches
+    // in progress go on and are kept.
+    void Forget();
+
 private:
     struct Entry {
         bool ready = false;

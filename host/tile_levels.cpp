@@ -147,12 +147,15 @@ int32_t DeepestZoomHeld(const std::string& source, const std::string& layer) {
     return ZoomOfLevel(DeepestEntry(fs::path(source) / layer, std::regex("([0-9]{1,2})"), false));
 }
 
-int32_t DeepestZoomOfEveryLayer(const std::string& source) {
-    int32_t deepest = kMaxZoom;
+LayersHeld LayersInSource(const std::string& source) {
+    LayersHeld held;
+    held.maxZoom = kMaxZoom;
     for (const char* layer : kServiceLayers) {
-        const int32_t held = DeepestZoomHeld(source, layer);
-        if (held == kLevelsUnknown) return kLevelsUnknown;
-        deepest = std::min(deepest, held);
+        const int32_t deepest = DeepestZoomHeld(source, layer);
+        if (deepest == 0) continue;  // a layer the source does not have
+        held.layers.emplace_back(layer);
+        if (deepest != kLevelsUnknown) held.maxZoom = std::min(held.maxZoom, deepest);
     }
-    return deepest;
+    if (held.layers.empty()) held.maxZoom = 0;
+    return held;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What a tile source holds, as far as it can tell without fetching a tile:
 // the deepest of its levels, as the plug-in's zoom (the level + 1). Every
@@ -21,7 +22,12 @@ constexpr int32_t kLevelsUnknown = -1;
 //     deepest zoom_level of its tiles.
 int32_t DeepestZoomHeld(const std::string& source, const std::string& layer);
 
-// The deepest plug-in zoom at which the source holds every layer of the
-// service (map, aerial and hybrid); 0 when it lacks one, kLevelsUnknown
-// when it cannot say.
-int32_t DeepestZoomOfEveryLayer(const std::string& source);
+// What the source holds of the service's layers (map, aerial and hybrid):
+// those it has a level of, in that order, and the deepest plug-in zoom
+// that every one of them holds; a source that cannot say holds every layer
+// to zoom 21. No layers and zoom 0 when it holds none.
+struct LayersHeld {
+    std::vector<std::string> layers;
+    int32_t maxZoom = 0;
+};
+LayersHeld LayersInSource(const std::string& source);

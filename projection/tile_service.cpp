@@ -151,3 +151,7 @@ bool WorldTileAddress(const WorldTileKey& tile, const std::string& listed, TileA
     address.x = tile.column;
     return true;
 }
+
+const char* ServiceImageType(const std::string& layer) {
+    return layer == "aerial" ? "jpeg" : "png";
+}

@@ -17,6 +17,10 @@
 // The service's layers, as the plug-in binds them and the hosts list them.
 constexpr const char* kServiceLayers[] = {"map", "aerial", "hybrid"};
 
+// The image type of a layer's tiles at the service, as their addresses
+// name it: JPEG for the aerial photographs, PNG for the drawn layers.
+const char* ServiceImageType(const std::string& layer);
+
 // One tile as the service addresses it.
 struct TileAddress {
     std::string layer;

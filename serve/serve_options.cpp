@@ -2,6 +2,7 @@
 
 #include "command_line/option_readers.h"
 #include "projection/zoom.h"
+#include "serve/http/query_string.h"
 #include "serve/operations/public_url.h"
 
 namespace {
@@ -18,8 +19,9 @@ const char kExitStatus[] =
 
 void DeclareTiles(CommandLine& line, ServeOptions& o) {
     line.Option("--tiles", "SOURCE",
-                "a directory in the service's layout DIR/LAYER/Z/X/Y.EXT; http://HOST:PORT, which serves every tile "
-                "address as it is; or a URL template over http or https with {z}, {x}, {y}",
+                "a directory in the service's layout DIR/LAYER/Z/X/Y.EXT (the layers it holds are served); a path "
+                "template DIR/.../{z}/{x}/{y}.png; an MBTiles file; http://HOST:PORT, which serves every tile address "
+                "as it is; or a URL template over http or https with {z}, {x}, {y}",
                 ReadText(o.tiles))
         .Required();
     line.Option("--max-zoom", "Z",
@@ -59,12 +61,15 @@ void DeclareAnswers(CommandLine& line, ServeOptions& o) {
                 "Cache-Control max-age of maps and capabilities, 0 to 31536000 seconds (default 3600); errors are "
                 "no-store",
                 ReadWholeNumber(0, 31536000, o.maxAgeSeconds, "seconds"));
-    line.Option("--cors", "ORIGIN|*",
-                "send Access-Control-Allow-Origin for ORIGIN (scheme://host[:port]) or any origin, and answer OPTIONS "
-                "preflights (default: off)",
+    line.Option("--cors", "ORIGINS|*",
+                "let pages of these origins (scheme://host[:port], separated by commas; given again, more of them) or "
+                "of any origin read the answers: Access-Control-Allow-Origin for a request from one of them, and "
+                "answers to OPTIONS preflights (default: off)",
                 [&o](const std::vector<std::string>& words) {
-                    if (words[0] != "*" && !IsOrigin(words[0])) return "* or an origin scheme://host[:port]";
-                    o.corsOrigin = words[0];
+                    for (const std::string& origin : SplitAt(words[0], ',')) {
+                        if (origin != "*" && !IsOrigin(origin)) return "* or origins scheme://host[:port] with commas";
+                        o.corsOrigins.push_back(origin);
+                    }
                     return "";
                 });
 }

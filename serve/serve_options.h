@@ -8,7 +8,7 @@
 
 // What zarvo-serve was asked to do.
 struct ServeOptions {
-    std::string tiles;           // a directory in the service layout, or http://HOST:PORT
+    std::string tiles;           // any source zarvo-render takes: a directory, a path or URL template, MBTiles, a server
     std::string bind = "127.0.0.1";
     int port = 8080;             // 0: any free port, printed when bound
     std::string plugin;          // empty: next to the executable, else through its RUNPATH
@@ -24,7 +24,7 @@ struct ServeOptions {
     bool trustProxy = false;     // take the address from Forwarded / X-Forwarded-* headers
     bool pluginGrid = false;     // the plug-in's own positions, not half a tile pixel north-west
     int maxAgeSeconds = 3600;    // Cache-Control max-age of maps and capabilities
-    std::string corsOrigin;      // empty: no CORS headers; "*" or one origin
+    std::vector<std::string> corsOrigins;  // empty: no CORS headers; "*", or origins
     std::string accessLog = "-"; // "-": standard output; "off": none; else a file appended to
 };
 

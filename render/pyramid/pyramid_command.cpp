@@ -47,12 +47,14 @@ int Fail(const std::string& message) {
 int FailUsage(const std::string& message) { return RefuseArguments("zarvo-render", message); }
 
 // The deepest plug-in zoom drawn, by zarvo-serve's rule: --max-zoom, else
-// the deepest level the source holds of every layer; any zoom from a
+// the deepest level every layer the source holds has; any zoom from a
 // source that cannot say.
+// 0 when the source does not hold the layer drawn.
 int32_t DeepestZoom(const RenderOptions& options) {
     if (options.maxZoom != 0) return options.maxZoom;
-    const int32_t held = DeepestZoomOfEveryLayer(options.tiles);
-    return held == kLevelsUnknown ? kMaxZoom : held;
+    const LayersHeld held = LayersInSource(options.tiles);
+    const bool holdsLayer = std::find(held.layers.begin(), held.layers.end(), options.layer) != held.layers.end();
+    return holdsLayer ? held.maxZoom : 0;
 }
 
 std::string Counts(const PyramidTotals& totals) {
@@ -138,7 +140,7 @@ int RunPyramid(const RenderOptions& options) {
     TileBatchFetcher fetcher = MakeTileFetcher(options.tiles, error);
     if (!fetcher) return FailUsage("--tiles: " + error);
     const int32_t maxZoom = DeepestZoom(options);
-    if (maxZoom == 0) return Fail(options.tiles + " holds no zoom level of the map, aerial and hybrid layers");
+    if (maxZoom == 0) return Fail(options.tiles + " holds no level of the " + options.layer + " layer");
     std::optional<tile_packages::GeoArea> area;
     if (options.pyramid.areaGiven) {
         area = tile_packages::GeoArea{options.west, options.south, options.east, options.north};
@@ -147,7 +149,7 @@ int RunPyramid(const RenderOptions& options) {
     if (!PlanPyramid(options.pyramid, options.layer, area, maxZoom, plan, error)) return FailUsage(error);
 
     tile_packages::OpenOptions open;
-    open.overwrite = options.output.overwrite;
+    open.overwrite = options.outputRules.overwrite;
     const std::unique_ptr<tile_packages::TilePackageWriter> package = tile_packages::TilePackageWriter::Open(
         options.output.path, DescribePyramid(plan, SourceTexts(options.tiles, options.layer)), open, error);
     if (!package) return Fail(error);
@@ -189,7 +191,7 @@ int RunPyramid(const RenderOptions& options) {
 
 int RunMerge(const RenderOptions& options) {
     tile_packages::OpenOptions open;
-    open.overwrite = options.output.overwrite;
+    open.overwrite = options.outputRules.overwrite;
     tile_packages::MergeReport report;
     std::string error;
     if (!tile_packages::MergeParts(options.pyramid.mergeParts, options.output.path, open, report, error)) {

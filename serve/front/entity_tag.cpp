@@ -18,14 +18,14 @@ std::string CapabilitiesDocumentOf(const ServiceRequest& request) {
 
 }  // namespace
 
-std::string EntityTag(const ServiceRequest& request, const ContentStamp& stamp) {
+std::string EntityTag(const ServiceRequest& request, const ContentStamp& stamp, const TileSetStamp& tiles) {
     const std::string zoom = std::to_string(stamp.maxZoom);
     if (const MapRequest* map = request.Map()) {
-        return StrongEtag({"map", MapIdentity(*map), stamp.plugin, stamp.tiles, stamp.placement, zoom, stamp.version});
+        return StrongEtag({"map", MapIdentity(*map), stamp.plugin, tiles.tiles, stamp.placement, zoom, stamp.version});
     }
     if (!request.Capabilities()) return "";
     // Capabilities name the address they were asked at and the operator's
     // texts; maps do neither.
     return StrongEtag({"capabilities", CapabilitiesDocumentOf(request), request.publicBase, stamp.description,
-                       stamp.plugin, stamp.tiles, stamp.placement, zoom, stamp.version});
+                       stamp.plugin, tiles.tiles, stamp.placement, zoom, stamp.version});
 }

@@ -12,5 +12,5 @@
 // to the bit, size, format, background), whichever door asked for it, or
 // the document (a service's capabilities in a version, a layer's TileJSON
 // in a set) and its advertised address, then `stamp`, the placement among
-// it.
-std::string EntityTag(const ServiceRequest& request, const ContentStamp& stamp);
+// it, with the tile source as it is now, `tiles`.
+std::string EntityTag(const ServiceRequest& request, const ContentStamp& stamp, const TileSetStamp& tiles);

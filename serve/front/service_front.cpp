@@ -1,12 +1,14 @@
 #include "serve/front/service_front.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <utility>
 
 #include "serve/front/entity_tag.h"
-#include "serve/operations/readiness.h"
+#include "serve/operations/process_metrics.h"
 #include "serve/page/web_files.h"
 
 namespace {
@@ -15,6 +17,17 @@ namespace {
 // when its tiles are not there by then; longer than a batch of tile
 // fetches may take.
 constexpr std::chrono::seconds kMapDeadline(15);
+// What a map is guessed to take on an idle worker, before the workers
+// correct the guess by what maps took: a little for any map, more for each
+// pixel drawn and encoded and for each tile used, and a wait for each tile
+// not yet decoded in the cache.
+constexpr double kSecondsPerMap = 0.0003;
+constexpr double kSecondsPerPixel = 20e-9;
+constexpr double kSecondsPerTileUsed = 20e-6;
+constexpr double kSecondsPerTileFetched = 0.002;
+// The map page's files change only with the program: caches keep them for
+// a while and then ask again with their validators.
+constexpr const char* kPageCacheControl = "public, max-age=300";
 // What a line on standard error quotes of a target and of a failure.
 constexpr size_t kQuotedTarget = 512;
 constexpr size_t kQuotedFailure = 1024;
@@ -67,16 +80,57 @@ HttpAnswer HttpAnswerOf(DoorAnswer door) {
 // One request's work, shared by its answer and its refusal.
 struct ServiceFront::Work {
     ServiceRequest request;
+    std::shared_ptr<const TileSetStamp> tiles;  // the tile source as the request found it
     std::string tag;               // "" when the answer gets none
-    bool notModified = false;      // If-None-Match names the tag: 304 without drawing
+    bool notModified = false;      // the client's copy is current: 304 without drawing
     std::string requestedHeaders;  // a preflight's Access-Control-Request-Headers
+    bool serverWide = false;       // OPTIONS *: about the server, no resource
+    std::optional<std::string> origin, ifNoneMatch, ifModifiedSince;
     AccessRecord record;           // who asked for what
     Clock::time_point arrived;
+    Clock::time_point deadline;    // of a map
 };
+
+namespace {
+
+std::optional<std::string> HeaderOf(const HttpRequest& request, const char* name) {
+    const std::string* value = request.Header(name);
+    return value != nullptr ? std::optional<std::string>(*value) : std::nullopt;
+}
+
+// Whether a client's copy, with the tag and the time given, is current.
+// If-None-Match, when sent, decides alone.
+bool ClientHasIt(const std::optional<std::string>& ifNoneMatch, const std::optional<std::string>& ifModifiedSince,
+                 const std::string& tag, std::time_t lastModified) {
+    if (ifNoneMatch) return IfNoneMatchHits(*ifNoneMatch, tag);
+    return ifModifiedSince && NotModifiedSince(*ifModifiedSince, lastModified);
+}
+
+}  // namespace
 
 ServiceFront::ServiceFront(ServiceFrontSettings settings, ProtocolHandler doors, AccessLog* log,
                            std::function<MetricsGauges()> gauges)
-    : settings(std::move(settings)), doors(std::move(doors)), log(log), gauges(std::move(gauges)) {}
+    : settings(std::move(settings)),
+      doors(std::move(doors)),
+      log(log),
+      gauges(std::move(gauges)),
+      offer{this->settings.layers, this->settings.stamp.maxZoom},
+      startTiles(std::make_shared<const TileSetStamp>(this->settings.stamp.tiles)) {}
+
+std::time_t ServiceFront::LastModified(const TileSetStamp& tiles) const {
+    return tiles.lastModified > 0 ? std::max(tiles.lastModified, settings.stamp.filesModified) : 0;
+}
+
+WorkCost ServiceFront::CostOf(const MapRequest& map) const {
+    MapCost cost;
+    cost.pixels = uint64_t{map.width} * map.height;
+    if (settings.mapCost) cost = settings.mapCost(map);
+    WorkCost work;
+    work.computeSeconds = kSecondsPerMap + static_cast<double>(cost.pixels) * kSecondsPerPixel +
+                          static_cast<double>(cost.tiles) * kSecondsPerTileUsed;
+    work.waitSeconds = static_cast<double>(cost.tilesToFetch) * kSecondsPerTileFetched;
+    return work;
+}
 
 HttpHandler ServiceFront::Handler() {
     return [this](const HttpRequest& request) { return Route(request); };
@@ -84,24 +138,34 @@ HttpHandler ServiceFront::Handler() {
 
 HttpWork ServiceFront::Route(const HttpRequest& request) {
     auto work = std::make_shared<Work>();
-    work->request = ReadRequest(request, settings.address, settings.stamp.maxZoom);
+    work->request = ReadRequest(request, settings.address, offer);
+    work->tiles = settings.tilesNow ? settings.tilesNow() : startTiles;
     work->record.client = request.peer;
     work->record.method = request.method;
     work->record.target = request.target;
-    work->arrived = request.arrived;
+    work->arrived = request.arrived.time_since_epoch().count() != 0 ? request.arrived : Clock::now();
+    work->deadline = work->arrived + kMapDeadline;
+    work->origin = HeaderOf(request, "Origin");
     const ServiceRequest& read = work->request;
     if (read.preflight) {
         const std::string* asked = request.Header("Access-Control-Request-Headers");
         if (asked != nullptr) work->requestedHeaders = *asked;
+        work->serverWide = request.target == "*";
     } else {
-        work->tag = EntityTag(read, settings.stamp);
-        const std::string* match = request.Header("If-None-Match");
-        work->notModified = !work->tag.empty() && match != nullptr && IfNoneMatchHits(*match, work->tag);
+        work->tag = EntityTag(read, settings.stamp, *work->tiles);
+        work->ifNoneMatch = HeaderOf(request, "If-None-Match");
+        work->ifModifiedSince = HeaderOf(request, "If-Modified-Since");
+        work->notModified = !work->tag.empty() && ClientHasIt(work->ifNoneMatch, work->ifModifiedSince, work->tag,
+                                                              LastModified(*work->tiles));
     }
     HttpWork http;
-    // Drawing a map takes a worker, and so does the readiness probe, which
-    // may wait for the tile server; everything else is answered at once.
-    http.heavy = !read.preflight && (read.door == Door::Readiness || (!work->notModified && read.Map() != nullptr));
+    // Drawing a map takes a worker; everything else is answered at once.
+    const MapRequest* map = read.preflight || work->notModified ? nullptr : read.Map();
+    http.heavy = map != nullptr;
+    if (map != nullptr) {
+        http.cost = CostOf(*map);
+        http.deadline = work->deadline;
+    }
     http.answer = [this, work] { return Answer(*work); };
     http.refused = [this, work](int status) { CountRefusal(work->request.operation, work->record, status); };
     return http;
@@ -112,13 +176,14 @@ HttpAnswer ServiceFront::Probe(Door door) const {
     if (door == Door::Health) {
         answer = HttpAnswer::Text(200, "alive\n");
     } else if (door == Door::Readiness) {
-        // The plug-in is loaded before the server listens; the tiles may come and go.
-        std::string why;
-        answer = TileSourceReachable(settings.tiles, why) ? HttpAnswer::Text(200, "ready\n")
-                                                          : HttpAnswer::Text(503, "not ready: " + why + "\n");
+        // The plug-in is loaded before the server listens; the tiles may
+        // come and go, and are looked at on a thread of their own.
+        const std::shared_ptr<const Readiness> tiles = settings.readiness ? settings.readiness() : nullptr;
+        answer = !tiles || tiles->ready ? HttpAnswer::Text(200, "ready\n")
+                                        : HttpAnswer::Text(503, "not ready: " + tiles->why + "\n");
     } else {
         answer.headers.emplace_back("Content-Type", "text/plain; version=0.0.4; charset=utf-8");
-        answer.body = metrics.Render(gauges());
+        answer.body = metrics.Render(gauges()) + ProcessMetrics(settings.stamp.version);
     }
     Add(answer, UncacheableHeaders());
     return answer;
@@ -129,7 +194,7 @@ void ServiceFront::Refused(const HttpRequest* request, int status) {
     Operation operation = Operation::Other;
     if (request != nullptr) {
         // Read here, as the handler never saw it.
-        operation = ReadRequest(*request, settings.address, settings.stamp.maxZoom).operation;
+        operation = ReadRequest(*request, settings.address, offer).operation;
         record.client = request->peer;
         record.method = request->method;
         record.target = request->target;
@@ -156,7 +221,26 @@ void ServiceFront::Count(Operation operation, const AccessRecord& record, double
     if (log != nullptr) log->Write(record);
 }
 
-HttpAnswer ServiceFront::Dispatch(const Work& work, Clock::time_point deadline, std::optional<MapStatistics>& drawn) {
+HttpAnswer ServiceFront::Page(const Work& work) const {
+    if (settings.webRoot.empty()) {
+        return HttpAnswer::Text(404, "The map page was not built with this server (see --web).\n");
+    }
+    HttpAnswer answer = WebFileAnswer(settings.webRoot, work.request.path);
+    struct stat file {};
+    if (answer.file.empty() || stat(answer.file.c_str(), &file) != 0) return answer;
+    const std::string tag = StrongEtag({"page", answer.file, std::to_string(file.st_size),
+                                        std::to_string(file.st_mtim.tv_sec), std::to_string(file.st_mtim.tv_nsec)});
+    answer.headers.emplace_back("Cache-Control", kPageCacheControl);
+    answer.headers.emplace_back("ETag", tag);
+    answer.headers.emplace_back("Last-Modified", HttpDate(file.st_mtime));
+    if (ClientHasIt(work.ifNoneMatch, work.ifModifiedSince, tag, file.st_mtime)) {
+        answer.status = 304;
+        answer.file.clear();
+    }
+    return answer;
+}
+
+HttpAnswer ServiceFront::Dispatch(const Work& work, std::optional<MapStatistics>& drawn) {
     const ServiceRequest& request = work.request;
     if (request.door == Door::Counters) {
         HttpAnswer answer;
@@ -164,13 +248,8 @@ HttpAnswer ServiceFront::Dispatch(const Work& work, Clock::time_point deadline, 
         answer.body = CountersJson(gauges());
         return answer;
     }
-    if (request.door == Door::Page) {
-        if (settings.webRoot.empty()) {
-            return HttpAnswer::Text(404, "The map page was not built with this server (see --web).\n");
-        }
-        return WebFileAnswer(settings.webRoot, request.path);
-    }
-    DoorAnswer door = doors(request, deadline);
+    if (request.door == Door::Page) return Page(work);
+    DoorAnswer door = doors(request, work.deadline);
     // The service's own failures (tiles, memory, the plug-in), for the
     // operator: the request and what failed, which names the tile or the
     // reason.
@@ -187,27 +266,32 @@ HttpAnswer ServiceFront::Answer(const Work& work) {
     // Counted from the request's arrival: the time it waited for a worker
     // is part of what its client waits.
     const auto now = Clock::now();
-    const auto started = work.arrived.time_since_epoch().count() != 0 ? std::min(work.arrived, now) : now;
+    const auto started = std::min(work.arrived, now);
     const auto arrived = std::chrono::system_clock::now() -
                          std::chrono::duration_cast<std::chrono::system_clock::duration>(now - started);
     const ServiceRequest& request = work.request;
 
     HttpAnswer answer;
     std::optional<MapStatistics> drawn;
-    if (request.preflight) {
+    const std::string* origin = work.origin ? &*work.origin : nullptr;
+    if (request.preflight && settings.cache.corsOrigins.empty()) {
+        // Without CORS the service offers no OPTIONS.
+        answer = HttpAnswer::Text(405, "Only GET and HEAD are served.\n");
+        answer.headers.emplace_back("Allow", "GET, HEAD");
+    } else if (request.preflight) {
         answer.status = 204;
         answer.headers.emplace_back("Allow", "GET, HEAD, OPTIONS");
-        Add(answer, PreflightHeaders(settings.cache, work.requestedHeaders));
+        if (!work.serverWide) Add(answer, PreflightHeaders(settings.cache, origin, work.requestedHeaders));
     } else if (request.operation == Operation::Probe) {
         answer = Probe(request.door);
     } else {
         if (work.notModified) {
             answer.status = 304;
         } else {
-            answer = Dispatch(work, started + kMapDeadline, drawn);
+            answer = Dispatch(work, drawn);
         }
         if (!work.tag.empty() && (answer.status == 200 || answer.status == 304)) {
-            Add(answer, CacheableHeaders(settings.cache, work.tag, settings.stamp.lastModified));
+            Add(answer, CacheableHeaders(settings.cache, work.tag, LastModified(*work.tiles)));
             if (request.Capabilities() && settings.address.publicUrl.empty()) {
                 answer.headers.emplace_back("Vary", settings.address.trustProxy
                                                         ? "Host, Forwarded, X-Forwarded-Proto, X-Forwarded-Host, "
@@ -218,7 +302,7 @@ HttpAnswer ServiceFront::Answer(const Work& work) {
         } else if (answer.status >= 400) {
             Add(answer, UncacheableHeaders());
         }
-        Add(answer, CorsHeaders(settings.cache));
+        Add(answer, CorsHeaders(settings.cache, origin));
     }
 
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();

@@ -6,7 +6,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "drawing/map_cost.h"
 #include "serve/answers/door_answer.h"
 #include "serve/front/service_request.h"
 #include "serve/http/http_exchange.h"
@@ -14,21 +16,30 @@
 #include "serve/operations/content_stamp.h"
 #include "serve/operations/http_caching.h"
 #include "serve/operations/public_url.h"
+#include "serve/operations/readiness.h"
 #include "serve/operations/service_metrics.h"
 
 // The front door of zarvo-serve, free of any transport: each request is
 // read once into a ServiceRequest, which decides its work (drawing a map
-// takes a worker; a known entity tag gets 304 at once, without drawing)
-// and its answer: the WMS, the WMTS and the XYZ door behind `doors`, probes (/healthz,
-// /readyz, /metrics), the counters at /stats, the map page's files;
-// validators and caching headers on maps and capabilities, CORS, the
-// access log and the request metrics around them.
+// takes a worker, with its deadline and what it is expected to cost; a
+// known entity tag gets 304 at once, without drawing) and its answer: the
+// WMS, the WMTS, the XYZ door and the OGC API behind `doors`, probes
+// (/healthz, /readyz, /metrics), the counters at /stats, the map page's
+// files; validators and caching headers on maps, documents and the page,
+// CORS, the access log and the request metrics around them.
 struct ServiceFrontSettings {
     AddressPolicy address;
     CachePolicy cache;
     ContentStamp stamp;
-    std::string tiles;    // the tile source, for /readyz
+    // The tile source's part of the stamp as it is now; null: the stamp's.
+    std::function<std::shared_ptr<const TileSetStamp>()> tilesNow;
+    // What drawing a map would take; null: its pixels alone tell.
+    std::function<MapCost(const MapRequest&)> mapCost;
+    // The last look at the tile source, for /readyz; null: always ready.
+    // It must not block: the event loop asks.
+    std::function<std::shared_ptr<const Readiness>()> readiness;
     std::string webRoot;  // the map page's files; empty: none
+    std::vector<std::string> layers = ServedLayers();  // those the tiles hold
 };
 
 // Answers a read WMS, WMTS or XYZ request; a map not drawn by `deadline`
@@ -59,8 +70,12 @@ private:
     using Clock = std::chrono::steady_clock;
 
     HttpAnswer Answer(const Work& work);
-    HttpAnswer Dispatch(const Work& work, Clock::time_point deadline, std::optional<MapStatistics>& drawn);
+    HttpAnswer Dispatch(const Work& work, std::optional<MapStatistics>& drawn);
     HttpAnswer Probe(Door door) const;
+    HttpAnswer Page(const Work& work) const;
+    WorkCost CostOf(const MapRequest& map) const;
+    // When an answer drawn from `tiles` last changed: 0 when unknown.
+    std::time_t LastModified(const TileSetStamp& tiles) const;
     void CountRefusal(Operation operation, AccessRecord record, int status);
     void Count(Operation operation, const AccessRecord& record, double seconds);
 
@@ -68,6 +83,8 @@ private:
     const ProtocolHandler doors;
     AccessLog* const log;
     const std::function<MetricsGauges()> gauges;
+    const ServiceOffer offer;
+    const std::shared_ptr<const TileSetStamp> startTiles;  // when the tile source is not watched
     ServiceMetrics metrics;
     // Refusals for load not yet reported, and when the last report went out
     // (the transport refuses on its one event-loop thread).

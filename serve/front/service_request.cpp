@@ -38,9 +38,10 @@ Operation OperationOf(const ParsedOgcApi& ogcapi) {
     return *ogcapi.named == OgcResource::Tile ? Operation::GetTile : Operation::GetCapabilities;
 }
 
-ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, int32_t highestLevel) {
+ParsedWmts ReadWmtsQuery(const QueryParameters& parameters, const ServiceOffer& offer) {
     ParsedWmts parsed;
-    parsed.valid = ParseWmtsQuery(parameters, highestLevel, parsed.request, parsed.error);
+    parsed.valid =
+        ParseWmtsQuery(parameters, HighestTileMatrix(offer.maxZoom), parsed.request, parsed.error, offer.layers);
     return parsed;
 }
 
@@ -52,9 +53,11 @@ std::string DecodedPath(std::string_view rest) {
     return decoded;
 }
 
-ParsedWmts ReadWmtsPath(std::string_view rest, int32_t highestLevel) {
+// `rest` is what follows the RESTful prefix, still percent-encoded.
+ParsedWmts ReadWmtsPath(std::string_view rest, const ServiceOffer& offer) {
     ParsedWmts parsed;
-    parsed.valid = ParseWmtsPath(DecodedPath(rest), highestLevel, parsed.request, parsed.error);
+    parsed.valid = ParseWmtsPath(std::string(rest), HighestTileMatrix(offer.maxZoom), parsed.request, parsed.error,
+                                 offer.layers);
     return parsed;
 }
 
@@ -86,7 +89,7 @@ bool ServiceRequest::VariesByAccept() const {
     return door == Door::Xyz && xyz.valid && xyz.request.negotiated;
 }
 
-ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, int32_t maxZoom) {
+ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, const ServiceOffer& offer) {
     ServiceRequest read;
     const std::string_view path = request.Path();
     read.door = DoorOf(path);
@@ -96,28 +99,28 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
         case Door::Readiness:
         case Door::Metrics: read.operation = Operation::Probe; break;
         case Door::Wms:
-            read.wms = ParseWms(ParseQueryString(request.Query()));
+            read.wms = ParseWms(ParseQueryString(request.Query()), offer.layers);
             read.operation = OperationOf(read.wms);
             break;
         case Door::WmtsQuery:
-            read.wmts = ReadWmtsQuery(ParseQueryString(request.Query()), HighestTileMatrix(maxZoom));
+            read.wmts = ReadWmtsQuery(ParseQueryString(request.Query()), offer);
             read.operation = OperationOf(read.wmts);
             break;
         case Door::WmtsPath:
-            read.wmts = ReadWmtsPath(path.substr(PathOf(Door::WmtsPath).size()), HighestTileMatrix(maxZoom));
+            read.wmts = ReadWmtsPath(path.substr(PathOf(Door::WmtsPath).size()), offer);
             read.operation = OperationOf(read.wmts);
             break;
         case Door::Xyz: {
             const std::string* accept = request.Header("Accept");
             read.xyz = ParseXyzPath(DecodedPath(path.substr(PathOf(Door::Xyz).size())), accept ? *accept : "",
-                                    HighestTileMatrix(maxZoom));
+                                    HighestTileMatrix(offer.maxZoom));
             read.operation = OperationOf(read.xyz);
             break;
         }
         case Door::OgcApi:
             read.ogcapi = ParseOgcApi(DecodedPath(path.substr(PathOf(Door::OgcApi).size())),
                                       ParseQueryString(request.Query()), request.Header("Accept"),
-                                      HighestTileMatrix(maxZoom));
+                                      HighestTileMatrix(offer.maxZoom));
             read.operation = OperationOf(read.ogcapi);
             break;
         case Door::Counters: read.operation = Operation::Page; break;
@@ -126,6 +129,11 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
             read.path = std::string(path);
             break;
     }
-    if (read.Capabilities()) read.publicBase = PublicBase(address, ForwardingHeadersOf(request));
+    if (read.Capabilities()) {
+        // Without a usable Host, the address the connection reached.
+        AddressPolicy reached = address;
+        if (!request.local.empty()) reached.fallbackHost = request.local;
+        read.publicBase = PublicBase(reached, ForwardingHeadersOf(request));
+    }
     return read;
 }

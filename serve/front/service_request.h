@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "drawing/map_request.h"
 #include "serve/front/routes.h"
@@ -40,6 +41,12 @@ struct ServiceRequest {
     bool VariesByAccept() const;
 };
 
-// Reads `request`. `address` says where the service is; `maxZoom`, the
-// deepest zoom drawn, which tiles exist.
-ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, int32_t maxZoom);
+// What the service offers: the layers its tiles hold, and the deepest zoom
+// drawn, which says which WMTS tiles exist.
+struct ServiceOffer {
+    std::vector<std::string> layers = ServedLayers();
+    int32_t maxZoom = 21;
+};
+
+// Reads `request`. `address` says where the service is.
+ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& address, const ServiceOffer& offer);

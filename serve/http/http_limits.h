@@ -16,7 +16,11 @@ struct HttpLimits {
     size_t requestsPerConnection = 1000;   // then the connection closes after its answer
     size_t connections = 1024;             // open at once; more get 503 and are closed
     size_t workers = 2;                    // threads that answer heavy requests
-    size_t queued = 64;                    // heavy requests waiting for a worker; more: 503 at once
+    // Heavy requests are admitted while the work queued ahead of them and
+    // their own, at the rate the workers go, is expected to end within this
+    // (and before their deadline); the rest get 503 at once.
+    std::chrono::milliseconds admissionWait{5000};
+    size_t queued = 1024;                  // heavy requests waiting for a worker, whatever their cost; more: 503
     size_t answerBytes = 256u << 20;       // answers still being written; past it heavy requests get 503
     int retryAfterSeconds = 1;             // told to clients that get 503
 };

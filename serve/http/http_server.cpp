@@ -97,17 +97,21 @@ HttpServer::Load HttpServer::CurrentLoad() const {
     Load load;
     load.inFlight = state->inFlight.load();
     load.shed = state->shed.load();
-    if (WorkPool* pool = state->poolSeen.load()) load.queued = pool->Waiting();
+    if (WorkerQueue* workers = state->workersSeen.load()) load.queued = workers->Waiting();
     return load;
 }
 
 void HttpServer::Run() {
-    state->pool = std::make_unique<WorkPool>(state->limits.workers, state->limits.queued);
-    state->poolSeen = state->pool.get();
+    WorkerQueue::Settings workers;
+    workers.workers = state->limits.workers;
+    workers.capacity = state->limits.queued;
+    workers.admissionWait = state->limits.admissionWait;
+    state->workers = std::make_unique<WorkerQueue>(workers);
+    state->workersSeen = state->workers.get();
     Accept(state);
     state->io.run();
-    state->poolSeen = nullptr;
-    state->pool.reset();
+    state->workersSeen = nullptr;
+    state->workers.reset();
 }
 
 void HttpServer::Stop() {

@@ -6,6 +6,9 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
+#include <strings.h>
+
+#include <algorithm>
 #include <cstring>
 
 namespace asio = boost::asio;
@@ -16,8 +19,13 @@ namespace {
 
 // Bytes read at once while waiting for a request.
 constexpr size_t kReadChunk = 4096;
-// How long a closing connection's late bytes are read and dropped.
+// How long, and how much of, a closing connection's late bytes are read
+// and dropped: enough for what a client sent before it saw the answer,
+// never a flood.
 constexpr std::chrono::seconds kLingerTime(2);
+constexpr size_t kLingerBytes = 256 * 1024;
+// Told to a client refused for load, at most, however long the work ahead.
+constexpr long kMostRetryAfterSeconds = 60;
 
 bool ForbidsBody(std::string_view method) {
     return method == "GET" || method == "HEAD" || method == "OPTIONS";
@@ -32,10 +40,49 @@ bool FirstLineEnded(const beast::flat_buffer& buffer) {
     return std::memchr(begin, '\n', data.size()) != nullptr;
 }
 
+bool StartsWithIgnoringCase(std::string_view text, std::string_view start) {
+    return text.size() >= start.size() && strncasecmp(text.data(), start.data(), start.size()) == 0;
+}
+
+// Turns an absolute-form target (http://host:port/path?query, as proxies
+// send) into its path and query, and gives its authority as the request's
+// Host, which it replaces. False when the target is neither that nor a
+// path, or names no host.
+bool ReadTargetForm(HttpRequest& request) {
+    const std::string& target = request.target;
+    if (!target.empty() && target[0] == '/') return true;
+    if (target == "*") return request.method == "OPTIONS";
+    size_t scheme = 0;
+    if (StartsWithIgnoringCase(target, "http://")) scheme = 7;
+    if (StartsWithIgnoringCase(target, "https://")) scheme = 8;
+    if (scheme == 0) return false;
+    const size_t end = std::min(target.find_first_of("/?", scheme), target.size());
+    const std::string authority = target.substr(scheme, end - scheme);
+    if (authority.empty() || authority.find('@') != std::string::npos) return false;
+    std::string rest = target.substr(end);
+    if (rest.empty() || rest[0] != '/') rest.insert(0, "/");
+    request.target = std::move(rest);
+    auto& headers = request.headers;
+    headers.erase(std::remove_if(headers.begin(), headers.end(),
+                                 [](const auto& field) { return strcasecmp(field.first.c_str(), "Host") == 0; }),
+                  headers.end());
+    headers.emplace_back("Host", authority);
+    return true;
+}
+
+size_t HostFields(const HttpRequest& request) {
+    return static_cast<size_t>(std::count_if(request.headers.begin(), request.headers.end(), [](const auto& field) {
+        return strcasecmp(field.first.c_str(), "Host") == 0;
+    }));
+}
+
 }  // namespace
 
 HttpSession::HttpSession(std::shared_ptr<HttpServerState> state, asio::ip::tcp::socket socket)
-    : state(std::move(state)), stream(std::move(socket)), buffer(this->state->limits.headBytes + kReadChunk) {
+    : state(std::move(state)),
+      stream(std::move(socket)),
+      buffer(this->state->limits.headBytes + kReadChunk),
+      waitTimer(this->state->io) {
     this->state->sessions.insert(this);
 }
 
@@ -54,6 +101,7 @@ void HttpSession::Start() {
 
 void HttpSession::Stop() {
     if (reading) stream.cancel();
+    if (waiting) GiveUpWaiting("The server is stopping: try again shortly.\n");
 }
 
 void HttpSession::WaitForRequest() {
@@ -103,6 +151,11 @@ void HttpSession::OnHead(beast::error_code error) {
     beast::error_code unknown;
     const auto peer = stream.socket().remote_endpoint(unknown);
     if (!unknown) request.peer = peer.address().to_string();
+    const auto local = stream.socket().local_endpoint(unknown);
+    if (!unknown) {
+        const std::string address = local.address().to_string();
+        request.local = (local.address().is_v6() ? "[" + address + "]" : address) + ":" + std::to_string(local.port());
+    }
     head = request.method == "HEAD";
     keepAlive = message.keep_alive();
     size_t count = 0;
@@ -114,6 +167,14 @@ void HttpSession::OnHead(beast::error_code error) {
     const bool hasBody = parser->chunked() || (parser->content_length() && *parser->content_length() > 0);
     if (hasBody) keepAlive = false;
     if (request.target.size() > state->limits.targetBytes) return Refuse(414, "The request's address is too long.\n", true);
+    // A body framed by anything but chunked has no end that every reader
+    // of the stream would agree on: what follows could be read as a
+    // request of its own.
+    if (request.Header("Transfer-Encoding") != nullptr && !parser->chunked()) {
+        return Refuse(400, "The request's Transfer-Encoding does not end in chunked.\n", true, &request);
+    }
+    if (HostFields(request) > 1) return Refuse(400, "The request has more than one Host header.\n", true, &request);
+    if (!ReadTargetForm(request)) return Refuse(400, "The request's target is not a path.\n", true, &request);
     if (version == 11 && request.Header("Host") == nullptr) return Refuse(400, "The request has no Host header.\n", true);
     if (!ForbidsBody(request.method)) {
         HttpAnswer answer = HttpAnswer::Text(405, "Only GET and HEAD are served (and OPTIONS).\n");
@@ -144,8 +205,16 @@ void HttpSession::Dispatch(const HttpRequest& request) {
         dispatched = true;
         return Answer(run());
     }
+    // Heavy work turned away is told so itself when it can take it, else
+    // the server's refusal hook is.
+    std::function<void(int)> refused = std::move(work.refused);
+    if (!refused) {
+        refused = [state = state, request](int status) {
+            if (state->onRefusal) state->onRefusal(&request, status);
+        };
+    }
     // Slow readers may not pile up answers without end.
-    if (state->answerBytes > state->limits.answerBytes) return Shed(work, request);
+    if (state->answerBytes > state->limits.answerBytes) return Shed(refused, {});
     // The job holds the loop open until its answer is posted back, and lets
     // go of the session there, so that the session ends on the loop.
     auto guard = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(state->io.get_executor());
@@ -155,26 +224,46 @@ void HttpSession::Dispatch(const HttpRequest& request) {
         asio::post(io, [self = std::move(self), answer = std::move(answer)]() mutable { self->Answer(std::move(answer)); });
         guard->reset();
     };
+    WorkerQueue::Admission admission = state->workers->Admit(work.cost, work.deadline, std::move(job));
+    if (!admission.ticket) return Shed(refused, admission.backlog);
     ++state->inFlight;
     dispatched = true;
-    if (!state->pool->TrySubmit(std::move(job))) {
-        --state->inFlight;
-        dispatched = false;
-        Shed(work, request);
-    }
+    waiting = std::move(admission.ticket);
+    waitingRefused = std::move(refused);
+    if (admission.latestStart == std::chrono::steady_clock::time_point::max()) return;
+    // Past its latest start the request could only be answered late: it is
+    // told so then, not after its wait.
+    waitTimer.expires_at(admission.latestStart);
+    waitTimer.async_wait([self = shared_from_this(), ticket = std::weak_ptr<WorkerQueue::Ticket>(waiting)](
+                             beast::error_code error) {
+        if (error || ticket.lock() != self->waiting) return;
+        self->GiveUpWaiting("The server is busy: the request could not start in time. Try again shortly.\n");
+    });
 }
 
-// Heavy work turned away for load is told so itself when it can take it,
-// else the server's refusal hook is.
-void HttpSession::Shed(const HttpWork& work, const HttpRequest& request) {
+void HttpSession::GiveUpWaiting(const char* why) {
+    const auto self = shared_from_this();  // the job, which holds it, goes now
+    if (!waiting || !state->workers->Withdraw(*waiting)) return;
+    waiting.reset();
+    waitTimer.cancel();
+    --state->inFlight;
+    dispatched = false;
     ++state->shed;
-    if (work.refused) {
-        work.refused(503);
-    } else if (state->onRefusal) {
-        state->onRefusal(&request, 503);
-    }
-    HttpAnswer answer = HttpAnswer::Text(503, "The server is busy: try again shortly.\n");
+    std::function<void(int)> refused = std::move(waitingRefused);
+    refused(503);
+    HttpAnswer answer = HttpAnswer::Text(503, why);
     answer.headers.emplace_back("Retry-After", std::to_string(state->limits.retryAfterSeconds));
+    Answer(std::move(answer));
+}
+
+void HttpSession::Shed(const std::function<void(int)>& refused, std::chrono::steady_clock::duration backlog) {
+    ++state->shed;
+    refused(503);
+    // Come back once the work already admitted is expected to be done.
+    const long seconds = static_cast<long>(std::chrono::ceil<std::chrono::seconds>(backlog).count());
+    const long retry = std::clamp<long>(seconds, state->limits.retryAfterSeconds, kMostRetryAfterSeconds);
+    HttpAnswer answer = HttpAnswer::Text(503, "The server is busy: try again shortly.\n");
+    answer.headers.emplace_back("Retry-After", std::to_string(retry));
     Answer(std::move(answer));
 }
 
@@ -185,6 +274,11 @@ void HttpSession::Refuse(int status, const char* text, bool close, const HttpReq
 }
 
 void HttpSession::Answer(HttpAnswer answer) {
+    if (waiting) {
+        waiting.reset();
+        waitingRefused = nullptr;
+        waitTimer.cancel();
+    }
     if (dispatched) {
         --state->inFlight;
         dispatched = false;
@@ -248,14 +342,19 @@ void HttpSession::Linger() {
     beast::error_code ignored;
     stream.socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
     stream.expires_after(kLingerTime);
-    Drain();
+    lingered = 0;
+    Drain(std::chrono::steady_clock::now() + kLingerTime);
 }
 
-void HttpSession::Drain() {
+// The stream's timer alone does not end a drain that always finds bytes
+// waiting: its own clock and count do.
+void HttpSession::Drain(std::chrono::steady_clock::time_point end) {
     buffer.clear();
-    stream.async_read_some(buffer.prepare(kReadChunk), [self = shared_from_this()](beast::error_code error, size_t) {
-        if (error) return self->Close();
-        self->Drain();
+    stream.async_read_some(buffer.prepare(kReadChunk), [self = shared_from_this(), end](beast::error_code error,
+                                                                                        size_t bytes) {
+        self->lingered += bytes;
+        if (error || self->lingered > kLingerBytes || std::chrono::steady_clock::now() >= end) return self->Close();
+        self->Drain(end);
     });
 }
 

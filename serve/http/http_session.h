@@ -6,6 +6,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
@@ -18,7 +19,7 @@
 
 #include "serve/http/http_exchange.h"
 #include "serve/http/http_limits.h"
-#include "host/work_pool.h"
+#include "serve/http/worker_queue.h"
 
 class HttpSession;
 
@@ -30,7 +31,7 @@ struct HttpServerState {
     const HttpHandler handler;
     boost::asio::io_context io{1};
     boost::asio::ip::tcp::acceptor acceptor;
-    std::unique_ptr<WorkPool> pool;  // made by Run, ended after the loop
+    std::unique_ptr<WorkerQueue> workers;  // made by Run, ended after the loop
     std::unordered_set<HttpSession*> sessions;
     size_t refusing = 0;  // connections being told 503
     size_t answerBytes = 0;  // bodies of answers not yet written
@@ -39,7 +40,7 @@ struct HttpServerState {
     std::function<void(const HttpRequest*, int)> onRefusal;
     std::atomic<size_t> inFlight{0};  // requests handed to the handler, not yet answered
     std::atomic<uint64_t> shed{0};    // 503s for load
-    std::atomic<WorkPool*> poolSeen{nullptr};  // `pool`, for CurrentLoad from other threads
+    std::atomic<WorkerQueue*> workersSeen{nullptr};  // `workers`, for CurrentLoad from other threads
 };
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
@@ -58,12 +59,15 @@ private:
     void ReadHead();
     void OnHead(boost::beast::error_code error);
     void Dispatch(const HttpRequest& request);
-    void Shed(const HttpWork& work, const HttpRequest& request);
+    void Shed(const std::function<void(int)>& refused, std::chrono::steady_clock::duration backlog);
+    // The heavy request waiting for a worker is taken back and told 503
+    // (its deadline is too near, or the server stops).
+    void GiveUpWaiting(const char* why);
     void Answer(HttpAnswer answer);
     void Refuse(int status, const char* text, bool close, const HttpRequest* request = nullptr);
     void OnWritten(boost::beast::error_code error);
     void Linger();
-    void Drain();
+    void Drain(std::chrono::steady_clock::time_point end);
     void Close();
 
     std::shared_ptr<HttpServerState> state;
@@ -76,6 +80,12 @@ private:
     bool reading = false;    // waiting for a request or its headers
     size_t answered = 0;
     bool dispatched = false;  // the answer being given is the handler's (counted in inFlight)
+    // A heavy request waiting for a worker, and what to tell when it is
+    // taken back; its timer ends the wait when it can no longer end in time.
+    std::shared_ptr<WorkerQueue::Ticket> waiting;
+    std::function<void(int)> waitingRefused;
+    boost::asio::steady_timer waitTimer;
+    size_t lingered = 0;  // bytes read and dropped while closing
     std::shared_ptr<void> writing;  // the answer being written, kept alive until it is
     size_t writingBytes = 0;        // its body's share of state->answerBytes
 };

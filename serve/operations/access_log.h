@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,22 +28,32 @@ struct AccessRecord {
 std::string AccessLogLine(const AccessRecord& record);
 
 // Where the lines go: standard output or a file opened for appending. Lines
-// from concurrent requests never interleave; each is flushed as written.
+// from concurrent requests never interleave; each is written at once. A
+// line that cannot be written (a full disk, a pipe whose reader lags) is
+// lost, never waited for, and standard error says so, once in a while.
 class AccessLog {
 public:
-    // "-" is standard output, "off" is no log (null with no error);
-    // null with the reason in `error` when the file cannot be opened.
+    // "-" is standard output, "off" is no log (null with no error); null
+    // with the reason in `error` when the file cannot be opened at once
+    // (a pipe that no process reads is not waited for).
     static std::unique_ptr<AccessLog> Open(const std::string& where, std::string& error);
     ~AccessLog();
     AccessLog(const AccessLog&) = delete;
     AccessLog& operator=(const AccessLog&) = delete;
 
     void Write(const AccessRecord& record);
+    // Opens the file again by its name, as after a rotation moved it away;
+    // on failure the old one is kept and standard error says why.
+    void Reopen();
 
 private:
-    AccessLog(std::FILE* file, bool owned) : file(file), owned(owned) {}
+    AccessLog(int descriptor, std::string path) : descriptor(descriptor), path(std::move(path)) {}
+    void Lost(int error);
 
     std::mutex mutex;
-    std::FILE* const file;
-    const bool owned;
+    int descriptor;          // owned unless standard output
+    const std::string path;  // empty: standard output
+    uint64_t lost = 0;       // lines lost since the last report
+    std::chrono::steady_clock::time_point lastReport;
+    bool reported = false;
 };

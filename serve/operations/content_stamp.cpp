@@ -58,11 +58,24 @@ void NewestChange(const std::filesystem::path& folder, int depth, int64_t& newes
 
 }  // namespace
 
-ContentStamp StampContent(const std::string& pluginPath, const std::string& tileSource) {
-    ContentStamp stamp;
-    stamp.plugin = HashOfFile(pluginPath);
-    if (tileSource.find("://") != std::string::npos) {
-        stamp.tiles = "server:" + tileSource;
+std::time_t FileModified(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? info.st_mtime : 0;
+}
+
+TileSetStamp StampTileSet(const std::string& tileSource) {
+    TileSetStamp stamp;
+    struct stat info {};
+    const bool local = tileSource.find("://") == std::string::npos;
+    if (local && stat(tileSource.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        // A tile file (MBTiles) changes as a whole.
+        const int64_t changed = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+        stamp.tiles = "file:" + std::to_string(changed) + ":" + std::to_string(info.st_size);
+        stamp.lastModified = info.st_mtime;
+        return stamp;
+    }
+    if (!local || tileSource.find('{') != std::string::npos) {
+        stamp.tiles = (local ? "template:" : "server:") + tileSource;
         return stamp;
     }
     int64_t newest = 0;
@@ -70,5 +83,12 @@ ContentStamp StampContent(const std::string& pluginPath, const std::string& tile
     NewestChange(tileSource, 3, newest, seen);  // DIR, LAYER, Z, X
     stamp.tiles = "directory:" + std::to_string(newest) + ":" + std::to_string(seen);
     stamp.lastModified = static_cast<std::time_t>(newest / 1000000000);
+    return stamp;
+}
+
+ContentStamp StampContent(const std::string& pluginPath, const std::string& tileSource) {
+    ContentStamp stamp;
+    stamp.plugin = HashOfFile(pluginPath);
+    stamp.tiles = StampTileSet(tileSource);
     return stamp;
 }

@@ -1,5 +1,7 @@
 #include "serve/operations/http_caching.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -57,6 +59,20 @@ std::string HttpDate(std::time_t when) {
     return text;
 }
 
+bool NotModifiedSince(std::string_view header, std::time_t lastModified) {
+    if (lastModified <= 0 || header.size() > 64) return false;
+    const std::string text(header);
+    // IMF-fixdate, then the obsolete RFC 850 and asctime forms.
+    for (const char* form : {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT", "%a %b %e %H:%M:%S %Y"}) {
+        std::tm utc{};
+        const char* end = strptime(text.c_str(), form, &utc);
+        if (end == nullptr || *end != '\0') continue;
+        const std::time_t since = timegm(&utc);
+        return since >= lastModified && since <= std::time(nullptr);
+    }
+    return false;
+}
+
 HeaderList CacheableHeaders(const CachePolicy& policy, const std::string& etag, std::time_t lastModified) {
     HeaderList headers;
     headers.emplace_back("Cache-Control", "public, max-age=" + std::to_string(policy.maxAgeSeconds));
@@ -69,17 +85,26 @@ HeaderList UncacheableHeaders() {
     return {{"Cache-Control", "no-store"}};
 }
 
-HeaderList CorsHeaders(const CachePolicy& policy) {
-    if (policy.corsOrigin.empty()) return {};
-    HeaderList headers{{"Access-Control-Allow-Origin", policy.corsOrigin},
-                       {"Access-Control-Expose-Headers", "ETag, X-Zarvo-Zoom"}};
-    if (policy.corsOrigin != "*") headers.emplace_back("Vary", "Origin");
+HeaderList CorsHeaders(const CachePolicy& policy, const std::string* origin) {
+    const std::vector<std::string>& origins = policy.corsOrigins;
+    if (origins.empty()) return {};
+    const auto allowed = [&](const std::string& name) {
+        return std::find(origins.begin(), origins.end(), name) != origins.end();
+    };
+    HeaderList headers;
+    if (allowed("*")) {
+        headers.emplace_back("Access-Control-Allow-Origin", "*");
+    } else if (origin != nullptr && allowed(*origin)) {
+        headers.emplace_back("Access-Control-Allow-Origin", *origin);
+    }
+    if (!headers.empty()) headers.emplace_back("Access-Control-Expose-Headers", "ETag, X-Zarvo-Zoom");
+    if (!allowed("*")) headers.emplace_back("Vary", "Origin");
     return headers;
 }
 
-HeaderList PreflightHeaders(const CachePolicy& policy, std::string_view requestedHeaders) {
-    if (policy.corsOrigin.empty()) return {};
-    HeaderList headers = CorsHeaders(policy);
+HeaderList PreflightHeaders(const CachePolicy& policy, const std::string* origin, std::string_view requestedHeaders) {
+    if (policy.corsOrigins.empty()) return {};
+    HeaderList headers = CorsHeaders(policy, origin);
     headers.emplace_back("Access-Control-Allow-Methods", "GET, HEAD, OPTIONS");
     const bool plainList = requestedHeaders.size() <= kMaxEchoedHeaderNames &&
                            std::all_of(requestedHeaders.begin(), requestedHeaders.end(), [](char c) {

@@ -18,10 +18,18 @@ bool IfNoneMatchHits(std::string_view header, std::string_view etag);
 // An IMF-fixdate, e.g. "Sun, 06 Nov 1994 08:49:37 GMT".
 std::string HttpDate(std::time_t when);
 
+// Whether If-Modified-Since (an HTTP date in any of its three forms) says
+// that the client's copy of what last changed at `lastModified` is
+// current. False when either is unknown (`lastModified` 0), or the date
+// cannot be read or lies in the future: the answer is then sent whole.
+bool NotModifiedSince(std::string_view header, std::time_t lastModified);
+
 // How answers may be stored by browsers, proxies and CDNs.
 struct CachePolicy {
     int maxAgeSeconds = 3600;
-    std::string corsOrigin;  // empty: none; else "*" or one origin
+    // The origins whose pages may read the answers (CORS): none, "*" for
+    // any, or each by its scheme://host[:port].
+    std::vector<std::string> corsOrigins;
 };
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
@@ -31,9 +39,11 @@ using HeaderList = std::vector<std::pair<std::string, std::string>>;
 HeaderList CacheableHeaders(const CachePolicy& policy, const std::string& etag, std::time_t lastModified);
 // The headers of an answer that must not be stored: errors.
 HeaderList UncacheableHeaders();
-// Access-Control-Allow-Origin (with Vary: Origin for one origin), when on.
-HeaderList CorsHeaders(const CachePolicy& policy);
+// Access-Control-Allow-Origin, when CORS is on: "*", or the request's
+// `origin` (its Origin header, null when none) when it is one of the
+// policy's, with Vary: Origin, as the answer then depends on it.
+HeaderList CorsHeaders(const CachePolicy& policy, const std::string* origin);
 // The headers of a 204 answer to an OPTIONS preflight; empty when CORS is off.
 // `requestedHeaders` is Access-Control-Request-Headers, echoed when it is a
 // plain list of header names.
-HeaderList PreflightHeaders(const CachePolicy& policy, std::string_view requestedHeaders);
+HeaderList PreflightHeaders(const CachePolicy& policy, const std::string* origin, std::string_view requestedHeaders);

@@ -40,7 +40,10 @@ bool ParseCoordinate(const std::string& text, double limit, double& value) {
     char* end = nullptr;
     errno = 0;
     value = std::strtod(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && std::isfinite(value) && std::fabs(value) <= limit;
+    // A value too small for a normal double (a denormal, or zero) is still
+    // a number: only an overflow is out of range.
+    const bool overflow = errno == ERANGE && std::fabs(value) > 1;
+    return !overflow && *end == '\0' && std::isfinite(value) && std::fabs(value) <= limit;
 }
 
 bool ParseColour(const std::string& text, uint32_t& colour) {
@@ -83,8 +86,9 @@ bool ParseVersionNumber(const std::string& text, long& number) {
 
 class Parser {
 public:
-    Parser(const QueryParameters& parameters, WmsQuery& query, WmsError& error)
-        : parameters(parameters), query(query), error(error) {}
+    Parser(const QueryParameters& parameters, const std::vector<std::string>& layers, WmsQuery& query,
+           WmsError& error)
+        : parameters(parameters), layers(layers), query(query), error(error) {}
 
     bool Parse() {
         error.version = GuessVersion();
@@ -171,20 +175,18 @@ private:
     }
 
     bool ParseLayers() {
-        const std::string* layers = Required("LAYERS");
-        if (layers == nullptr) return false;
-        if (layers->empty()) return Fail(WmsErrorCode::MissingParameterValue, "LAYERS is empty");
-        layerNames = SplitCommas(*layers);
+        const std::string* named = Required("LAYERS");
+        if (named == nullptr) return false;
+        if (named->empty()) return Fail(WmsErrorCode::MissingParameterValue, "LAYERS is empty");
+        layerNames = SplitCommas(*named);
         if (layerNames.size() > kMaxLayersPerRequest) {
             return Fail(WmsErrorCode::InvalidParameterValue,
                         "LAYERS names more than " + std::to_string(kMaxLayersPerRequest) + " layers");
         }
         for (const std::string& name : layerNames) {
-            bool known = false;
-            for (const std::string& served : ServedLayers()) known = known || name == served;
-            if (!known) {
+            if (std::find(layers.begin(), layers.end(), name) == layers.end()) {
                 return Fail(WmsErrorCode::LayerNotDefined,
-                            "no layer '" + Excerpt(name) + "': the layers are map, aerial and hybrid");
+                            "no layer '" + Excerpt(name) + "': the layers are " + ListedNames(layers));
             }
         }
         // Every layer covers its whole box opaquely, so the last one drawn,
@@ -280,10 +282,19 @@ private:
         if (colour != nullptr && !ParseColour(*colour, query.map.background)) {
             return Fail(WmsErrorCode::InvalidParameterValue, "BGCOLOR must be 0xRRGGBB");
         }
+        const std::string* transparent = Find(parameters, "TRANSPARENT");
+        if (transparent != nullptr && !EqualsIgnoringCase(*transparent, "FALSE")) {
+            if (!EqualsIgnoringCase(*transparent, "TRUE")) {
+                return Fail(WmsErrorCode::InvalidParameterValue, "TRANSPARENT must be TRUE or FALSE");
+            }
+            // Only a PNG has an alpha channel; a JPEG stays opaque.
+            query.map.transparent = query.map.format == ImageFormat::Png;
+        }
         return true;
     }
 
     const QueryParameters& parameters;
+    const std::vector<std::string>& layers;
     WmsQuery& query;
     WmsError& error;
     std::vector<std::string> layerNames;
@@ -291,15 +302,16 @@ private:
 
 }  // namespace
 
-bool ParseWmsQuery(const QueryParameters& parameters, WmsQuery& query, WmsError& error) {
+bool ParseWmsQuery(const QueryParameters& parameters, WmsQuery& query, WmsError& error,
+                   const std::vector<std::string>& layers) {
     query = WmsQuery{};
     error = WmsError{};
-    return Parser(parameters, query, error).Parse();
+    return Parser(parameters, layers, query, error).Parse();
 }
 
-ParsedWms ParseWms(const QueryParameters& parameters) {
+ParsedWms ParseWms(const QueryParameters& parameters, const std::vector<std::string>& layers) {
     ParsedWms parsed;
-    parsed.valid = ParseWmsQuery(parameters, parsed.query, parsed.error);
+    parsed.valid = ParseWmsQuery(parameters, parsed.query, parsed.error, layers);
     return parsed;
 }
 

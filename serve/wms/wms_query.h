@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drawing/map_request.h"
 #include "serve/http/query_string.h"
@@ -44,9 +45,11 @@ struct WmsError {
     std::optional<WmsOperation> operation;
 };
 
-// Reads a request. False, with `error` filled, for anything it cannot serve.
-// Pure: no allocation beyond the strings it copies, bounded by the input.
-bool ParseWmsQuery(const QueryParameters& parameters, WmsQuery& query, WmsError& error);
+// Reads a request for one of `layers`. False, with `error` filled, for
+// anything it cannot serve. Pure: no allocation beyond the strings it
+// copies, bounded by the input.
+bool ParseWmsQuery(const QueryParameters& parameters, WmsQuery& query, WmsError& error,
+                   const std::vector<std::string>& layers = ServedLayers());
 
 // A request as read: its query when `valid`, else why it cannot be served.
 struct ParsedWms {
@@ -54,7 +57,7 @@ struct ParsedWms {
     WmsQuery query;
     WmsError error;
 };
-ParsedWms ParseWms(const QueryParameters& parameters);
+ParsedWms ParseWms(const QueryParameters& parameters, const std::vector<std::string>& layers = ServedLayers());
 
 // The code as the exception document names it in the given version.
 const char* WmsErrorCodeName(WmsErrorCode code, WmsVersion version);

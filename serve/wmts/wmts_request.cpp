@@ -1,8 +1,10 @@
 #include "serve/wmts/wmts_request.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "drawing/image_formats.h"
+#include "serve/description/xml_text.h"
 
 namespace {
 
@@ -16,6 +18,12 @@ bool Fail(WmtsError& error, const char* code, const char* locator, std::string m
     error.locator = locator;
     error.message = std::move(message);
     return false;
+}
+
+// A name from the request quoted in a report: its first 64 bytes, cut
+// between characters, fit for XML.
+std::string Quoted(const std::string& text) {
+    return XmlCharacters(text, 64);
 }
 
 bool ParseIndex(const std::string& text, uint32_t& value) {
@@ -32,20 +40,21 @@ struct TileText {
     const std::string* column;
 };
 
-bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, WmtsTile& tile, WmtsError& error) {
-    if (!IsServedLayer(*text.layer)) {
+bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, const std::vector<std::string>& layers,
+              WmtsTile& tile, WmtsError& error) {
+    if (std::find(layers.begin(), layers.end(), *text.layer) == layers.end()) {
         return Fail(error, "InvalidParameterValue", "LAYER",
-                    "no layer '" + text.layer->substr(0, 64) + "': the layers are map, aerial and hybrid");
+                    "no layer '" + Quoted(*text.layer) + "': the layers are " + ListedNames(layers));
     }
     tile.layer = *text.layer;
     if (!text.style->empty() && *text.style != "default") {
         return Fail(error, "InvalidParameterValue", "STYLE",
-                    "no style '" + text.style->substr(0, 64) + "': every layer has only its default style");
+                    "no style '" + Quoted(*text.style) + "': every layer has only its default style");
     }
     const TileMatrixSet* set = FindTileMatrixSet(*text.matrixSet);
     if (set == nullptr) {
         return Fail(error, "InvalidParameterValue", "TILEMATRIXSET",
-                    "no tile matrix set '" + text.matrixSet->substr(0, 64) + "': the sets are " +
+                    "no tile matrix set '" + Quoted(*text.matrixSet) + "': the sets are " +
                         TileMatrixSetsInWords());
     }
     tile.matrixSet = set->id;
@@ -53,14 +62,22 @@ bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, Wm
     if (!ParseIndex(*text.matrix, level) || level > static_cast<uint32_t>(highestLevel)) {
         return Fail(error, "InvalidParameterValue", "TILEMATRIX",
                     "TILEMATRIX must be a level from 0 to " + std::to_string(highestLevel) + ", not '" +
-                        text.matrix->substr(0, 64) + "'");
+                        Quoted(*text.matrix) + "'");
     }
     tile.level = static_cast<int32_t>(level);
-    if (!ParseIndex(*text.row, tile.row) || tile.row >= MatrixHeight(*set, tile.level)) {
+    // A number out of range is a tile that is not there; anything else is
+    // no number at all.
+    if (!ParseIndex(*text.row, tile.row)) {
+        return Fail(error, "InvalidParameterValue", "TILEROW", "TILEROW must be a whole number");
+    }
+    if (tile.row >= MatrixHeight(*set, tile.level)) {
         return Fail(error, "TileOutOfRange", "TILEROW",
                     "TILEROW must be below " + std::to_string(MatrixHeight(*set, tile.level)) + " at this level");
     }
-    if (!ParseIndex(*text.column, tile.column) || tile.column >= MatrixWidth(*set, tile.level)) {
+    if (!ParseIndex(*text.column, tile.column)) {
+        return Fail(error, "InvalidParameterValue", "TILECOL", "TILECOL must be a whole number");
+    }
+    if (tile.column >= MatrixWidth(*set, tile.level)) {
         return Fail(error, "TileOutOfRange", "TILECOL",
                     "TILECOL must be below " + std::to_string(MatrixWidth(*set, tile.level)) + " at this level");
     }
@@ -69,9 +86,9 @@ bool ReadTile(const TileText& text, ImageFormat format, int32_t highestLevel, Wm
 }
 
 // The tile as text read: its map when it is a tile.
-bool ReadTileMap(const TileText& text, ImageFormat format, int32_t highestLevel, WmtsRequest& request,
-                 WmtsError& error) {
-    if (!ReadTile(text, format, highestLevel, request.tile, error)) return false;
+bool ReadTileMap(const TileText& text, ImageFormat format, int32_t highestLevel,
+                 const std::vector<std::string>& layers, WmtsRequest& request, WmtsError& error) {
+    if (!ReadTile(text, format, highestLevel, layers, request.tile, error)) return false;
     const WmtsTile& tile = request.tile;
     request.map = TileMap(tile.layer, TileMatrixSetOf(tile.matrixSet), tile.level, tile.row, tile.column, tile.format);
     return true;
@@ -79,7 +96,8 @@ bool ReadTileMap(const TileText& text, ImageFormat format, int32_t highestLevel,
 
 }  // namespace
 
-bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, WmtsRequest& request, WmtsError& error) {
+bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, WmtsRequest& request, WmtsError& error,
+                    const std::vector<std::string>& layers) {
     request = WmtsRequest{};
     error = WmtsError{};
     const std::string* service = Find(parameters, "SERVICE");
@@ -121,10 +139,11 @@ bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, Wmt
         return Fail(error, "InvalidParameterValue", "FORMAT", "FORMAT must be " + MediaTypesInWords());
     }
     return ReadTileMap(TileText{values[0], values[1], values[3], values[4], values[5], values[6]}, format->format,
-                       highestLevel, request, error);
+                       highestLevel, layers, request, error);
 }
 
-bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& request, WmtsError& error) {
+bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& request, WmtsError& error,
+                   const std::vector<std::string>& layers) {
     request = WmtsRequest{};
     error = WmtsError{};
     if (path == "WMTSCapabilities.xml") {
@@ -133,8 +152,15 @@ bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& r
     }
     // Every other address is one of a tile.
     error.operation = WmtsOperation::GetTile;
+    // Split before decoding: an encoded '/' is part of a name, not a step.
     std::vector<std::string> parts = SplitAt(path, '/');
-    if (path.size() > 512 || parts.size() != 6) {
+    bool decoded = path.size() <= 512 && parts.size() == 6;
+    for (std::string& part : parts) {
+        std::string plain;
+        decoded = decoded && PercentDecode(part, false, plain);
+        part = std::move(plain);
+    }
+    if (!decoded) {
         return Fail(error, "InvalidParameterValue", "path",
                     "a tile's address is /wmts/1.0.0/{layer}/default/{TileMatrixSet}/{z}/{y}/{x}, then " +
                         ExtensionsInWords(),
@@ -142,14 +168,17 @@ bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& r
     }
     std::string& last = parts[5];
     const size_t dot = last.rfind('.');
-    const ImageFormatEntry* format = dot == std::string::npos ? nullptr : FindExtension(last.substr(dot + 1));
+    const std::string extension = dot == std::string::npos ? "" : last.substr(dot + 1);
+    // Only the extensions the capabilities' templates write: one address a
+    // tile, for the caches in front.
+    const ImageFormatEntry* format = extension == "jpg" ? nullptr : FindExtension(extension);
     if (format == nullptr) {
         return Fail(error, "InvalidParameterValue", "FORMAT", "a tile's address ends in " + ExtensionsInWords(), 404);
     }
     last.resize(dot);
     request.operation = WmtsOperation::GetTile;
     if (!ReadTileMap(TileText{&parts[0], &parts[1], &parts[2], &parts[3], &parts[4], &parts[5]}, format->format,
-                     highestLevel, request, error)) {
+                     highestLevel, layers, request, error)) {
         // A RESTful address that names no tile is a resource that is not there.
         error.status = 404;
         return false;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "drawing/map_request.h"
 #include "drawing/tile_matrix_sets.h"
@@ -37,12 +38,16 @@ struct WmtsError {
     std::optional<WmtsOperation> operation;
 };
 
-// The key-value form. `highestLevel` is the deepest tile matrix offered.
-bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, WmtsRequest& request, WmtsError& error);
+// The key-value form. `highestLevel` is the deepest tile matrix offered,
+// `layers` the layers offered.
+bool ParseWmtsQuery(const QueryParameters& parameters, int32_t highestLevel, WmtsRequest& request, WmtsError& error,
+                    const std::vector<std::string>& layers = ServedLayers());
 
-// The RESTful form: `path` is what follows "/wmts/1.0.0/", either
-// "WMTSCapabilities.xml" or "{layer}/{style}/{TileMatrixSet}/{z}/{y}/{x}.{png|jpeg|webp}".
-bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& request, WmtsError& error);
+// The RESTful form: `path` is what follows "/wmts/1.0.0/", still
+// percent-encoded, either "WMTSCapabilities.xml" or
+// "{layer}/{style}/{TileMatrixSet}/{z}/{y}/{x}.{png|jpeg|webp}".
+bool ParseWmtsPath(const std::string& path, int32_t highestLevel, WmtsRequest& request, WmtsError& error,
+                   const std::vector<std::string>& layers = ServedLayers());
 
 // A request as read, in either form: when `valid` the request, else why it
 // cannot be served.

@@ -1,15 +1,19 @@
 #include "serve/wmts/wmts_service.h"
 
 #include "serve/answers/map_answer.h"
+#include "serve/description/xml_text.h"
 #include "serve/wmts/wmts_capabilities.h"
 
 namespace {
+
+// An error message is one line of text; whatever it quotes stops here.
+constexpr size_t kMaxMessageBytes = 1024;
 
 DoorAnswer OwsException(int status, const char* code, const std::string& locator, const std::string& message) {
     DoorAnswer answer;
     answer.status = status;
     answer.contentType = "application/xml";
-    answer.body = OwsExceptionDocument(code, locator, message);
+    answer.body = OwsExceptionDocument(code, locator, XmlCharacters(message, kMaxMessageBytes));
     return answer;
 }
 

@@ -11,6 +11,7 @@
 
 #include "drawing/map_drawing.h"
 #include "drawing/map_grid.h"
+#include "drawing/map_maker.h"
 #include "drawing/map_renderer.h"
 #include "drawing/tile_matrix_sets.h"
 #include "host/tile_cache.h"
@@ -175,6 +176,42 @@ TEST_F(MapDrawingTest, NeighbouringTilesAreTheImageOfTheirUnion) {
             }
         }
         EXPECT_EQ(differing, 0u) << "level " << c.level << " row " << c.row << " column " << c.column;
+    }
+}
+
+TEST_F(MapDrawingTest, AMapsCostKnowsWhichOfItsTilesTheCacheHolds) {
+    // The tiles a map is guessed to need are named as the plug-in names them,
+    // so that once the map is drawn none of them is left to fetch.
+    struct Case {
+        const char* what;
+        const char* layer;
+        MapCrs crs;
+        MapBox box;
+        uint32_t width, height;
+        bool onTheTiles;
+    } cases[] = {
+        {"aerial over Europe", "aerial", MapCrs::LonLat, {-10, 35, 30, 60}, 256, 256, true},
+        {"a map across longitude 180", "map", MapCrs::LonLat, {170, -10, 190, 10}, 300, 200, true},
+        {"hybrid in EPSG:3857", "hybrid", MapCrs::WebMercator, {1e6, 6e6, 2e6, 7e6}, 256, 256, true},
+        {"north of the world", "map", MapCrs::LonLat, {0, 86, 10, 90}, 64, 64, false},
+    };
+    MapMaker maps(*renderer, 8, false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MapRequest map;
+        map.layer = c.layer;
+        map.crs = c.crs;
+        map.box = c.box;
+        map.width = c.width;
+        map.height = c.height;
+        const MapCost before = maps.Cost(map);
+        EXPECT_EQ(before.pixels, uint64_t{map.width} * map.height);
+        EXPECT_EQ(before.tiles > 0, c.onTheTiles);
+        EXPECT_EQ(before.tilesToFetch, before.tiles);
+        const EncodedMap drawn = maps.Make(map);
+        ASSERT_FALSE(drawn.failure) << drawn.failure->message;
+        EXPECT_LE(before.tiles, drawn.statistics.tiles);
+        EXPECT_EQ(maps.Cost(map).tilesToFetch, 0u);
     }
 }
 

@@ -1,9 +1,10 @@
 #!/bin/sh
-# Installs the build tree into a scratch prefix, moves the prefix elsewhere
-# and hides the build tree, then runs the installed programs: zarvo-render
-# renders, zarvo-serve answers GetCapabilities, a GetMap and its page, and
-# each program's manual page has its synopsis and documents every option
-# its --help lists.
+# Installs the build tree into a scratch prefix, checks that its system
+# service names the program there, moves the prefix elsewhere and hides the
+# build tree, then runs the installed programs: zarvo-render renders,
+# zarvo-serve answers GetCapabilities, a GetMap and its page, and each
+# program's manual page has its synopsis and documents every option its
+# --help lists.
 #   installed_programs_test.sh CMAKE BUILD_DIR TILES
 set -eu
 cmake=$1 build=$2 tiles=$3
@@ -19,6 +20,12 @@ restore() {
 trap restore EXIT
 "$cmake" --install "$build" --prefix "$scratch/prefix" >"$scratch/install.log" ||
     { cat "$scratch/install.log"; exit 1; }
+# The system service names the program in the prefix installed to.
+unit=$scratch/prefix/lib/systemd/system/zarvo-serve.service
+grep -qx "ExecStart=$scratch/prefix/bin/zarvo-serve .*" "$unit" || { echo "FAIL: $unit names another program"; exit 1; }
+if command -v systemd-analyze >/dev/null; then
+    systemd-analyze verify --man=no "$unit" || { echo "FAIL: systemd-analyze verify $unit"; exit 1; }
+fi
 mv "$scratch/prefix" "$scratch/moved"
 prefix=$scratch/moved
 # The coarsest zooms of every layer are enough, and the copy outlives the build tree.

@@ -108,6 +108,11 @@ class HostileClients(unittest.TestCase):
              (405,), b"GET and HEAD"),
             # 404 where the server was built without its map page.
             ("NUL in a path", "GET /main.js%00.html HTTP/1.1\r\nHost: h\r\n\r\n", (400, 404), b""),
+            # Behind a proxy that frames the body otherwise, it would be a request of its own.
+            ("a body framed by neither length nor chunks",
+             "GET /healthz HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: gzip\r\n\r\nGET /healthz HTTP/1.1\r\nHost: h\r\n\r\n",
+             (400,), b"chunked"),
+            ("two hosts", "GET /healthz HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", (400,), b"Host"),
         ]
         for name, request, statuses, words in cases:
             with self.subTest(name):

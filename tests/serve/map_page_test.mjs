@@ -6,8 +6,8 @@
 // addresses that work and copies them, zooming stops one level past the
 // tiles, a drag across longitude 180 shows map, a reload restores the view
 // from the address, the position panel hides when the cursor leaves, the
-// Web Mercator view draws its tiles, and a screen of two pixels per CSS
-// pixel gets the 512 px tiles (@2x).
+// Web Mercator view draws its tiles, switching the grid keeps the centre,
+// and a screen of two pixels per CSS pixel gets the 512 px tiles (@2x).
 //
 // Usage: node map_page_test.mjs SERVER TILES NODE_MODULES_PARENT [SCREENSHOT [SCREENSHOT_3857 [SCREENSHOT_PANEL]]]
 import {runInChromium, watchPage} from './browser_harness.mjs';
@@ -226,6 +226,19 @@ await runInChromium(options, async ({context, base, check}) => {
   const mercatorDrawing = await canvasSummary(page);
   check(mercator.projection === 'EPSG:3857' && mercatorDrawing.colours > 20 && (await whiteShare(page, 0, 1024)) < 0.02,
         `the Web Mercator view is drawn without empty bands (${mercatorDrawing.colours} colours)`);
+
+  // Back to longitude/latitude from a scale at which it would show beyond
+  // the world's north edge: the centre stays, the view comes closer.
+  await page.evaluate(() => {
+    const view = window.zarvoMap.getView();
+    view.setCenter([1113194.9079327357, 6446275.841017158]);  // 10, 50
+    view.setZoom(3.4);
+  });
+  await rendered(page);
+  await page.check('input[name=grid][value="4326"]');
+  const kept4326 = await page.evaluate(() => window.zarvoMap.getView().getCenter());
+  check(Math.abs(kept4326[0] - 10) < 1e-6 && Math.abs(kept4326[1] - 50) < 1e-6,
+        `switching the grid keeps the centre (${kept4326})`);
 
   // A screen of two pixels per CSS pixel: the 512 px twins, drawn.
   const sharp = await context.newPage();

@@ -289,9 +289,21 @@ class WmsClients(unittest.TestCase):
              "TileOutOfRange", "TILECOL"),
             (get_tile + "&LAYER=map&TILEMATRIXSET=WebMercatorQuad&TILEMATRIX=0&TILEROW=0", 400,
              "MissingParameterValue", "TILECOL"),
+            (get_tile + "&LAYER=map&TILEMATRIXSET=WebMercatorQuad&TILEMATRIX=1&TILEROW=x&TILECOL=0", 400,
+             "InvalidParameterValue", "TILEROW"),
+            # Cut at 64 bytes between its characters.
+            (get_tile + "&LAYER=" + "%C3%A9" * 40 + "&TILEMATRIXSET=WebMercatorQuad&TILEMATRIX=0&TILEROW=0&TILECOL=0",
+             400, "InvalidParameterValue", "LAYER"),
             ("/wmts/1.0.0/map/default/WebMercatorQuad/2/4/0.png", 404, "TileOutOfRange", "TILEROW"),
             ("/wmts/1.0.0/map/default/WebMercatorQuad/2/0/0.gif", 404, "InvalidParameterValue", "FORMAT"),
+            ("/wmts/1.0.0/map/default/WebMercatorQuad/2/0/0.jpg", 404, "InvalidParameterValue", "FORMAT"),
             ("/wmts/1.0.0/%3Cx%3E/default/WebMercatorQuad/2/0/0.png", 404, "InvalidParameterValue", "LAYER"),
+            # An encoded '/' is part of a name; bytes that are no characters are quoted as U+FFFD.
+            ("/wmts/1.0.0/map%2Fdefault/WebMercatorQuad/2/0/0.png", 404, "InvalidParameterValue", "path"),
+            ("/wmts/1.0.0/%C0%AF/default/WebMercatorQuad/2/0/0.png", 404, "InvalidParameterValue", "LAYER"),
+            ("/wmts/1.0.0/map/%ED%A0%80/WebMercatorQuad/2/0/0.png", 404, "InvalidParameterValue", "STYLE"),
+            ("/wmts/1.0.0/map/default/%EF%BF%BF/2/0/0.png", 404, "InvalidParameterValue", "TILEMATRIXSET"),
+            ("/wmts/1.0.0/map/default/WebMercatorQuad/%C0%AF/0/0.png", 404, "InvalidParameterValue", "TILEMATRIX"),
         ]
         before = self.server.stats()["dataRequests"]
         for path, status, code, locator in cases:
@@ -432,10 +444,12 @@ class WmsClients(unittest.TestCase):
         self.assertEqual(headers["Cache-Control"], "public, max-age=3600")
         self.assertTrue(headers["Last-Modified"].endswith(" GMT"))
         reordered = "/wms?" + "&".join(reversed(get_map[5:].split("&"))).replace("LAYERS=", "layers=")
-        for query, sent, status in [(get_map, tag, 304), (reordered, "W/" + tag, 304), (get_map, '"x"', 200)]:
+        since = {"If-Modified-Since": headers["Last-Modified"]}
+        for query, sent, status in [(get_map, {"If-None-Match": tag}, 304), (reordered, {"If-None-Match": "W/" + tag}, 304),
+                                    (get_map, {"If-None-Match": '"x"'}, 200), (get_map, since, 304)]:
             with self.subTest(query=query, sent=sent):
                 before = self.server.stats()["dataRequests"]
-                got, _, headers, body = self.server.get(query, headers={"If-None-Match": sent})
+                got, _, headers, body = self.server.get(query, headers=sent)
                 self.assertEqual((got, headers["ETag"]), (status, tag))
                 self.assertEqual(len(body) == 0, status == 304)
                 drew = self.server.stats()["dataRequests"] > before
@@ -499,21 +513,27 @@ class WmsClients(unittest.TestCase):
     def test_boxes_off_the_tiles_are_filled_with_the_background(self):
         # North of the world's edge, BGCOLOR; east of 180, the world again.
         x = [repr(mercator_x(lon)) for lon in (170, 190, -190, -170)]
-        cases = [("CRS:84", "170,80,190,90", "-190,80,-170,90"),
-                 ("EPSG:3857", f"{x[0]},19000000,{x[1]},21000000", f"{x[2]},19000000,{x[3]},21000000")]
-        for crs, box, wrapped in cases:
-            with self.subTest(crs=crs):
+        # TRANSPARENT=TRUE: the same colours, and no alpha but where the world ends.
+        cases = [("CRS:84", "170,80,190,90", "-190,80,-170,90", ""),
+                 ("EPSG:3857", f"{x[0]},19000000,{x[1]},21000000", f"{x[2]},19000000,{x[3]},21000000", ""),
+                 ("CRS:84", "170,80,190,90", "-190,80,-170,90", "&TRANSPARENT=TRUE")]
+        for crs, box, wrapped, transparent in cases:
+            with self.subTest(crs=crs, transparent=transparent):
                 images = []
                 for bbox in (box, wrapped):
                     status, content_type, _, body = self.server.get(
                         "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png"
-                        f"&CRS={crs}&BBOX={bbox}&WIDTH=40&HEIGHT=20&BGCOLOR=0x102030")
+                        f"&CRS={crs}&BBOX={bbox}&WIDTH=40&HEIGHT=20&BGCOLOR=0x102030{transparent}")
                     self.assertEqual((status, content_type), (200, "image/png"))
                     images.append(decoded(body).transpose(1, 2, 0).astype(np.int16))
-                outside = (images[0] == [0x10, 0x20, 0x30]).all(axis=2)
+                outside = (images[0][:, :, :3] == [0x10, 0x20, 0x30]).all(axis=2)
                 self.assertTrue(outside[:10].all() and not outside[10:].any(), outside)
                 # A world west: the same places, but for the rounding of their longitudes.
                 self.assertLessEqual(int(np.abs(images[0] - images[1]).max()), 1)
+                bands = images[0].shape[2]
+                self.assertEqual(bands, 4 if transparent else 3)
+                if transparent:
+                    self.assertTrue((images[0][:, :, 3] == np.where(outside, 0, 255)).all())
         before = self.server.stats()["dataRequests"]
         status, _, headers, _ = self.server.get(
             "/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&FORMAT=image/png&CRS=CRS:84"

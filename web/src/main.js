@@ -198,12 +198,17 @@ async function start() {
   }
 
   // Shows `nextGrid` at the given centre (longitude, latitude) and scale
-  // (metres per pixel at the equator).
+  // (metres per pixel at the equator). The grids reach the world's edges at
+  // different scales: where the scale would show beyond them, the view
+  // comes closer rather than moving its centre.
   function showGrid(nextGrid, lonLat, metresPerPixel) {
     grid = nextGrid;
+    const {north, metresPerUnit} = GRIDS[grid];
     const center = grid === '3857' ? fromLonLat(lonLat) : lonLat;
     const view = makeView(grid, minScale, center, undefined);
-    view.setResolution(view.getConstrainedResolution(metresPerPixel / GRIDS[grid].metresPerUnit));
+    const halfHeight = map.getSize()[1] / 2;
+    const fits = (north - Math.abs(center[1])) / halfHeight;
+    view.setResolution(view.getConstrainedResolution(Math.min(metresPerPixel / metresPerUnit, fits), -1));
     map.setView(view);
     map.setLayers(layersFor(visible));
   }

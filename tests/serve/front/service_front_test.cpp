@@ -56,7 +56,12 @@ struct Doors {
 ServiceFrontSettings Settings() {
     ServiceFrontSettings settings;
     settings.address.fallbackHost = "127.0.0.1:8080";
-    settings.stamp = ContentStamp{"plugin-a", "tiles-1", 784111777, "centres", 6, "1.0.0", ""};
+    settings.stamp.plugin = "plugin-a";
+    settings.stamp.tiles = TileSetStamp{"tiles-1", 784111777};
+    settings.stamp.placement = "centres";
+    settings.stamp.maxZoom = 6;
+    settings.stamp.version = "1.0.0";
+    settings.readiness = [] { return std::make_shared<const Readiness>(Readiness{false, "the tiles are away"}); };
     return settings;
 }
 
@@ -67,6 +72,7 @@ HttpRequest Request(const std::string& target, const char* method = "GET",
     request.target = target;
     request.headers = std::move(headers);
     request.headers.emplace_back("Host", "maps.example");
+    request.headers.emplace_back("Origin", "https://app.example");
     request.peer = "192.0.2.7";
     return request;
 }
@@ -93,7 +99,7 @@ Ran Work(ServiceFront& front, const HttpRequest& request) {
 }
 
 TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
-    enum class Sent { Nothing, OwnTag, WeakOwnTag, AnyTag, OtherTag };
+    enum class Sent { Nothing, OwnTag, WeakOwnTag, AnyTag, OtherTag, DateSince, DateBefore, DateAndOtherTag };
     struct Case {
         const char* what;
         std::function<void(ServiceFrontSettings&)> policy;
@@ -110,16 +116,27 @@ TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
     const auto plain = [](ServiceFrontSettings&) {};
     const auto trusting = [](ServiceFrontSettings& s) { s.address.trustProxy = true; };
     const auto fixed = [](ServiceFrontSettings& s) { s.address.publicUrl = "https://maps.example.org/"; };
-    const auto anyOrigin = [](ServiceFrontSettings& s) { s.cache.corsOrigin = "*"; };
-    const auto oneOrigin = [](ServiceFrontSettings& s) { s.cache.corsOrigin = "https://app.example"; };
+    const auto anyOrigin = [](ServiceFrontSettings& s) { s.cache.corsOrigins = {"*"}; };
+    const auto listed = [](ServiceFrontSettings& s) {
+        s.cache.corsOrigins = {"https://other.example", "https://app.example"};
+    };
+    const auto unlisted = [](ServiceFrontSettings& s) { s.cache.corsOrigins = {"https://other.example"}; };
+    const std::filesystem::path page = Scratch("page");
+    std::filesystem::create_directories(page);
+    std::ofstream(page / "index.html") << "<html></html>";
+    const auto withPage = [page](ServiceFrontSettings& s) { s.webRoot = page.string(); };
     const std::string tile = "/wmts/1.0.0/map/default/WorldCRS84Quad/1/0/2.png";
     const char* const cached = "public, max-age=3600";
+    const char* const pageCached = "public, max-age=300";
     const Case cases[] = {
         {"a map", plain, "GET", kMap, Sent::Nothing, 200, true, true, cached, "", ""},
         {"a map the client has", plain, "GET", kMap, Sent::OwnTag, 304, false, false, cached, "", ""},
         {"a weak form of its tag", plain, "HEAD", kMap, Sent::WeakOwnTag, 304, false, false, cached, "", ""},
         {"any tag", plain, "GET", kMap, Sent::AnyTag, 304, false, false, cached, "", ""},
         {"another tag", plain, "GET", kMap, Sent::OtherTag, 200, true, true, cached, "", ""},
+        {"a map the client has by its date", plain, "GET", kMap, Sent::DateSince, 304, false, false, cached, "", ""},
+        {"a map older than the tiles", plain, "GET", kMap, Sent::DateBefore, 200, true, true, cached, "", ""},
+        {"a date with another tag", plain, "GET", kMap, Sent::DateAndOtherTag, 200, true, true, cached, "", ""},
         {"a WMTS tile the client has", plain, "GET", tile, Sent::OwnTag, 304, false, false, cached, "", ""},
         {"an XYZ tile in the format Accept takes", plain, "GET", "/tiles/map/WorldCRS84Quad/1/2/0", Sent::Nothing, 200,
          true, true, cached, "Accept", ""},
@@ -143,14 +160,18 @@ TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
         {"capabilities at the operator's address", fixed, "GET", kCapabilities, Sent::Nothing, 200, false, false,
          cached, "", ""},
         {"a map for any origin", anyOrigin, "GET", kMap, Sent::Nothing, 200, true, true, cached, "", "*"},
-        {"capabilities for one origin", oneOrigin, "GET", kCapabilities, Sent::Nothing, 200, false, false, cached,
+        {"capabilities for a listed origin", listed, "GET", kCapabilities, Sent::Nothing, 200, false, false, cached,
          "Host; Origin", "https://app.example"},
-        {"a preflight", oneOrigin, "OPTIONS", kMap, Sent::Nothing, 204, false, false, "", "Origin",
-         "https://app.example"},
-        {"a preflight without CORS", plain, "OPTIONS", kMap, Sent::Nothing, 204, false, false, "", "", ""},
+        {"capabilities for an origin not listed", unlisted, "GET", kCapabilities, Sent::Nothing, 200, false, false,
+         cached, "Host; Origin", ""},
+        {"a preflight", listed, "OPTIONS", kMap, Sent::Nothing, 204, false, false, "", "Origin", "https://app.example"},
+        {"a question about the server", listed, "OPTIONS", "*", Sent::Nothing, 204, false, false, "", "", ""},
+        // Without CORS the service offers no OPTIONS.
+        {"a preflight without CORS", plain, "OPTIONS", kMap, Sent::Nothing, 405, false, false, "", "", ""},
+        {"OPTIONS * without CORS", plain, "OPTIONS", "*", Sent::Nothing, 405, false, false, "", "", ""},
         {"a probe", anyOrigin, "GET", "/healthz", Sent::Nothing, 200, false, false, "no-store", "", ""},
-        {"the readiness probe, which may wait", plain, "GET", "/readyz", Sent::Nothing, 503, true, false, "no-store",
-         "", ""},
+        // Answered from the last look at the tiles, taken off the event loop.
+        {"the readiness probe", plain, "GET", "/readyz", Sent::Nothing, 503, false, false, "no-store", "", ""},
         {"an OGC API map in the format its Accept header chose", plain, "GET",
          "/ogcapi/collections/map/map?bbox=0,0,45,45&width=64&height=64", Sent::Nothing, 200, true, true, cached,
          "Accept", ""},
@@ -160,6 +181,11 @@ TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
          "Host; Accept", ""},
         {"an OGC API document by f, behind a trusted proxy", trusting, "GET", "/ogcapi/collections?f=json",
          Sent::Nothing, 200, false, false, cached, kTrustedVary, ""},
+        {"a file of the page", withPage, "GET", "/", Sent::Nothing, 200, false, false, pageCached, "", ""},
+        {"a file of the page the client has", withPage, "GET", "/", Sent::OwnTag, 304, false, false, pageCached, "",
+         ""},
+        {"a file of the page the client has by its date", withPage, "GET", "/", Sent::DateSince, 304, false, false,
+         pageCached, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -168,17 +194,21 @@ TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
         Doors doors;
         ServiceFront front(settings, doors.Handler(), nullptr, [] { return MetricsGauges{}; });
         const std::string own = Values(Work(front, Request(c.target)).answer, "ETag");
-        const char* const sent[] = {nullptr, own.c_str(), nullptr, "*", "\"other\""};
+        const char* const sent[] = {nullptr, own.c_str(), nullptr, "*", "\"other\"", nullptr, nullptr, "\"other\""};
         std::vector<std::pair<std::string, std::string>> headers;
         if (c.sent == Sent::WeakOwnTag) headers.emplace_back("If-None-Match", "W/" + own);
         if (sent[static_cast<int>(c.sent)] != nullptr) headers.emplace_back("If-None-Match", sent[static_cast<int>(c.sent)]);
+        if (c.sent == Sent::DateSince || c.sent == Sent::DateAndOtherTag) {
+            headers.emplace_back("If-Modified-Since", HttpDate(std::time(nullptr)));
+        }
+        if (c.sent == Sent::DateBefore) headers.emplace_back("If-Modified-Since", "Sun, 06 Nov 1994 08:49:36 GMT");
         const int drawnBefore = doors.drawn;
         const Ran ran = Work(front, Request(c.target, c.method, headers));
         EXPECT_EQ(ran.answer.status, c.status);
         EXPECT_EQ(ran.heavy, c.heavy);
         EXPECT_EQ(doors.drawn - drawnBefore, c.draws ? 1 : 0);
         EXPECT_EQ(Values(ran.answer, "Cache-Control"), c.cacheControl);
-        EXPECT_EQ(Values(ran.answer, "ETag"), std::string(c.cacheControl) == cached ? own : "");
+        EXPECT_EQ(Values(ran.answer, "ETag"), std::string(c.cacheControl).rfind("public", 0) == 0 ? own : "");
         EXPECT_EQ(Values(ran.answer, "Vary"), c.vary);
         EXPECT_EQ(Values(ran.answer, "Access-Control-Allow-Origin"), c.origin);
     }
@@ -186,11 +216,11 @@ TEST(ServiceFront, AnswersAtOnceWhatNeedsNoDrawingAndSaysWhatItVariesBy) {
 
 TEST(ServiceFront, TagsTwoRequestsAlikeOnlyWhenTheyAreDrawnAlike) {
     const std::string map = kMap.substr(0, kMap.size() - std::string("&WIDTH=64").size());
-    const auto same = [](ContentStamp&) {};
+    const auto same = [](ServiceFrontSettings&) {};
     struct Case {
         const char* what;
         std::string first, second;
-        std::function<void(ContentStamp&)> secondStamp;
+        std::function<void(ServiceFrontSettings&)> secondSettings;
         bool alike;
         const char* secondAccept = nullptr;
     } cases[] = {
@@ -221,9 +251,21 @@ TEST(ServiceFront, TagsTwoRequestsAlikeOnlyWhenTheyAreDrawnAlike) {
          map + "&WIDTH=100&BC=1&BGCOLOR=0x000000", same, false},
         {"a box a bit apart", map + "&WIDTH=100", map.substr(0, map.find("45,45")) + "45,45.000000000000007" +
          map.substr(map.find("45,45") + 5) + "&WIDTH=100", same, false},
+        // Decoded and joined, both would read ...&BBOX=10,10,20,20&...: the first BBOX is drawn.
+        {"a box hidden in another parameter's value", map + "&WIDTH=100&AAA=x%26BBOX%3D10,10,20,20",
+         map.substr(0, map.find("0,0,45,45")) + "10,10,20,20" + map.substr(map.find("0,0,45,45") + 9) +
+             "&WIDTH=100&AAA=x",
+         same, false},
         {"the plug-in's own positions", map + "&WIDTH=100", map + "&WIDTH=100",
-         [](ContentStamp& s) { s.placement = "plugin-grid"; }, false},
-        {"a deeper tile set", map + "&WIDTH=100", map + "&WIDTH=100", [](ContentStamp& s) { s.maxZoom = 7; }, false},
+         [](ServiceFrontSettings& s) { s.stamp.placement = "plugin-grid"; }, false},
+        {"a deeper tile set", map + "&WIDTH=100", map + "&WIDTH=100",
+         [](ServiceFrontSettings& s) { s.stamp.maxZoom = 7; }, false},
+        // The tiles as the service finds them now, not as they were at its start.
+        {"tiles replaced since the start", map + "&WIDTH=100", map + "&WIDTH=100",
+         [](ServiceFrontSettings& s) {
+             s.tilesNow = [] { return std::make_shared<const TileSetStamp>(TileSetStamp{"tiles-2", 784111778}); };
+         },
+         false},
         {"an opaque OGC API map and the GetMap of its box",
          "/ogcapi/collections/map/map?bbox=0,0,45,45&width=100&height=64&transparent=false", map + "&WIDTH=100", same,
          true},
@@ -238,14 +280,14 @@ TEST(ServiceFront, TagsTwoRequestsAlikeOnlyWhenTheyAreDrawnAlike) {
          false},
         {"capabilities in another version", kCapabilities, kCapabilities + "&VERSION=1.1.1", same, false},
         {"capabilities with the operator's other texts", kCapabilities, kCapabilities,
-         [](ContentStamp& s) { s.description = "{\"title\": \"Maps\"}"; }, false},
+         [](ServiceFrontSettings& s) { s.stamp.description = "{\"title\": \"Maps\"}"; }, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Doors doors;
         ServiceFrontSettings settings = Settings();
         ServiceFront first(settings, doors.Handler(), nullptr, [] { return MetricsGauges{}; });
-        c.secondStamp(settings.stamp);
+        c.secondSettings(settings);
         ServiceFront second(settings, doors.Handler(), nullptr, [] { return MetricsGauges{}; });
         const std::string tag = Values(Work(first, Request(c.first)).answer, "ETag");
         ASSERT_FALSE(tag.empty());

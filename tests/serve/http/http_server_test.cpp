@@ -23,22 +23,31 @@
 namespace {
 
 // A stand-in service: /slow waits until released (a map being drawn), every
-// other path answers its own target. Slow work turned away is counted.
+// other path answers its own target. /slow?cost=S guesses S seconds of
+// work (else a millisecond), /slow?deadline=MS gives it MS milliseconds.
+// Slow work turned away is counted, and the order it started in kept.
 struct Service {
     std::mutex mutex;
     std::condition_variable changed;
     bool released = false;
     int slowStarted = 0;
+    std::vector<std::string> started;
     std::vector<int> refusals;
 
     HttpHandler Handler() {
         return [this](const HttpRequest& r) {
             HttpWork work;
             work.heavy = r.Path() == "/slow";
+            const std::string query(r.Query());
+            if (query.rfind("cost=", 0) == 0) work.cost.computeSeconds = std::stod(query.substr(5));
+            if (query.rfind("deadline=", 0) == 0) {
+                work.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::stoi(query.substr(9)));
+            }
             work.answer = [this, slow = work.heavy, target = r.target] {
                 if (slow) {
                     std::unique_lock<std::mutex> lock(mutex);
                     ++slowStarted;
+                    started.push_back(target);
                     changed.notify_all();
                     changed.wait(lock, [this] { return released; });
                 }
@@ -60,6 +69,10 @@ struct Service {
     std::vector<int> Refusals() {
         const std::lock_guard<std::mutex> lock(mutex);
         return refusals;
+    }
+    std::vector<std::string> Started() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return started;
     }
     void Release() {
         const std::lock_guard<std::mutex> lock(mutex);
@@ -87,6 +100,10 @@ public:
         loop.join();
     }
     int Port() { return server.Port(); }
+    // Waits until `count` heavy requests wait for a worker.
+    void WaitForQueued(size_t count) {
+        while (server.CurrentLoad().queued < count) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     std::vector<bool> NoDelay() {
         const std::lock_guard<std::mutex> lock(mutex);
         return noDelay;
@@ -99,8 +116,8 @@ private:
     std::vector<bool> noDelay;
 };
 
-// A blocking client socket; every read gives up after 30 s so that a fault
-// fails the test rather than hanging it.
+// A blocking client socket; every read and write gives up after 30 s so
+// that a fault fails the test rather than hanging it.
 class Client {
 public:
     explicit Client(int port) : fd(socket(AF_INET, SOCK_STREAM, 0)) {
@@ -110,6 +127,7 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         timeval timeout{30, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
         EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     }
     ~Client() { close(fd); }
@@ -169,9 +187,11 @@ TEST(HttpServer, AnswersEveryBoundAtOnceAndInHttp) {
         const char* status;
         bool closes;
         const char* bodyHas;
+        bool floods = false;  // the client sends on after the answer: the server stops reading it soon
     };
     const Case cases[] = {
-        {"header count", Get("/", manyHeaders), "HTTP/1.1 431 Request Header Fields Too Large", true, "too many"},
+        {"header count", Get("/", manyHeaders), "HTTP/1.1 431 Request Header Fields Too Large", true, "too many",
+         true},
         {"header bytes", Get("/", bigHeader), "HTTP/1.1 431 Request Header Fields Too Large", true, "too large"},
         {"query over the target limit", Get("/wms?" + longQuery), "HTTP/1.1 414 URI Too Long", true, "too long"},
         {"query over the head limit", Get("/wms?" + longQuery + longQuery), "HTTP/1.1 414 URI Too Long", true,
@@ -182,6 +202,17 @@ TEST(HttpServer, AnswersEveryBoundAtOnceAndInHttp) {
          "HTTP/1.1 405 Method Not Allowed", true, "GET and HEAD"},
         {"PATCH without a body", "PATCH / HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 405 Method Not Allowed", false, ""},
         {"HTTP/1.1 without Host", "GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request", true, "Host"},
+        {"two Host fields", "GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", "HTTP/1.1 400 Bad Request", true, "Host"},
+        // Read as framed by nothing, the body would be taken for a request of its own.
+        {"a body framed by identity", "GET /a HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: identity\r\n\r\n" + Get("/b"),
+         "HTTP/1.1 400 Bad Request", true, "chunked"},
+        {"a body framed by chunked, then identity",
+         "GET /a HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked, identity\r\n\r\n" + Get("/b"),
+         "HTTP/1.1 400 Bad Request", true, "chunked"},
+        {"a target in absolute form", "GET http://t:80/wms?a=1 HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 200 OK", false,
+         "target /wms?a=1"},
+        {"a target that is no path", "GET * HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 400 Bad Request", true,
+         "not a path"},
         {"not HTTP", "HELLO\r\n\r\n", "HTTP/1.1 400 Bad Request", true, "not valid"},
         {"HTTP/1.0", "GET /a HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK", true, "target /a"},
         {"HTTP/1.0 keep-alive", "GET /a HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", "HTTP/1.0 200 OK", false, "/a"},
@@ -198,7 +229,12 @@ TEST(HttpServer, AnswersEveryBoundAtOnceAndInHttp) {
         EXPECT_NE(answer.find(c.bodyHas, answer.find("\r\n\r\n")), std::string::npos) << answer;
         EXPECT_EQ(answer.find("Content-Range"), std::string::npos);
         EXPECT_LT(answer.size(), 1000u);
-        if (c.closes) {
+        if (c.floods) {
+            const std::string chunk(1 << 16, 'f');
+            size_t sent = 0;
+            while (sent < (size_t{64} << 20) && client.Send(chunk)) sent += chunk.size();
+            EXPECT_LT(sent, size_t{64} << 20);
+        } else if (c.closes) {
             EXPECT_TRUE(client.Closed());
         } else {  // the connection goes on
             client.Send(Get("/next"));
@@ -252,6 +288,51 @@ TEST(HttpServer, SlowClientsHoldNoWorkerAndTricklingEndsAtTheRequestDeadline) {
     }
     EXPECT_LT(sent, request.size());
     EXPECT_TRUE(trickler.Closed());
+}
+
+TEST(HttpServer, AdmitsHeavyWorkByItsExpectedWaitCheapestFirstAndEndsAWaitAtItsDeadline) {
+    HttpLimits limits;
+    limits.workers = 1;
+    Service service;
+    Server server(limits, service);
+    Client drawing(server.Port());
+    drawing.Send(Get("/slow"));
+    service.WaitForSlow(1);
+    // Far more than a count would take, each expected to take a millisecond.
+    std::vector<std::unique_ptr<Client>> cheap;
+    for (int i = 0; i < 100; ++i) {
+        cheap.push_back(std::make_unique<Client>(server.Port()));
+        cheap.back()->Send(Get("/slow"));
+    }
+    // Work that could not end within the admission wait is refused at once,
+    // with the time the work ahead needs.
+    Client costly(server.Port());
+    costly.Send(Get("/slow?cost=60"));
+    const std::string refused = costly.Answer();
+    EXPECT_EQ(StatusLine(refused), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_NE(refused.find("Retry-After: "), std::string::npos);
+    // A request whose deadline comes while it waits is told so then, not
+    // once a worker is free.
+    Client hurried(server.Port());
+    hurried.Send(Get("/slow?deadline=200"));
+    EXPECT_EQ(StatusLine(hurried.Answer()), "HTTP/1.1 503 Service Unavailable");
+    EXPECT_EQ(service.Refusals(), (std::vector<int>{503, 503}));
+    // Three large maps, then a small one: the small one goes first.
+    server.WaitForQueued(100);
+    std::vector<std::unique_ptr<Client>> ordered;
+    for (const char* target : {"/slow?cost=0.5", "/slow?cost=0.6", "/slow?cost=0.7", "/slow?cost=0.0001"}) {
+        ordered.push_back(std::make_unique<Client>(server.Port()));
+        ordered.back()->Send(Get(target));
+        server.WaitForQueued(100 + ordered.size());
+    }
+    service.Release();
+    EXPECT_EQ(StatusLine(drawing.Answer()), "HTTP/1.1 200 OK");
+    for (auto& client : cheap) EXPECT_EQ(StatusLine(client->Answer()), "HTTP/1.1 200 OK");
+    for (auto& client : ordered) EXPECT_EQ(StatusLine(client->Answer()), "HTTP/1.1 200 OK");
+    const std::vector<std::string> started = service.Started();
+    ASSERT_EQ(started.size(), 105u);
+    EXPECT_EQ(std::vector<std::string>(started.end() - 3, started.end()),
+              (std::vector<std::string>{"/slow?cost=0.5", "/slow?cost=0.6", "/slow?cost=0.7"}));
 }
 
 TEST(HttpServer, PastTheQueueOrTheConnectionsItAnswers503AtOnce) {

@@ -96,6 +96,21 @@ TEST(EntityTags, FollowEveryPartAndMatchAsClientsSendThem) {
         EXPECT_EQ(IfNoneMatchHits(header, tag), hits) << header;
     }
     EXPECT_EQ(HttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+
+    // If-Modified-Since in each of its three forms, against a change at that time.
+    const std::pair<const char*, bool> since[] = {
+        {"Sun, 06 Nov 1994 08:49:37 GMT", true},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", true},
+        {"Sun Nov  6 08:49:37 1994", true},
+        {"Sun, 06 Nov 1994 08:49:36 GMT", false},  // a second before the change
+        {"Sun, 06 Nov 2094 08:49:37 GMT", false},  // later than now: no date a copy was made at
+        {"Sun, 06 Nov 1994 08:49:37 GMT junk", false},
+        {"", false},
+    };
+    for (const auto& [header, current] : since) {
+        EXPECT_EQ(NotModifiedSince(header, 784111777), current) << header;
+    }
+    EXPECT_FALSE(NotModifiedSince("Sun, 06 Nov 1994 08:49:37 GMT", 0));  // no date known
 }
 
 TEST(AccessLog, KeepsEachRequestOnOneLineWithItsFieldsApart) {

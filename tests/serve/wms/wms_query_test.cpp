@@ -39,6 +39,8 @@ TEST(WmsQuery, ReadsEpsg4326LatitudeFirstIn130AndLongitudeFirstOtherwise) {
         {kMap130 + "&CRS=EPSG:3857&BBOX=-20037508.342789244,-5e6,2e7,30000000",
          {-20037508.342789244, -5e6, 2e7, 3e7}, MapCrs::WebMercator},
         {map111 + "&SRS=EPSG:3857&BBOX=1000,2000,3000,4000", {1000, 2000, 3000, 4000}, MapCrs::WebMercator},
+        // Too small for a normal double, yet numbers: a denormal and an underflow to zero.
+        {kMap130 + "&CRS=CRS:84&BBOX=-4e-320,-1e-400,1e-300,1", {-4e-320, 0, 1e-300, 1}, MapCrs::LonLat},
     };
     for (const Case& c : cases) {
         WmsQuery query;
@@ -57,7 +59,8 @@ TEST(WmsQuery, ReadsTheRestOfAGetMap) {
     WmsQuery query;
     WmsError error;
     ASSERT_TRUE(ParseWmsQuery(Query("service=wms&version=1.3.0&request=getmap&layers=map,hybrid&styles=,default"
-                                    "&format=IMAGE/JPEG&width=2048&height=1&crs=CRS:84&bbox=0,0,1,1&bgcolor=0x1A2b3C"),
+                                    "&format=IMAGE/JPEG&width=2048&height=1&crs=CRS:84&bbox=0,0,1,1&bgcolor=0x1A2b3C"
+                                    "&transparent=true"),
                               query, error))
         << error.message;
     EXPECT_EQ(query.map.layer, "hybrid");  // the top of the list hides the rest
@@ -65,6 +68,13 @@ TEST(WmsQuery, ReadsTheRestOfAGetMap) {
     EXPECT_EQ(query.map.width, 2048u);
     EXPECT_EQ(query.map.height, 1u);
     EXPECT_EQ(query.map.background, 0x1A2B3Cu);
+    EXPECT_FALSE(query.map.transparent);  // a JPEG has no alpha
+    ASSERT_TRUE(ParseWmsQuery(Query(kMap130 + "&CRS=CRS:84&BBOX=0,0,1,1&TRANSPARENT=TRUE"), query, error));
+    EXPECT_TRUE(query.map.transparent);
+    // Only the layers the tiles hold, named in the report.
+    EXPECT_FALSE(ParseWmsQuery(Query(kMap130 + "&CRS=CRS:84&BBOX=0,0,1,1"), query, error, {"aerial", "hybrid"}));
+    EXPECT_EQ(error.code, WmsErrorCode::LayerNotDefined);
+    EXPECT_EQ(error.message, "no layer 'map': the layers are aerial and hybrid");
 }
 
 TEST(WmsQuery, NegotiatesTheCapabilitiesVersion) {
@@ -160,6 +170,7 @@ TEST(WmsQuery, RefusesBadLayersStylesSizesAndFormats) {
         {"&LAYERS=map&STYLES=&FORMAT=image/png&WIDTH=10", WmsErrorCode::MissingParameterValue},
         {good + "&BGCOLOR=white", WmsErrorCode::InvalidParameterValue},
         {good + "&BGCOLOR=0xFFFFFG", WmsErrorCode::InvalidParameterValue},
+        {good + "&TRANSPARENT=yes", WmsErrorCode::InvalidParameterValue},
     };
     for (const Case& c : cases) {
         WmsQuery query;
