@@ -107,10 +107,11 @@ class TileUpstream:
     """A tile server over a tile directory whose answers for chosen
     (layer, service zoom) pairs are faults: "500", "reset", "stall" (until
     the server stops), "huge" (5 MB), "garbage" (a broken PNG) or "slow" (a
-    second late). Counts every request."""
+    second late). Counts every request. `delay`: seconds every tile waits."""
 
     def __init__(self, directory):
         self.directory = directory
+        self.delay = 0.0
         self.faults = {}
         self.hits = {}
         self.lock = threading.Lock()
@@ -146,6 +147,7 @@ class TileUpstream:
                     return self.answer(200, b"\x89PNG\r\n\x1a\n not really")
                 if fault == "slow":
                     time.sleep(1.0)
+                time.sleep(upstream.delay)
                 relative = os.path.normpath(path[len(SERVICE_PATH):])
                 try:
                     with open(os.path.join(upstream.directory, relative), "rb") as f:
