@@ -40,8 +40,8 @@ const std::vector<std::string>& ServedLayers() {
     return layers;
 }
 
-bool IsServedLayer(const std::string& name) {
-    for (const std::string& served : ServedLayers()) {
+bool IsServedLayer(const std::string& name, const std::vector<std::string>& layers) {
+    for (const std::string& served : layers) {
         if (name == served) return true;
     }
     return false;

@@ -49,7 +49,8 @@ std::string MapIdentity(const MapRequest& map);
 
 // The names of the layers served, in the order the capabilities list them.
 const std::vector<std::string>& ServedLayers();
-bool IsServedLayer(const std::string& name);
+// Whether `name` is among `layers`, the layers a service offers.
+bool IsServedLayer(const std::string& name, const std::vector<std::string>& layers = ServedLayers());
 
 // Names as a sentence lists them: "map, aerial and hybrid".
 std::string ListedNames(const std::vector<std::string>& names);

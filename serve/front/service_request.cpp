@@ -113,14 +113,14 @@ ServiceRequest ReadRequest(const HttpRequest& request, const AddressPolicy& addr
         case Door::Xyz: {
             const std::string* accept = request.Header("Accept");
             read.xyz = ParseXyzPath(DecodedPath(path.substr(PathOf(Door::Xyz).size())), accept ? *accept : "",
-                                    HighestTileMatrix(offer.maxZoom));
+                                    HighestTileMatrix(offer.maxZoom), offer.layers);
             read.operation = OperationOf(read.xyz);
             break;
         }
         case Door::OgcApi:
             read.ogcapi = ParseOgcApi(DecodedPath(path.substr(PathOf(Door::OgcApi).size())),
                                       ParseQueryString(request.Query()), request.Header("Accept"),
-                                      HighestTileMatrix(offer.maxZoom));
+                                      HighestTileMatrix(offer.maxZoom), offer.layers);
             read.operation = OperationOf(read.ogcapi);
             break;
         case Door::Counters: read.operation = Operation::Page; break;

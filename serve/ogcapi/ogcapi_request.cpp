@@ -18,8 +18,10 @@ const std::vector<std::string> kMapParameters = {
 
 class Reader {
 public:
-    Reader(const QueryParameters& query, const std::string* accept, int32_t highestLevel, ParsedOgcApi& parsed)
-        : query(query), accept(accept), highestLevel(highestLevel), parsed(parsed), request(parsed.request) {}
+    Reader(const QueryParameters& query, const std::string* accept, int32_t highestLevel,
+           const std::vector<std::string>& layers, ParsedOgcApi& parsed)
+        : query(query), accept(accept), highestLevel(highestLevel), layers(layers), parsed(parsed),
+          request(parsed.request) {}
 
     bool Read(const std::string& path) {
         if (path.size() > kMaxPathBytes) return NotFound("no resource at this path");
@@ -78,8 +80,8 @@ private:
     }
 
     bool Collection(const std::string& name) {
-        if (!IsServedLayer(name)) {
-            return NotFound("no collection '" + name.substr(0, 64) + "': the collections are map, aerial and hybrid");
+        if (!IsServedLayer(name, layers)) {
+            return NotFound("no collection '" + name.substr(0, 64) + "': the collections are " + ListedNames(layers));
         }
         request.collection = name;
         return true;
@@ -188,6 +190,7 @@ private:
     const QueryParameters& query;
     const std::string* accept;
     const int32_t highestLevel;
+    const std::vector<std::string>& layers;
     ParsedOgcApi& parsed;
     OgcApiRequest& request;
 };
@@ -218,8 +221,8 @@ std::string OgcApiRequest::DocumentIdentity() const {
 }
 
 ParsedOgcApi ParseOgcApi(const std::string& path, const QueryParameters& query, const std::string* accept,
-                         int32_t highestLevel) {
+                         int32_t highestLevel, const std::vector<std::string>& layers) {
     ParsedOgcApi parsed;
-    parsed.valid = Reader(query, accept, highestLevel, parsed).Read(path);
+    parsed.valid = Reader(query, accept, highestLevel, layers, parsed).Read(path);
     return parsed;
 }

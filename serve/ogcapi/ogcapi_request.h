@@ -65,7 +65,7 @@ struct ParsedOgcApi {
 
 // Reads a request: `path` is what follows /ogcapi, percent-decoded (""
 // or "/" for the landing page); `accept` the Accept header, or null.
-// `highestLevel` is the deepest tile matrix offered. Pure, and bounded by
-// its input.
+// `highestLevel` is the deepest tile matrix offered, `layers` the
+// collections offered. Pure, and bounded by its input.
 ParsedOgcApi ParseOgcApi(const std::string& path, const QueryParameters& query, const std::string* accept,
-                         int32_t highestLevel);
+                         int32_t highestLevel, const std::vector<std::string>& layers = ServedLayers());

@@ -51,7 +51,8 @@ const ImageFormatEntry* NegotiateFormat(std::string_view accept, const std::stri
     return chosen;
 }
 
-ParsedXyz ParseXyzPath(const std::string& path, std::string_view accept, int32_t highestLevel) {
+ParsedXyz ParseXyzPath(const std::string& path, std::string_view accept, int32_t highestLevel,
+                       const std::vector<std::string>& layers) {
     const std::vector<std::string> parts = SplitAt(path, '/');
     if (path.size() > kMaxPath || (parts.size() != 3 && parts.size() != 5)) {
         return Refused("an XYZ address is /tiles/{layer}/{tileMatrixSetId}/{z}/{x}/{y}, then @2x and " +
@@ -62,8 +63,8 @@ ParsedXyz ParseXyzPath(const std::string& path, std::string_view accept, int32_t
     if (!tile && parts[2] != "tilejson.json") {
         return Refused("no document '" + parts[2].substr(0, 64) + "': the layer's is tilejson.json", false);
     }
-    if (!IsServedLayer(parts[0])) {
-        return Refused("no layer '" + parts[0].substr(0, 64) + "': the layers are map, aerial and hybrid", tile);
+    if (!IsServedLayer(parts[0], layers)) {
+        return Refused("no layer '" + parts[0].substr(0, 64) + "': the layers are " + ListedNames(layers), tile);
     }
     const TileMatrixSet* set = FindTileMatrixSet(parts[1]);
     if (set == nullptr) {

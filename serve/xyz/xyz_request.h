@@ -42,8 +42,9 @@ struct ParsedXyz {
 };
 
 // `path` is percent-decoded; `accept` the Accept header ("" when none);
-// `highestLevel` the deepest level offered.
-ParsedXyz ParseXyzPath(const std::string& path, std::string_view accept, int32_t highestLevel);
+// `highestLevel` the deepest level offered; `layers` the layers offered.
+ParsedXyz ParseXyzPath(const std::string& path, std::string_view accept, int32_t highestLevel,
+                       const std::vector<std::string>& layers = ServedLayers());
 
 // The format an extension-less tile of `layer` is answered in: the one
 // Accept takes most, then the one it names most specifically, then the

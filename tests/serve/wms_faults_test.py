@@ -257,6 +257,10 @@ class Operators(unittest.TestCase):
                     self.assertEqual(status, 400)
                     self.assertIn(b'code="LayerNotDefined"', body)
                     self.assertIn(b"the layers are aerial", body)
+                    # Nor does any other door offer it.
+                    for door in (f"/tiles/{missing}/WebMercatorQuad/1/0/0.png", f"/ogcapi/collections/{missing}",
+                                 f"/wmts/1.0.0/{missing}/default/WebMercatorQuad/1/0/0.png"):
+                        self.assertEqual(server.get(door)[0], 404, door)
 
     def test_replaced_tiles_get_new_entity_tags(self):
         tiles = os.path.join(self.scratch, "tiles")
