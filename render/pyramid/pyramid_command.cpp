@@ -1,6 +1,5 @@
 #include "render/pyramid/pyramid_command.h"
 
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
