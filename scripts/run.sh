@@ -45,7 +45,7 @@ ensure_node() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libpng-dev libjpeg62-turbo-dev libwebp-dev
-    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev libcli11-dev help2man)
+    libcurl4-openssl-dev python3 libgdal-dev libdeflate-dev libsqlite3-dev libboost-dev libcli11-dev help2man ccache)
 # The world tile set's data and the tools that paint it (geodata/).
 BUILD_PACKAGES+=(python3-gdal python3-numpy gmt gmt-gshhg-low xplanet-images)
 # zarvo-serve: a JSON reader for tile set metadata, jemalloc, which returns freed memory;
@@ -69,6 +69,14 @@ configure() {
     local dir
     dir=$(preset_dir "$1")
     mkdir -p "$dir"
+    # Compilations made before, in this checkout or another, come from
+    # ccache's store (a new build tree takes it up): the builds of the tests
+    # compile the same sources again and again. Paths are taken relative to
+    # the checkout, so a fresh clone finds what an earlier one compiled.
+    if command -v ccache >/dev/null; then
+        export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="$root"
+        export CCACHE_NOHASHDIR=1
+    fi
     cmake --preset "$1" >"$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; return 1; }
 }
 
