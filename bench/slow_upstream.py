@@ -14,8 +14,9 @@ two builds side by side.
 Not a test: the figures are for the documentation. Loopback only; every
 render is stopped after 15 minutes.
 
-usage: slow_upstream.py BEFORE AFTER TILES [slow|memory]...
-       (BEFORE and AFTER are zarvo-render binaries, each beside its plug-in)
+usage: slow_upstream.py BEFORE AFTER TILES [slow|memory[:MB,MB...]]...
+       (BEFORE and AFTER are zarvo-render binaries, each beside its plug-in;
+       "-" skips one)
 """
 import os
 import re
@@ -34,8 +35,11 @@ LIMIT = 900
 def run(program, arguments):
     """Exit status, wall seconds, peak RSS in MB and the last line of errors."""
     started = time.monotonic()
-    done = subprocess.run(["/usr/bin/time", "-v", program, *arguments], capture_output=True, text=True,
-                          timeout=LIMIT)
+    try:
+        done = subprocess.run(["/usr/bin/time", "-v", program, *arguments], capture_output=True, text=True,
+                              timeout=LIMIT)
+    except subprocess.TimeoutExpired:
+        return "-", LIMIT, 0, f"stopped after {LIMIT} s"
     wall = time.monotonic() - started
     peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", done.stderr)
     lines = [line for line in done.stderr.splitlines()
@@ -59,7 +63,7 @@ def slow(builds, tiles, scratch):
                 print(f"| {delay} | {name} | {code} | {wall:.1f} | {last[:100]} |", flush=True)
 
 
-def memory(builds, tiles, scratch):
+def memory(builds, tiles, scratch, budgets=(8, 64, 512)):
     del tiles  # the synthetic server holds every zoom
     server = subprocess.Popen([sys.executable, os.path.join(HERE, "..", "tests", "render", "synthetic_tile_server.py")],
                               stdout=subprocess.PIPE, text=True)
@@ -67,7 +71,7 @@ def memory(builds, tiles, scratch):
         template = f"http://127.0.0.1:{int(server.stdout.readline())}/{{z}}/{{x}}/{{-y}}.png"
         print("| --max-memory MB | build | exit | wall s | peak RSS MB | last line |")
         print("|---:|---|---:|---:|---:|---|")
-        for budget in (8, 64, 512):
+        for budget in budgets:
             for name, program in builds:
                 out = os.path.join(scratch, f"big-{name}.tif")
                 code, wall, peak, last = run(program, [
@@ -85,12 +89,19 @@ def memory(builds, tiles, scratch):
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
-    builds = [("before", sys.argv[1]), ("after", sys.argv[2])]
+    builds = [(name, program) for name, program in (("before", sys.argv[1]), ("after", sys.argv[2]))
+              if program != "-"]
     tiles = sys.argv[3]
     cases = sys.argv[4:] or ["slow", "memory"]
     with tempfile.TemporaryDirectory() as scratch:
         for case in cases:
-            {"slow": slow, "memory": memory}[case](builds, tiles, scratch)
+            if case == "slow":
+                slow(builds, tiles, scratch)
+            else:
+                name, _, budgets = case.partition(":")
+                if name != "memory":
+                    sys.exit(__doc__)
+                memory(builds, tiles, scratch, [int(b) for b in budgets.split(",")] if budgets else (8, 64, 512))
             print()
 
 
