@@ -20,6 +20,7 @@ usage: slow_upstream.py BEFORE AFTER TILES [slow|memory[:MB,MB...]]...
 """
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -35,17 +36,22 @@ LIMIT = 900
 def run(program, arguments):
     """Exit status, wall seconds, peak RSS in MB and the last line of errors."""
     started = time.monotonic()
+    # A session of its own, so that a render stopped for its time goes with
+    # GNU time, not after it (it would hold its output's claim meanwhile).
+    process = subprocess.Popen(["/usr/bin/time", "-v", program, *arguments], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True, start_new_session=True)
     try:
-        done = subprocess.run(["/usr/bin/time", "-v", program, *arguments], capture_output=True, text=True,
-                              timeout=LIMIT)
+        _, errors = process.communicate(timeout=LIMIT)
     except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
         return "-", LIMIT, 0, f"stopped after {LIMIT} s"
     wall = time.monotonic() - started
-    peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", done.stderr)
-    lines = [line for line in done.stderr.splitlines()
+    peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", errors)
+    lines = [line for line in errors.splitlines()
              if line.strip() and not line.startswith("\t") and "Command exited" not in line
              and "Command terminated" not in line]
-    return done.returncode, wall, int(peak.group(1)) / 1024 if peak else 0, lines[-1] if lines else ""
+    return process.returncode, wall, int(peak.group(1)) / 1024 if peak else 0, lines[-1] if lines else ""
 
 
 def slow(builds, tiles, scratch):

