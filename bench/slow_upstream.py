@@ -12,7 +12,7 @@ two builds side by side.
            time's) of each build.
 
 Not a test: the figures are for the documentation. Loopback only; every
-render is stopped after 15 minutes.
+render is stopped after an hour.
 
 usage: slow_upstream.py BEFORE AFTER TILES [slow|memory[:MB,MB...]]...
        (BEFORE and AFTER are zarvo-render binaries, each beside its plug-in;
@@ -30,7 +30,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "serve"))
 from serve_harness import TileUpstream  # noqa: E402
 
-LIMIT = 900
+LIMIT = 3600
 
 
 def run(program, arguments):
