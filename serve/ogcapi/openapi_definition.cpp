@@ -22,9 +22,10 @@ Json Parameter(const char* name, const char* in, const char* description, Json s
                 {"schema", std::move(schema)}};
 }
 
-Json Parameters() {
+// The collections are the layers the tiles hold, as /collections lists them.
+Json Parameters(const ServiceDescription& description) {
     Json layers = Json::array(), sets = Json::array(), crses = Json::array();
-    for (const std::string& layer : ServedLayers()) layers.push_back(layer);
+    for (const LayerDescription& layer : description.layers) layers.push_back(layer.name);
     for (const TileMatrixSet& set : TileMatrixSets()) sets.push_back(set.identifier);
     for (OgcCrs crs : kOgcCrses) crses.push_back(CrsUri(crs));
     const Json crs{{"type", "string"}, {"enum", crses}, {"default", CrsUri(OgcCrs::Crs84)}};
@@ -158,7 +159,7 @@ Json OpenApiDefinition(const ServiceDescription& d, const std::string& root) {
         {"servers", {{{"url", root}}}},
         {"paths", paths},
         {"components",
-         {{"parameters", Parameters()},
+         {{"parameters", Parameters(d)},
           {"schemas", {{"problem", problem}}},
           {"responses",
            {{"Problem",

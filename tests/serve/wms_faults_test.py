@@ -6,6 +6,7 @@ report or carries on, and always stays up.
 
 Environment: ZARVO_SERVE, ZARVO_DEMO_TILES.
 """
+import json
 import os
 import shutil
 import signal
@@ -249,6 +250,11 @@ class Operators(unittest.TestCase):
                 identifiers = [e.find("{http://www.opengis.net/ows/1.1}Identifier").text
                                for e in ET.fromstring(body).iter("{http://www.opengis.net/wmts/1.0}Layer")]
                 self.assertEqual(identifiers, layers)
+                _, _, _, body = server.get("/ogcapi/collections?f=json")
+                self.assertEqual([c["id"] for c in json.loads(body)["collections"]], layers)
+                _, _, _, body = server.get("/ogcapi/api?f=json")
+                self.assertEqual(json.loads(body)["components"]["parameters"]["collectionId"]["schema"]["enum"],
+                                 layers)
                 # Every source here holds the aerial tiles: each layer drawn is them.
                 status, content_type, _, body = server.get(get_map(drawn, *ZOOM3))
                 self.assertEqual((status, content_type, body), (200, "image/png", expected))
